@@ -1,0 +1,15 @@
+# skav_add_gtest(<target> SOURCES ... [LIBS ...] [THREADED])
+# One GoogleTest executable, each case registered with CTest. THREADED marks the
+# tests that the ThreadSanitizer build runs.
+function(skav_add_gtest target)
+    cmake_parse_arguments(A "THREADED" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${target} ${A_SOURCES})
+    target_link_libraries(${target} PRIVATE ${A_LIBS} skav_test_support GTest::gmock
+                          GTest::gtest_main Threads::Threads)
+    set(labels unit)
+    if(A_THREADED)
+        list(APPEND labels threaded)
+    endif()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
+                         PROPERTIES LABELS "${labels}" TIMEOUT 120)
+endfunction()

@@ -1,0 +1,141 @@
+#include "base/DateTime.h"
+
+#include <atomic>
+#include <cmath>
+#include <ctime>
+
+namespace {
+
+std::atomic<TClockFn> gClock{nullptr};
+
+// Days from 0001-01-01 (proleptic Gregorian) to 1899-12-30.
+constexpr std::int64_t DaysTo1899 = 693593;
+
+std::int64_t DaysFromCivil(int AYear, int AMonth, int ADay) {
+    // Days since 0001-01-01 for a valid Gregorian date.
+    std::int64_t y = AYear - 1;
+    std::int64_t days = y * 365 + y / 4 - y / 100 + y / 400;
+    static constexpr int kBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    days += kBefore[AMonth - 1] + ADay - 1;
+    if (AMonth > 2 && IsLeapYear(AYear))
+        ++days;
+    return days;
+}
+
+TDateTime FromTm(const std::tm& ATm, int AMSec) {
+    TDateTime result = 0.0;
+    if (!TryEncodeDateTime(ATm.tm_year + 1900, ATm.tm_mon + 1, ATm.tm_mday, ATm.tm_hour,
+                           ATm.tm_min, ATm.tm_sec > 59 ? 59 : ATm.tm_sec, AMSec, result))
+        return 0.0;
+    return result;
+}
+
+int MSecOf(std::chrono::system_clock::time_point ATime) {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(ATime.time_since_epoch());
+    return static_cast<int>(((ms.count() % 1000) + 1000) % 1000);
+}
+
+} // namespace
+
+void SetClockForTesting(TClockFn AClock) { gClock.store(AClock); }
+
+std::chrono::system_clock::time_point ClockNow() {
+    TClockFn clock = gClock.load();
+    return clock ? clock() : std::chrono::system_clock::now();
+}
+
+TDateTime Now() { return LocalDateTimeOf(ClockNow()); }
+
+TDateTime NowUtc() { return UtcDateTimeOf(ClockNow()); }
+
+TDateTime LocalDateTimeOf(std::chrono::system_clock::time_point ATime) {
+    std::time_t t = std::chrono::system_clock::to_time_t(ATime);
+    if (std::chrono::system_clock::from_time_t(t) > ATime)
+        --t; // to_time_t may round; keep the whole second below the instant
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return FromTm(tm, MSecOf(ATime));
+}
+
+TDateTime UtcDateTimeOf(std::chrono::system_clock::time_point ATime) {
+    std::time_t t = std::chrono::system_clock::to_time_t(ATime);
+    if (std::chrono::system_clock::from_time_t(t) > ATime)
+        --t;
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    return FromTm(tm, MSecOf(ATime));
+}
+
+bool IsLeapYear(int AYear) {
+    return (AYear % 4 == 0 && AYear % 100 != 0) || AYear % 400 == 0;
+}
+
+int DaysInMonth(int AYear, int AMonth) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (AMonth < 1 || AMonth > 12)
+        return 0;
+    return kDays[AMonth - 1] + (AMonth == 2 && IsLeapYear(AYear) ? 1 : 0);
+}
+
+bool TryEncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute, int ASecond,
+                       int AMSec, TDateTime& AResult) {
+    if (AYear < 1 || AYear > 9999 || AMonth < 1 || AMonth > 12 || ADay < 1 ||
+        ADay > DaysInMonth(AYear, AMonth) || AHour < 0 || AHour > 23 || AMinute < 0 ||
+        AMinute > 59 || ASecond < 0 || ASecond > 59 || AMSec < 0 || AMSec > 999)
+        return false;
+    double date = static_cast<double>(DaysFromCivil(AYear, AMonth, ADay) - DaysTo1899);
+    double time = (((AHour * 60.0 + AMinute) * 60.0 + ASecond) * 1000.0 + AMSec) / MSecsPerDay;
+    // Before 1899-12-30 the fraction counts forward from the (negative) day, as the
+    // day count with fraction convention has it: -1.25 is 29 Dec 1899 06:00.
+    AResult = date >= 0 ? date + time : date - time;
+    return true;
+}
+
+TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute, int ASecond,
+                         int AMSec) {
+    TDateTime result = 0.0;
+    return TryEncodeDateTime(AYear, AMonth, ADay, AHour, AMinute, ASecond, AMSec, result) ? result
+                                                                                          : 0.0;
+}
+
+TDateTime DateOf(TDateTime AValue) { return std::trunc(AValue); }
+
+TDateTimeParts DecodeDateTime(TDateTime AValue) {
+    // Work in whole milliseconds since 1899-12-30 00:00, sign-aware as in TryEncodeDateTime.
+    double days = std::trunc(AValue);
+    double fraction = std::fabs(AValue - days);
+    std::int64_t msOfDay = std::llround(fraction * MSecsPerDay);
+    std::int64_t dayNumber = static_cast<std::int64_t>(days);
+    if (msOfDay >= static_cast<std::int64_t>(MSecsPerDay)) {
+        msOfDay -= static_cast<std::int64_t>(MSecsPerDay);
+        dayNumber += AValue >= 0 ? 1 : -1;
+    }
+    TDateTimeParts parts;
+    std::int64_t n = dayNumber + DaysTo1899; // days since 0001-01-01
+    parts.DayOfWeek = static_cast<int>(((n + 1) % 7 + 7) % 7); // 0001-01-01 was a Monday
+    // Civil from days (proleptic Gregorian), 400-year cycles of 146097 days.
+    std::int64_t y400 = n / 146097, d = n % 146097;
+    std::int64_t y100 = d / 36524;
+    if (y100 == 4)
+        y100 = 3;
+    d -= y100 * 36524;
+    std::int64_t y4 = d / 1461;
+    d -= y4 * 1461;
+    std::int64_t y1 = d / 365;
+    if (y1 == 4)
+        y1 = 3;
+    d -= y1 * 365;
+    parts.Year = static_cast<int>(y400 * 400 + y100 * 100 + y4 * 4 + y1 + 1);
+    int month = 1;
+    while (d >= DaysInMonth(parts.Year, month)) {
+        d -= DaysInMonth(parts.Year, month);
+        ++month;
+    }
+    parts.Month = month;
+    parts.Day = static_cast<int>(d) + 1;
+    parts.Hour = static_cast<int>(msOfDay / 3600000);
+    parts.Minute = static_cast<int>(msOfDay / 60000 % 60);
+    parts.Second = static_cast<int>(msOfDay / 1000 % 60);
+    parts.MSec = static_cast<int>(msOfDay % 1000);
+    return parts;
+}

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that are missing for building and running (and, with "test",
+# for the test suite). Runs apt-get only when something is missing.
+set -euo pipefail
+packages=(g++ make cmake libgtest-dev libgmock-dev media-types qt6-base-dev)
+if [ "${1:-}" = test ]; then
+    # clang and its runtime for the fuzz targets; Xvfb for the window's screenshots.
+    packages+=(clang libclang-rt-14-dev)
+fi
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "deps: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    # No recommends: they pull in a platform theme whose native dialogs tests cannot answer.
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

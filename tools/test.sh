@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: the plain build, the whole suite
+# under ASan+UBSan, the threaded tests under TSan and a bounded fuzzing run. Exits non-zero on
+# any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/deps.sh test
+jobs=$(nproc)
+passed=0
+failed=0
+
+stage() { # stage NAME COMMAND...
+    local name=$1
+    shift
+    echo "=== $name"
+    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "=== $name FAILED"; fi
+}
+
+build() { # build DIR CMAKE-ARGS...
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+        cmake --build "$dir" -j "$jobs"
+}
+
+plain() { build build && ctest --test-dir build --output-on-failure -j "$jobs"; }
+
+asan() {
+    build build-asan -DSKAV_SANITIZER=address &&
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+            ctest --test-dir build-asan --output-on-failure -j "$jobs"
+}
+
+tsan() {
+    # The window is left out: Qt's own code is not instrumented, so TSan could not judge it.
+    build build-tsan -DSKAV_SANITIZER=thread -DSKAV_BUILD_GUI=OFF &&
+        TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+            ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+}
+
+fuzz() {
+    CC=clang CXX=clang++ build build-fuzz -DSKAV_FUZZ=ON -DSKAV_BUILD_GUI=OFF \
+        -DSKAV_BUILD_TESTS=OFF && bash fuzz/run.sh build-fuzz "${SKAV_FUZZ_SECONDS:-30}"
+}
+
+stage "plain build and tests" plain
+stage "ASan+UBSan build and tests" asan
+stage "TSan build and threaded tests" tsan
+if [ -f fuzz/run.sh ]; then stage "fuzzing" fuzz; fi
+
+echo "stages: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
