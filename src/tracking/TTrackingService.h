@@ -1,0 +1,42 @@
+// The tracking service: the HTTP server, its request handler, the hit records and server control.
+// Create, StartStopServer, SetLogDir and Shutdown on the front end's thread; AddSysMessage on any.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tracking/IScreenLists.h"
+
+class TTrackingServiceImpl;
+
+class TTrackingService {
+public:
+    // Creates the two log writers for the current LogDir (overview ".log", detail ".log2").
+    // The screen lists must stay usable until Shutdown has returned.
+    explicit TTrackingService(std::shared_ptr<IScreenLists> AScreen);
+    ~TTrackingService(); // runs Shutdown when it has not run
+    TTrackingService(const TTrackingService&) = delete;
+    TTrackingService& operator=(const TTrackingService&) = delete;
+
+    // Start true while not running starts the server; any other call stops it. Every step is
+    // reported in the Messages list; a failed start leaves the service stopped.
+    void StartStopServer(bool AStart);
+    bool ServerRunning() const;
+
+    // Gives both log writers a new directory at once.
+    void SetLogDir(const std::string& ADir);
+
+    // Appends "<long stamp>: <text>" to the Messages list (at most 5001 lines). Any thread.
+    void AddSysMessage(const std::string& AText);
+
+    // Reports listener failures (no file descriptors, thread creation) as Messages lines.
+    // Stops the server if running and detaches the screen lists: peer threads that outlived
+    // the stop's wait write no more screen entries but keep their log writers until done.
+    void Shutdown();
+
+    // Port the last successful start listens on (0 when stopped); for tests and --port 0.
+    int ListeningPort() const;
+
+private:
+    std::shared_ptr<TTrackingServiceImpl> FImpl;
+};
