@@ -14,7 +14,8 @@ public:
     virtual ~IScreenLists() = default;
 
     // Carries out AChange on the front end's thread and returns when it has run. Called on the
-    // front end's thread itself, it runs AChange at once. After Close it drops AChange.
+    // front end's thread itself, it runs AChange at once. Once the front end has closed (its
+    // lists are gone), it drops AChange and returns at once; it must never block for ever.
     virtual void RunOnFrontEnd(const std::function<void()>& AChange) = 0;
 
     // Runs AWork on another thread while the front end's thread keeps carrying out the changes
