@@ -1,0 +1,244 @@
+#include "logging/TSKX_Logger.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/DateTime.h"
+
+namespace {
+
+std::string WithDelimiter(std::string ADirectory) {
+    if (!ADirectory.empty() && ADirectory.back() != '/')
+        ADirectory += '/';
+    return ADirectory;
+}
+
+std::string CurrentDirectory() {
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::current_path(error);
+    return error ? std::string("./") : path.string();
+}
+
+bool IsDirectory(const std::string& APath) {
+    struct stat info {};
+    return stat(APath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string InitialDirectory(const std::string& ADirectory) {
+    std::string directory = ADirectory.empty() ? CurrentDirectory() : ADirectory;
+    if (!IsDirectory(directory))
+        directory = CurrentDirectory();
+    return WithDelimiter(directory);
+}
+
+std::string InitialExtension(const std::string& AName) {
+    if (AName.empty())
+        return ".log";
+    return AName.front() == '.' ? AName : "." + AName;
+}
+
+std::string Digits(int AValue, int AWidth) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%0*d", AWidth, AValue);
+    return text;
+}
+
+// Replaces yyyy, yy, mm and dd; every other character is kept as it stands.
+std::string DateText(const std::string& AFormat, const TDateTimeParts& AParts) {
+    std::string result;
+    for (std::size_t i = 0; i < AFormat.size();) {
+        if (AFormat.compare(i, 4, "yyyy") == 0) {
+            result += Digits(AParts.Year, 4);
+            i += 4;
+        } else if (AFormat.compare(i, 2, "yy") == 0) {
+            result += Digits(AParts.Year % 100, 2);
+            i += 2;
+        } else if (AFormat.compare(i, 2, "mm") == 0 || AFormat.compare(i, 2, "dd") == 0) {
+            result += Digits(AFormat[i] == 'm' ? AParts.Month : AParts.Day, 2);
+            i += 2;
+        } else {
+            result += AFormat[i++];
+        }
+    }
+    return result;
+}
+
+std::string TimeText(const TDateTimeParts& AParts) {
+    return Digits(AParts.Hour, 2) + ':' + Digits(AParts.Minute, 2) + ':' +
+           Digits(AParts.Second, 2) + ':' + Digits(AParts.MSec, 3);
+}
+
+bool FileExists(const std::string& APath) {
+    struct stat info {};
+    return stat(APath.c_str(), &info) == 0;
+}
+
+bool WriteAll(int AFile, const std::string& ABytes) {
+    std::size_t done = 0;
+    while (done < ABytes.size()) {
+        ssize_t n = write(AFile, ABytes.data() + done, ABytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool IsListedFile(const std::string& ADirectory, const dirent& AEntry) {
+    if (AEntry.d_type == DT_DIR)
+        return false;
+    if (AEntry.d_type != DT_UNKNOWN)
+        return true;
+    return !IsDirectory(ADirectory + AEntry.d_name);
+}
+
+bool EndsWith(const std::string& AText, const std::string& AEnd) {
+    return AText.size() >= AEnd.size() &&
+           AText.compare(AText.size() - AEnd.size(), AEnd.size(), AEnd) == 0;
+}
+
+} // namespace
+
+TSKX_Logger::TSKX_Logger(const std::string& ADirectory, const std::string& AName)
+    : FExtension(InitialExtension(AName)), FDirectory(InitialDirectory(ADirectory)) {}
+
+std::string TSKX_Logger::Directory() const {
+    std::lock_guard<std::mutex> guard(FNamesLock);
+    return FDirectory;
+}
+
+void TSKX_Logger::SetDirectory(const std::string& ADirectory) {
+    std::string directory = WithDelimiter(ADirectory);
+    std::lock_guard<std::mutex> guard(FNamesLock);
+    FDirectory.swap(directory);
+}
+
+std::string TSKX_Logger::Extension() const {
+    std::lock_guard<std::mutex> guard(FNamesLock);
+    return FExtension;
+}
+
+std::string TSKX_Logger::FileName() const {
+    std::lock_guard<std::mutex> guard(FNamesLock);
+    return FFileName;
+}
+
+std::string TSKX_Logger::NameDateFormat() const {
+    std::lock_guard<std::mutex> guard(FNamesLock);
+    return FNameDateFormat;
+}
+
+void TSKX_Logger::SetNameDateFormat(const std::string& AFormat) {
+    std::lock_guard<std::mutex> guard(FNamesLock);
+    FNameDateFormat = AFormat;
+}
+
+TSKX_Logger::TNames TSKX_Logger::CurrentNames() const {
+    std::lock_guard<std::mutex> guard(FNamesLock);
+    return {FDirectory, FExtension, FNameDateFormat};
+}
+
+bool TSKX_Logger::WriteLog(const std::string& AText) {
+    try {
+        if (!FUseLock)
+            return WriteLocked(AText);
+        std::lock_guard<std::mutex> guard(FLock);
+        return WriteLocked(AText);
+    } catch (...) { // out of memory: a failed write, never an exception for the caller
+        ++FErrorCount;
+        return false;
+    }
+}
+
+std::string TSKX_Logger::Prefix(const TDateTimeParts& ANow) const {
+    if (FDateTimePrefix)
+        return DateText("yyyy.mm.dd", ANow) + '-' + TimeText(ANow) + ": ";
+    if (FTimePrefix)
+        return TimeText(ANow) + ": ";
+    return {};
+}
+
+bool TSKX_Logger::WriteLocked(const std::string& AText) {
+    TDateTimeParts now = DecodeDateTime(Now());
+    std::string bytes = Prefix(now) + AText + (FAddLineBreak ? "\r\n" : "");
+    ++FWriteCount;
+    TNames names = CurrentNames();
+    std::string path = names.Directory + DateText(names.NameDateFormat, now) + names.Extension;
+    {
+        std::lock_guard<std::mutex> guard(FNamesLock);
+        FFileName = path;
+    }
+    bool exists = FileExists(path);
+    if (FAutoCleanup && (!exists || FCleanupOnEveryWrite))
+        (void)CleanupIn(names);
+    if (AppendToFile(path, bytes))
+        return true;
+    ++FErrorCount;
+    return false;
+}
+
+bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& ABytes) {
+    // Opened, appended and closed on every write, so others may read, move or delete the
+    // file between two writes; O_APPEND puts every write at the end, whoever else appends.
+    int file = open(APath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (file < 0)
+        return false;
+    bool written = WriteAll(file, ABytes);
+    bool closed = close(file) == 0;
+    return written && closed;
+}
+
+bool TSKX_Logger::Cleanup() {
+    try {
+        return CleanupIn(CurrentNames());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TSKX_Logger::CleanupIn(const TNames& ANames) {
+    int maxAge = FMaxAgeDays, maxFiles = FMaxFiles;
+    if (maxAge <= 0 && maxFiles <= 0)
+        return false;
+    std::string limit;
+    if (maxAge > 0)
+        limit = DateText("yyyymmdd", DecodeDateTime(DateOf(Now()) - maxAge)) + ANames.Extension;
+    // One deletion per pass, the name that sorts first; the directory is listed anew each time.
+    for (;;) {
+        std::string first;
+        int count = 0;
+        if (!ListFiles(ANames, first, count))
+            return true;
+        bool tooOld = count > 0 && maxAge > 0 && first < limit;
+        bool tooMany = maxFiles > 0 && count > maxFiles;
+        if (!tooOld && !tooMany)
+            return true;
+        if (unlink((ANames.Directory + first).c_str()) != 0) {
+            ++FDeleteErrorCount;
+            return false;
+        }
+    }
+}
+
+bool TSKX_Logger::ListFiles(const TNames& ANames, std::string& AFirst, int& ACount) {
+    DIR* dir = opendir(ANames.Directory.empty() ? "." : ANames.Directory.c_str());
+    if (!dir)
+        return false;
+    while (const dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (!EndsWith(name, ANames.Extension) || !IsListedFile(ANames.Directory, *entry))
+            continue;
+        if (ACount == 0 || name < AFirst)
+            AFirst = name;
+        ++ACount;
+    }
+    closedir(dir);
+    return true;
+}

@@ -1,0 +1,91 @@
+// Daily log file writer: appends texts to Directory + date + Extension, opening and closing the
+// file on every write. Any thread; every member may be called while writes run.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "base/DateTime.h"
+
+class TSKX_Logger {
+public:
+    // ADirectory: empty or not an existing directory gives the current working directory.
+    // AName: file extension; "" gives ".log", "log2" gives ".log2", ".txt" stays.
+    TSKX_Logger(const std::string& ADirectory, const std::string& AName);
+    TSKX_Logger(const TSKX_Logger&) = delete;
+    TSKX_Logger& operator=(const TSKX_Logger&) = delete;
+
+    // Appends the text (with prefix and CR LF as set) to today's file; false when the file
+    // cannot be created, opened or written. Never throws.
+    [[nodiscard]] bool WriteLog(const std::string& AText);
+    // Deletes this writer's oldest files by MaxAgeDays and MaxFiles, one per pass; false when
+    // both limits are off or a deletion failed.
+    [[nodiscard]] bool Cleanup();
+
+    // Directory of the files, always with a trailing '/'. The next write uses a new value; no
+    // existence check is made.
+    std::string Directory() const;
+    void SetDirectory(const std::string& ADirectory);
+    std::string Extension() const;
+    // Full path of the file of the latest write (empty before the first).
+    std::string FileName() const;
+    // Date part of the file name; yyyy, yy, mm, dd are replaced, other characters kept.
+    std::string NameDateFormat() const;
+    void SetNameDateFormat(const std::string& AFormat);
+
+    bool AddLineBreak() const { return FAddLineBreak; }
+    void SetAddLineBreak(bool AValue) { FAddLineBreak = AValue; }
+    bool TimePrefix() const { return FTimePrefix; }
+    void SetTimePrefix(bool AValue) { FTimePrefix = AValue; }
+    bool DateTimePrefix() const { return FDateTimePrefix; }
+    void SetDateTimePrefix(bool AValue) { FDateTimePrefix = AValue; }
+    bool AutoCleanup() const { return FAutoCleanup; }
+    void SetAutoCleanup(bool AValue) { FAutoCleanup = AValue; }
+    bool CleanupOnEveryWrite() const { return FCleanupOnEveryWrite; }
+    void SetCleanupOnEveryWrite(bool AValue) { FCleanupOnEveryWrite = AValue; }
+    int MaxAgeDays() const { return FMaxAgeDays; }
+    void SetMaxAgeDays(int AValue) { FMaxAgeDays = AValue; }
+    int MaxFiles() const { return FMaxFiles; }
+    void SetMaxFiles(int AValue) { FMaxFiles = AValue; }
+    // Takes the writer's lock around each write, so writes of one writer never interleave.
+    bool UseLock() const { return FUseLock; }
+    void SetUseLock(bool AValue) { FUseLock = AValue; }
+
+    int WriteCount() const { return FWriteCount; }
+    int ErrorCount() const { return FErrorCount; }
+    int DeleteErrorCount() const { return FDeleteErrorCount; }
+
+private:
+    struct TNames {
+        std::string Directory;
+        std::string Extension;
+        std::string NameDateFormat;
+    };
+    TNames CurrentNames() const;
+    std::string Prefix(const TDateTimeParts& ANow) const;
+    bool WriteLocked(const std::string& AText);
+    static bool AppendToFile(const std::string& APath, const std::string& ABytes);
+    bool CleanupIn(const TNames& ANames);
+    // Counts the files of this writer and finds the name that sorts first; false when the
+    // directory cannot be listed.
+    static bool ListFiles(const TNames& ANames, std::string& AFirst, int& ACount);
+
+    mutable std::mutex FNamesLock; // guards FDirectory, FExtension, FNameDateFormat, FFileName
+    std::string FExtension;
+    std::string FFileName;
+    std::mutex FLock; // makes writes wait for one another when UseLock is set
+    std::string FDirectory;
+    std::atomic<bool> FAddLineBreak{true};
+    std::atomic<bool> FTimePrefix{false};
+    std::atomic<bool> FDateTimePrefix{false};
+    std::atomic<bool> FAutoCleanup{false};
+    std::atomic<bool> FCleanupOnEveryWrite{false};
+    std::atomic<int> FMaxAgeDays{0};
+    std::atomic<int> FMaxFiles{0};
+    std::atomic<bool> FUseLock{false};
+    std::atomic<int> FWriteCount{0};
+    std::atomic<int> FErrorCount{0};
+    std::atomic<int> FDeleteErrorCount{0};
+    std::string FNameDateFormat{"yyyymmdd"};
+};

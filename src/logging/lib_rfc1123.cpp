@@ -1,0 +1,110 @@
+#include "logging/lib_rfc1123.h"
+
+#include <cstdio>
+#include <ctime>
+#include <limits>
+
+namespace {
+
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char kMonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+constexpr const char* kMonthsUpper[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                        "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+
+bool IsDigit(char AChar) { return AChar >= '0' && AChar <= '9'; }
+
+bool IsLetter(char AChar) {
+    return (AChar >= 'A' && AChar <= 'Z') || (AChar >= 'a' && AChar <= 'z');
+}
+
+// Skips what AClass rejects, takes the run it accepts, then drops one more character.
+template <typename TClass> std::string NextToken(std::string& AText, TClass AClass) {
+    std::size_t start = 0;
+    while (start < AText.size() && !AClass(AText[start]))
+        ++start;
+    std::size_t end = start;
+    while (end < AText.size() && AClass(AText[end]))
+        ++end;
+    std::string token = AText.substr(start, end - start);
+    AText.erase(0, end < AText.size() ? end + 1 : end);
+    return token;
+}
+
+bool NextNumber(std::string& AText, int& AResult) {
+    std::string token = NextToken(AText, IsDigit);
+    if (token.empty())
+        return false;
+    long long value = 0;
+    for (char c : token) {
+        value = value * 10 + (c - '0');
+        if (value > std::numeric_limits<int>::max())
+            return false;
+    }
+    AResult = static_cast<int>(value);
+    return true;
+}
+
+bool NextMonth(std::string& AText, int& AResult) {
+    std::string token = NextToken(AText, IsLetter);
+    for (char& c : token)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    for (int i = 0; i < 12; ++i)
+        if (token == kMonthsUpper[i]) {
+            AResult = i + 1;
+            return true;
+        }
+    return false;
+}
+
+// Trims blanks and tabs at both ends, then drops the weekday word up to the first blank.
+std::string WithoutWeekday(const std::string& AText) {
+    std::size_t first = AText.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    std::size_t last = AText.find_last_not_of(" \t");
+    std::string text = AText.substr(first, last - first + 1);
+    std::size_t blank = text.find(' ');
+    return blank == std::string::npos ? std::string() : text.substr(blank + 1);
+}
+
+int CompleteYear(int AYear) {
+    if (AYear < 50)
+        return AYear + 2000;
+    if (AYear < 200)
+        return AYear + 1900;
+    return AYear;
+}
+
+} // namespace
+
+int UtcBiasSeconds() {
+    std::time_t now = std::chrono::system_clock::to_time_t(ClockNow());
+    std::tm local{};
+    if (!localtime_r(&now, &local))
+        return 0;
+    return static_cast<int>(-local.tm_gmtoff);
+}
+
+std::string FormatHttpDate(TDateTime AValue) {
+    TDateTime gmt = AValue + UtcBiasSeconds() / SecsPerDay;
+    TDateTimeParts p = DecodeDateTime(gmt);
+    char text[128];
+    std::snprintf(text, sizeof text, "%s, %02d %.3s %d %02d:%02d:%02d GMT",
+                  kDayNames[p.DayOfWeek], p.Day, kMonthNames + 3 * (p.Month - 1), p.Year, p.Hour,
+                  p.Minute, p.Second);
+    return text;
+}
+
+TDateTime ParseHttpDate(const std::string& AText) {
+    int bias = UtcBiasSeconds();
+    std::string rest = WithoutWeekday(AText);
+    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
+    if (!NextNumber(rest, day) || !NextMonth(rest, month) || !NextNumber(rest, year) ||
+        !NextNumber(rest, hour) || !NextNumber(rest, minute) || !NextNumber(rest, second))
+        return HttpDateInvalid;
+    TDateTime value = 0.0;
+    if (!TryEncodeDateTime(CompleteYear(year), month, day, hour, minute, second, 0, value))
+        return HttpDateInvalid;
+    return value - bias / SecsPerDay;
+}
