@@ -1,0 +1,121 @@
+#include "config/FileText.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Closes a descriptor when the reading or writing step is left early.
+class TDescriptor {
+public:
+    explicit TDescriptor(int AFd) : FFd(AFd) {}
+    ~TDescriptor() {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TDescriptor(const TDescriptor&) = delete;
+    TDescriptor& operator=(const TDescriptor&) = delete;
+    int Fd() const { return FFd; }
+    // Closes now and reports whether the data reached the file system.
+    bool Close() {
+        int fd = FFd;
+        FFd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int FFd;
+};
+
+bool WriteAll(int AFd, const std::string& AText) {
+    size_t done = 0;
+    while (done < AText.size()) {
+        ssize_t n = ::write(AFd, AText.data() + done, AText.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The file that a rename must replace: the target of a symbolic link, else APath itself.
+std::string ResolvedTarget(const std::string& APath) {
+    struct stat info {};
+    if (::lstat(APath.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return APath;
+    char buffer[PATH_MAX];
+    if (::realpath(APath.c_str(), buffer) == nullptr)
+        return APath; // a dangling link: replace the link itself
+    return buffer;
+}
+
+std::string DirectoryOf(const std::string& APath) {
+    size_t slash = APath.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : APath.substr(0, slash);
+}
+
+// A name beside ATarget that no other writer of this process picks at the same time.
+std::string TemporaryNameFor(const std::string& ATarget) {
+    static std::atomic<unsigned> counter{0};
+    return ATarget + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+}
+
+// Makes the rename itself durable; a failure here cannot undo it, so it is not reported.
+void SyncDirectory(const std::string& ADir) {
+    TDescriptor dir(::open(ADir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Fd() >= 0)
+        ::fsync(dir.Fd());
+}
+
+bool WriteTemporary(const std::string& ATemp, const std::string& ATarget,
+                    const std::string& AText) {
+    TDescriptor file(::open(ATemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (file.Fd() < 0)
+        return false;
+    struct stat old {};
+    if (::stat(ATarget.c_str(), &old) == 0 && ::fchmod(file.Fd(), old.st_mode & 07777) != 0)
+        return false;
+    return WriteAll(file.Fd(), AText) && ::fsync(file.Fd()) == 0 && file.Close();
+}
+
+} // namespace
+
+TFileReadResult ReadFileText(const std::string& APath, std::string& AText) {
+    AText.clear();
+    TDescriptor file(::open(APath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Fd() < 0)
+        return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::Failed;
+    char buffer[8192];
+    for (;;) {
+        ssize_t n = ::read(file.Fd(), buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            AText.clear();
+            return TFileReadResult::Failed;
+        }
+        if (n == 0)
+            return TFileReadResult::Ok;
+        AText.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+bool ReplaceFileText(const std::string& APath, const std::string& AText) {
+    std::string target = ResolvedTarget(APath);
+    std::string temp = TemporaryNameFor(target);
+    if (!WriteTemporary(temp, target, AText) || ::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncDirectory(DirectoryOf(target));
+    return true;
+}

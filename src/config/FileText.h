@@ -1,0 +1,17 @@
+// Whole-file reads and crash-safe whole-file replacement for the settings files.
+// Any thread, as long as no two threads write the same path at once.
+#pragma once
+
+#include <string>
+
+enum class TFileReadResult { Ok, Missing, Failed };
+
+// Reads the whole file into AText. Missing: no such file (AText empty); Failed: it exists
+// but cannot be read (no permission, a directory, an I/O error).
+[[nodiscard]] TFileReadResult ReadFileText(const std::string& APath, std::string& AText);
+
+// Writes AText to a new file beside APath, flushes it to disk and renames it over APath, so
+// readers and a crash see either the old or the new file, never a part of one. An existing
+// file keeps its permission bits; a symbolic link keeps pointing where it did and its target
+// is replaced. False (and the old file untouched) on any failure.
+[[nodiscard]] bool ReplaceFileText(const std::string& APath, const std::string& AText);

@@ -1,0 +1,222 @@
+#include "config/config.h"
+
+#include <mutex>
+#include <sys/stat.h>
+#include <variant>
+
+#include "base/ProgramDir.h"
+#include "config/ListFile.h"
+#include "config/TProfileFile.h"
+
+namespace {
+
+using TConfig = TKAV_GeneralConfig;
+using TField = std::variant<bool TConfig::*, int32_t TConfig::*, std::string TConfig::*>;
+
+struct TKey {
+    const char* Section;
+    const char* Name;
+    TField Field;
+};
+
+// Every key of the settings file in the order they are read and written.
+const TKey Keys[] = {
+    {"General", "AutoStart", &TConfig::AutoStart},
+    {"OverviewLog", "LogToScreen", &TConfig::OverviewLogToScreen},
+    {"OverviewLog", "LogToFile", &TConfig::OverviewLogToFile},
+    {"OverviewLog", "LimitScreenLog", &TConfig::OverviewLimitScreenLog},
+    {"OverviewLog", "ScreenLogLines", &TConfig::OverviewScreenLogLines},
+    {"OverviewLog", "WrapLines", &TConfig::OverviewWrapLines},
+    {"OverviewLog", "LogNoLogs", &TConfig::OverviewLogNoLogs},
+    {"DetailLog", "LogToScreen", &TConfig::DetailLogToScreen},
+    {"DetailLog", "LogToFile", &TConfig::DetailLogToFile},
+    {"DetailLog", "LimitScreenLog", &TConfig::DetailLimitScreenLog},
+    {"DetailLog", "ScreenLogLines", &TConfig::DetailScreenLogLines},
+    {"DetailLog", "WrapLines", &TConfig::DetailWrapLines},
+    {"DetailLog", "LogNoLogs", &TConfig::DetailLogNoLogs},
+    {"General", "ServerPort", &TConfig::ServerPort},
+    {"General", "ResolveHostNames", &TConfig::ResolveHostNames},
+    {"General", "EvalIfModifiedSince", &TConfig::EvalIfModifiedSince},
+    {"General", "CacheControlMaxAge", &TConfig::CacheControlMaxAge},
+    {"General", "CacheControlMaxAgeSecs", &TConfig::CacheControlMaxAgeSecs},
+    {"General", "CacheControlPrivate", &TConfig::CacheControlPrivate},
+    {"General", "CacheControlNoCache", &TConfig::CacheControlNoCache},
+    {"General", "PragmaNoCache", &TConfig::PragmaNoCache},
+    {"General", "LastModified", &TConfig::LastModified},
+    {"General", "LastModifiedDays", &TConfig::LastModifiedDays},
+    {"General", "Expires", &TConfig::Expires},
+    {"General", "ExpiresSecs", &TConfig::ExpiresSecs},
+    {"General", "AppTitle", &TConfig::AppTitle},
+    {"General", "LogNoLogs", &TConfig::LogNoLogs},
+    {"General", "UseNickNames", &TConfig::UseNickNames},
+    {"General", "GotoTNA", &TConfig::GotoTNA},
+    {"General", "LogDir", &TConfig::LogDir},
+};
+
+const char* const WindowPosSection = "WindowPos";
+
+// The process-wide record. Made on first use, so code running before main may use it.
+struct TStore {
+    // Guards Published. A published record is never changed, so readers need the lock
+    // only to copy the pointer.
+    std::mutex PublishLock;
+    std::shared_ptr<const TConfig> Published = std::make_shared<const TConfig>();
+    // Serialises ChangeGeneralConfig, so no change is lost between copying and publishing.
+    std::mutex ChangeLock;
+};
+
+TStore& Store() {
+    static TStore store;
+    return store;
+}
+
+void Publish(std::shared_ptr<const TConfig> AConfig) {
+    std::lock_guard<std::mutex> guard(Store().PublishLock);
+    Store().Published.swap(AConfig);
+    // the old record is released after the lock, when AConfig goes out of scope
+}
+
+void ReadKey(const TProfileFile& AFile, const TKey& AKey, TConfig& AConfig) {
+    static const TConfig defaults;
+    std::visit(
+        [&](auto AMember) {
+            using T = std::decay_t<decltype(AConfig.*AMember)>;
+            if constexpr (std::is_same_v<T, bool>)
+                AConfig.*AMember = AFile.ReadBool(AKey.Section, AKey.Name, defaults.*AMember);
+            else if constexpr (std::is_same_v<T, int32_t>)
+                AConfig.*AMember = AFile.ReadInteger(AKey.Section, AKey.Name, defaults.*AMember);
+            else
+                AConfig.*AMember = AFile.ReadString(AKey.Section, AKey.Name, defaults.*AMember);
+        },
+        AKey.Field);
+}
+
+bool WriteKey(TProfileFile& AFile, const TKey& AKey, const TConfig& AConfig) {
+    return std::visit(
+        [&](auto AMember) {
+            using T = std::decay_t<decltype(AConfig.*AMember)>;
+            if constexpr (std::is_same_v<T, bool>)
+                return AFile.WriteBool(AKey.Section, AKey.Name, AConfig.*AMember);
+            else if constexpr (std::is_same_v<T, int32_t>)
+                return AFile.WriteInteger(AKey.Section, AKey.Name, AConfig.*AMember);
+            else
+                return AFile.WriteString(AKey.Section, AKey.Name, AConfig.*AMember);
+        },
+        AKey.Field);
+}
+
+bool IsAppTitle(const TKey& AKey) {
+    return std::holds_alternative<std::string TConfig::*>(AKey.Field) &&
+           std::get<std::string TConfig::*>(AKey.Field) == &TConfig::AppTitle;
+}
+
+// An existing directory with a trailing '/', or empty.
+std::string CheckedLogDir(const std::string& ADir) {
+    struct stat info {};
+    if (ADir.empty() || ::stat(ADir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return {};
+    return ADir.back() == '/' ? ADir : ADir + "/";
+}
+
+} // namespace
+
+std::shared_ptr<const TKAV_GeneralConfig> GeneralConfigSnapshot() {
+    std::lock_guard<std::mutex> guard(Store().PublishLock);
+    return Store().Published;
+}
+
+void ChangeGeneralConfig(const std::function<void(TKAV_GeneralConfig&)>& AChange) {
+    std::lock_guard<std::mutex> guard(Store().ChangeLock);
+    auto changed = std::make_shared<TConfig>(*GeneralConfigSnapshot());
+    AChange(*changed);
+    Publish(std::move(changed));
+}
+
+std::string ConfigFilePath() {
+    return ProgramDir() + "sk_KAV.ini";
+}
+std::string NickNameFilePath() {
+    return ProgramDir() + "sk_KAV.NN";
+}
+std::string NoLogFilePath() {
+    return ProgramDir() + "sk_KAV.NL";
+}
+
+TConfigFiles DefaultConfigFiles() {
+    return {ConfigFilePath(), NickNameFilePath(), NoLogFilePath()};
+}
+
+bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles) {
+    TProfileFile file(AFiles.Settings);
+    if (!file.Load())
+        return false;
+    for (const TKey& key : Keys)
+        ReadKey(file, key, AConfig);
+    AConfig.LogDir = CheckedLogDir(AConfig.LogDir);
+    // missing or unreadable lists are passed over: they leave the list empty
+    (void)ReadListFile(AFiles.NickNames, AConfig.NickNames);
+    (void)ReadListFile(AFiles.NoLogs, AConfig.NoLogs);
+    return true;
+}
+
+bool LoadConfig() {
+    bool loaded = false;
+    ChangeGeneralConfig(
+        [&](TKAV_GeneralConfig& AConfig) { loaded = LoadConfig(AConfig, DefaultConfigFiles()); });
+    return loaded;
+}
+
+bool SaveConfig(const TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles) {
+    TProfileFile file(AFiles.Settings);
+    // an unreadable file is not replaced: the lines it holds would be lost
+    if (!file.Load())
+        return false;
+    for (const TKey& key : Keys) {
+        if (IsAppTitle(key))
+            continue;
+        if (!WriteKey(file, key, AConfig)) {
+            (void)file.Save(); // the keys before this one are saved all the same
+            return false;
+        }
+    }
+    if (!file.Save())
+        return false;
+    (void)WriteListFile(AFiles.NickNames, AConfig.NickNames);
+    (void)WriteListFile(AFiles.NoLogs, AConfig.NoLogs);
+    return true;
+}
+
+bool SaveConfig() {
+    return SaveConfig(*GeneralConfigSnapshot(), DefaultConfigFiles());
+}
+
+TWindowBounds LoadWindowPos(const std::string& ASettingsPath, const TWindowBounds& ADefaults) {
+    TProfileFile file(ASettingsPath);
+    if (!file.Load())
+        return ADefaults;
+    TWindowBounds bounds;
+    bounds.Top = file.ReadInteger(WindowPosSection, "Top", ADefaults.Top);
+    bounds.Left = file.ReadInteger(WindowPosSection, "Left", ADefaults.Left);
+    bounds.Height = file.ReadInteger(WindowPosSection, "Height", ADefaults.Height);
+    bounds.Width = file.ReadInteger(WindowPosSection, "Width", ADefaults.Width);
+    return bounds;
+}
+
+TWindowBounds LoadWindowPos(const TWindowBounds& ADefaults) {
+    return LoadWindowPos(ConfigFilePath(), ADefaults);
+}
+
+void SaveWindowPos(const std::string& ASettingsPath, const TWindowBounds& ABounds) {
+    TProfileFile file(ASettingsPath);
+    if (!file.Load())
+        return; // an unreadable file is left as it is
+    (void)file.WriteInteger(WindowPosSection, "Top", ABounds.Top);
+    (void)file.WriteInteger(WindowPosSection, "Left", ABounds.Left);
+    (void)file.WriteInteger(WindowPosSection, "Height", ABounds.Height);
+    (void)file.WriteInteger(WindowPosSection, "Width", ABounds.Width);
+    (void)file.Save();
+}
+
+void SaveWindowPos(const TWindowBounds& ABounds) {
+    SaveWindowPos(ConfigFilePath(), ABounds);
+}

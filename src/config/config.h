@@ -1,0 +1,107 @@
+// The settings store: the settings record, the process-wide instance and its three files.
+// GeneralConfigSnapshot on any thread; every other function on the window's thread only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Every switch and number of the settings page, the log directory and the two lists.
+// Defaults are those the program uses without a settings file.
+struct TKAV_GeneralConfig {
+    bool AutoStart = false;
+    bool OverviewLogToScreen = false;
+    bool OverviewLogToFile = false;
+    bool OverviewLimitScreenLog = true;
+    int32_t OverviewScreenLogLines = 5000;
+    bool OverviewWrapLines = true;
+    bool DetailLogToScreen = false;
+    bool DetailLogToFile = false;
+    bool DetailLimitScreenLog = true;
+    int32_t DetailScreenLogLines = 5000;
+    bool DetailWrapLines = true;
+    std::string LogDir; // empty, or an existing directory ending with '/'
+    int32_t ServerPort = 88;
+    bool ResolveHostNames = false;
+    bool EvalIfModifiedSince = false;
+    bool CacheControlMaxAge = false;
+    int32_t CacheControlMaxAgeSecs = 0;
+    bool CacheControlPrivate = false;
+    bool CacheControlNoCache = true;
+    bool PragmaNoCache = true;
+    bool LastModified = true;
+    int32_t LastModifiedDays = 1;
+    bool Expires = true;
+    int32_t ExpiresSecs = 3;
+    std::vector<std::string> NickNames; // lines "IP=Name"
+    std::vector<std::string> NoLogs;    // one address per line
+    bool UseNickNames = false;
+    bool LogNoLogs = false;
+    bool OverviewLogNoLogs = false;
+    bool DetailLogNoLogs = false;
+    bool GotoTNA = false;
+    std::string AppTitle; // read only: edited in the file by hand, never written
+
+    bool operator==(const TKAV_GeneralConfig&) const = default;
+};
+
+// The process-wide record GeneralConfig. A published record is never changed again, so a
+// reader may keep its snapshot for a whole request and sees the fields and both lists of
+// one moment, never a half-refilled list. Any thread; cheap (a pointer copy under a lock).
+std::shared_ptr<const TKAV_GeneralConfig> GeneralConfigSnapshot();
+
+// Copies the current record, lets AChange edit the copy and publishes it. Changes are
+// serialised; AChange must not call ChangeGeneralConfig itself. Window's thread.
+void ChangeGeneralConfig(const std::function<void(TKAV_GeneralConfig&)>& AChange);
+
+// ProgramDir() followed by "sk_KAV.ini", "sk_KAV.NN" and "sk_KAV.NL".
+std::string ConfigFilePath();
+std::string NickNameFilePath();
+std::string NoLogFilePath();
+
+// Where one settings record lives: the profile file and the two list files.
+struct TConfigFiles {
+    std::string Settings;
+    std::string NickNames;
+    std::string NoLogs;
+};
+
+// The three paths above.
+TConfigFiles DefaultConfigFiles();
+
+// Fills GeneralConfig and both lists from the three default files. A missing settings file
+// gives every default; missing or unreadable list files give empty lists. False when the
+// settings file exists but cannot be read; the record is then left as it was.
+[[nodiscard]] bool LoadConfig();
+// Same for a given record and files.
+[[nodiscard]] bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles);
+
+// Writes every key of GeneralConfig except AppTitle into the settings file, changing only
+// those keys' lines, then both lists as whole files (their failures are passed over).
+// Each file is written beside the old one and renamed over it, so a crash or a full disk
+// never leaves a truncated file. False when the settings file cannot be written, or a key
+// cannot (a text holding a line break): the keys before that one are still saved.
+[[nodiscard]] bool SaveConfig();
+// Same for a given record and files.
+[[nodiscard]] bool SaveConfig(const TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles);
+
+// The main window's outer frame in screen pixels; defaults are the window's own.
+struct TWindowBounds {
+    int32_t Left = 0;
+    int32_t Top = 0;
+    int32_t Height = 373;
+    int32_t Width = 819;
+
+    bool operator==(const TWindowBounds&) const = default;
+};
+
+// Reads section "WindowPos" ("Top", "Left", "Height", "Width"), each key missing or not a
+// number taking its value from ADefaults; all four defaults when the file cannot be read.
+TWindowBounds LoadWindowPos(const TWindowBounds& ADefaults = TWindowBounds());
+TWindowBounds LoadWindowPos(const std::string& ASettingsPath, const TWindowBounds& ADefaults);
+
+// Writes the four keys of "WindowPos", leaving every other line; failures are passed over.
+void SaveWindowPos(const TWindowBounds& ABounds);
+void SaveWindowPos(const std::string& ASettingsPath, const TWindowBounds& ABounds);
