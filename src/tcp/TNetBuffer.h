@@ -1,0 +1,37 @@
+// TNetBuffer: a growable in-memory byte stream (memory, size, position) with RemoveFront.
+// Owned by one thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class TNetBuffer {
+public:
+    TNetBuffer() = default;
+    explicit TNetBuffer(size_t ASize) : FData(ASize) {}
+
+    char* Memory() { return FData.data(); }
+    const char* Memory() const { return FData.data(); }
+    size_t Size() const { return FData.size(); }
+    // Grows with zero bytes or cuts; the position stays within the new size.
+    void SetSize(size_t ASize);
+    size_t Position() const { return FPosition; }
+    void SetPosition(size_t APosition);
+    bool Empty() const { return FData.empty(); }
+
+    // Writes at the position (growing as needed) and advances it.
+    void Write(const void* ABytes, size_t ACount);
+    // Reads up to ACount bytes from the position; the number read.
+    size_t Read(void* ABytes, size_t ACount);
+    // Adds bytes at the end; the position does not move.
+    void Append(const void* ABytes, size_t ACount);
+    // Drops the first ACount bytes; more than Size raises ENetNotEnoughDataInBuffer.
+    void RemoveFront(size_t ACount);
+    void Clear();
+    std::string Text(size_t ACount) const { return std::string(FData.data(), ACount); }
+
+private:
+    std::vector<char> FData;
+    size_t FPosition = 0;
+};

@@ -1,0 +1,88 @@
+#include "tcp/TNetListenerThread.h"
+
+#include <algorithm>
+
+#include "tcp/NetExceptions.h"
+#include "tcp/TNetTCPServer.h"
+
+namespace {
+
+// Accept failures that recur at once while their cause lasts (descriptors or memory run out):
+// the listener pauses before the next try instead of spinning.
+bool NeedsBackoff(int ACode) {
+    return ACode != NetErrConnAborted && ACode != NetErrConnReset;
+}
+
+} // namespace
+
+void TNetListenerThread::Cycle() {
+    if (!WaitForRoom())
+        return;
+    TNetSocketHandles& bindings = FServer.Bindings();
+    // Pinned for the whole cycle: a deactivation meanwhile wakes the wait and the descriptors
+    // are closed only after the pins go, so no accept can reach a reused descriptor number.
+    std::vector<TNetSocketHandle::TPin> pins;
+    FDescriptors.clear();
+    for (int i = 0; i < bindings.Count(); ++i) {
+        pins.emplace_back(bindings.Items(i));
+        FDescriptors.push_back(pins.back().Descriptor());
+    }
+    std::vector<int> ready = FDescriptors;
+    int count = SocketStack().WaitForSockets(&ready, nullptr, nullptr, FSelectWait);
+    if (count < 0 && !Terminated())
+        SleepUnlessTerminated(FailureBackoff); // a failing wait must not spin
+    if (count < 1 || Terminated())
+        return;
+    for (int descriptor : ready) {
+        for (size_t i = 0; i < FDescriptors.size(); ++i)
+            if (FDescriptors[i] == descriptor && descriptor >= 0)
+                AcceptOn(descriptor, static_cast<int>(i));
+        if (Terminated())
+            return;
+    }
+}
+
+bool TNetListenerThread::WaitForRoom() {
+    const size_t limit = static_cast<size_t>(std::max(FServer.MaxConnections(), 1));
+    const auto step = std::chrono::milliseconds(FSelectWait >= 0 ? FSelectWait : 1000);
+    while (!FServer.FShare->WaitBelow(limit, step))
+        if (Terminated())
+            return false;
+    return !Terminated();
+}
+
+void TNetListenerThread::AcceptOn(int AListening, int ABindingIndex) {
+    (void)ABindingIndex;
+    auto connection = std::make_unique<TNetTCPServerConnection>(FServer);
+    try {
+        connection->Binding().AcceptFrom(AListening);
+    } catch (const ENetSocketError& e) {
+        ReportFailure(e.Message(), e.SocketErrorCode());
+        return;
+    }
+    try {
+        FServer.StartPeerThread(std::move(connection), FThreadMgr);
+    } catch (const std::exception& e) {
+        // The connection went with the thread that could not be made; clients get a close.
+        ReportFailure(e.what(), NetErrNoBufferSpace);
+    }
+}
+
+void TNetListenerThread::ReportFailure(const std::string& AMessage, int ACode) {
+    if (Terminated())
+        return;
+    auto now = std::chrono::steady_clock::now();
+    if (!FReported || now - FLastReport >= std::chrono::seconds(1)) {
+        FReported = true;
+        FLastReport = now;
+        FServer.ReportListenerError(AMessage);
+    }
+    if (NeedsBackoff(ACode))
+        SleepUnlessTerminated(FailureBackoff);
+}
+
+void TNetListenerThread::Finish() {
+    TNetSocketHandles& bindings = FServer.Bindings();
+    for (int i = bindings.Count() - 1; i >= 0; --i)
+        bindings.Items(i).ReleaseSocket(true);
+}

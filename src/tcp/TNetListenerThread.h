@@ -1,0 +1,45 @@
+// TNetListenerThread: waits on a server's listening sockets and hands each connection to a peer thread.
+// Made, halted and joined by the server's thread; its cycles run on the thread itself.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tcp/TNetThread.h"
+
+class TNetTCPServer;
+class TNetThreadMgr;
+
+class TNetListenerThread : public TNetThread {
+public:
+    // How long the listener pauses after a failed accept that may recur at once.
+    static constexpr std::chrono::milliseconds FailureBackoff{100};
+
+    explicit TNetListenerThread(TNetTCPServer& AServer) : FServer(AServer) {}
+
+    int SelectWait() const { return FSelectWait; }
+    void SetSelectWait(int AMilliseconds) { FSelectWait = AMilliseconds; }
+    TNetTCPServer& Server() const { return FServer; }
+    // The manager that makes the peer threads; set by the server before Launch.
+    void SetThreadMgr(std::shared_ptr<TNetThreadMgr> AThreadMgr) { FThreadMgr = std::move(AThreadMgr); }
+
+protected:
+    // Waits for the listening sockets, then accepts one connection from each ready one.
+    void Cycle() override;
+    // Releases the listening sockets (clearing their addresses), last to first.
+    void Finish() override;
+
+private:
+    bool WaitForRoom();
+    void AcceptOn(int AListening, int ABindingIndex);
+    void ReportFailure(const std::string& AMessage, int ACode);
+
+    int FSelectWait = 1000;
+    std::vector<int> FDescriptors;
+    TNetTCPServer& FServer;
+    std::shared_ptr<TNetThreadMgr> FThreadMgr;
+    std::chrono::steady_clock::time_point FLastReport{};
+    bool FReported = false;
+};

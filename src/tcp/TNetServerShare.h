@@ -1,0 +1,49 @@
+// TNetServerShare: what a server shares with its peer threads: the live peer list and the gate
+// through which peer threads call the server. Outlives the server while a peer thread holds it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class TNetPeerThread;
+class TNetTCPServer;
+
+class TNetServerShare {
+public:
+    explicit TNetServerShare(TNetTCPServer& AServer) : FServer(&AServer) {}
+    TNetServerShare(const TNetServerShare&) = delete;
+    TNetServerShare& operator=(const TNetServerShare&) = delete;
+
+    // The peer list (PeerThreads of the server). Any thread.
+    void Add(std::shared_ptr<TNetPeerThread> AThread);
+    void Remove(const TNetPeerThread* AThread);
+    size_t Count() const;
+    std::vector<std::shared_ptr<TNetPeerThread>> Snapshot() const;
+    // Closes the socket of every listed peer's connection, under the list's lock.
+    void CloseAll();
+    // Waits until the list is empty or ATimeout passes; true when empty.
+    bool WaitEmpty(std::chrono::milliseconds ATimeout) const;
+    // Waits until fewer than AMax peers are listed, Wake is called or ATimeout passes.
+    bool WaitBelow(size_t AMax, std::chrono::milliseconds ATimeout) const;
+    // Wakes every waiter (the listener's wait for a free place).
+    void Wake();
+
+    // Runs ACall with the server unless it has been detached; false when it was not run.
+    // Peer threads call the server only through here.
+    bool CallServer(const std::function<void(TNetTCPServer&)>& ACall);
+    // No more calls after this; waits for the calls in progress to return. Server's thread.
+    void DetachServer();
+
+private:
+    mutable std::mutex FLock; // guards every field below
+    mutable std::condition_variable FChanged;
+    std::vector<std::shared_ptr<TNetPeerThread>> FPeers;
+    TNetTCPServer* FServer;
+    int FCallsInProgress = 0;
+    unsigned FWakeCount = 0;
+};

@@ -1,0 +1,233 @@
+#include "tcp/TNetSocketHandle.h"
+
+#include <sys/socket.h>
+
+#include "tcp/NetExceptions.h"
+#include "tcp/TNetStack.h"
+
+TNetSocketHandle::TPin::TPin(TNetSocketHandle& AHandle) : FHandle(&AHandle), FDescriptor(-1) {
+    std::lock_guard<std::mutex> lock(AHandle.FLock);
+    if (AHandle.FAllocated) {
+        FDescriptor = AHandle.FDescriptor;
+        ++AHandle.FPins;
+    }
+}
+
+TNetSocketHandle::TPin::TPin(TPin&& AOther) noexcept
+    : FHandle(AOther.FHandle), FDescriptor(AOther.FDescriptor) {
+    AOther.FDescriptor = -1;
+}
+
+TNetSocketHandle::TPin::~TPin() {
+    if (FDescriptor >= 0)
+        FHandle->Unpin();
+}
+
+TNetSocketHandle::TNetSocketHandle() = default;
+
+TNetSocketHandle::TNetSocketHandle(const TNetSocketHandles& ACollection)
+    : FPort(ACollection.DefaultPort()) {}
+
+TNetSocketHandle::~TNetSocketHandle() {
+    ReleaseSocket(true);
+}
+
+void TNetSocketHandle::Unpin() {
+    std::vector<int> toClose;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (--FPins == 0)
+            toClose.swap(FPendingClose);
+    }
+    for (int descriptor : toClose)
+        SocketStack().CloseDescriptor(descriptor);
+}
+
+void TNetSocketHandle::Assign(const TNetSocketHandle& ASource) {
+    if (&ASource == this)
+        return;
+    std::string ip = ASource.IP(), remoteIP = ASource.RemoteIP();
+    int port = ASource.Port(), remotePort = ASource.RemotePort();
+    std::lock_guard<std::mutex> lock(FLock);
+    FIP = ip;
+    FPort = port;
+    FRemoteIP = remoteIP;
+    FRemotePort = remotePort;
+}
+
+int TNetSocketHandle::Descriptor() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FDescriptor;
+}
+
+bool TNetSocketHandle::Allocated() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FAllocated;
+}
+
+std::string TNetSocketHandle::IP() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FIP;
+}
+
+void TNetSocketHandle::SetIP(const std::string& AIP) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FIP = AIP;
+}
+
+int TNetSocketHandle::Port() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FPort;
+}
+
+void TNetSocketHandle::SetPort(int APort) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FPort = APort;
+}
+
+std::string TNetSocketHandle::RemoteIP() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FRemoteIP;
+}
+
+int TNetSocketHandle::RemotePort() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FRemotePort;
+}
+
+void TNetSocketHandle::SetDescriptor(int ADescriptor) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FDescriptor = ADescriptor;
+    FAllocated = true;
+}
+
+void TNetSocketHandle::OpenSocket(int AType, int AProtocol) {
+    ReleaseSocket(true);
+    SetDescriptor(SocketStack().OpenStreamSocket(AType, AProtocol));
+}
+
+void TNetSocketHandle::ReleaseSocket(bool AClearLocal) {
+    int descriptor = -1;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (!FAllocated)
+            return;
+        FAllocated = false;
+        // Both directions: a thread blocked in a wait or receive on the socket (or in an accept
+        // on a listening one) returns at once; close() alone would leave it blocked.
+        SocketStack().ShutdownSocket(FDescriptor, SHUT_RDWR);
+        if (FPins > 0)
+            FPendingClose.push_back(FDescriptor);
+        else
+            descriptor = FDescriptor;
+        ClearAddressesLocked(AClearLocal);
+    }
+    if (descriptor >= 0)
+        SocketStack().CloseDescriptor(descriptor);
+}
+
+void TNetSocketHandle::ClearAddresses(bool AClearLocal) {
+    std::lock_guard<std::mutex> lock(FLock);
+    ClearAddressesLocked(AClearLocal);
+}
+
+void TNetSocketHandle::ClearAddressesLocked(bool AClearLocal) {
+    FDescriptor = -1;
+    FAllocated = false;
+    if (AClearLocal) {
+        FIP.clear();
+        FPort = 0;
+    }
+    FRemoteIP.clear();
+    FRemotePort = 0;
+}
+
+void TNetSocketHandle::SetOption(int ALevel, int AOption, const void* AValue, int ALength) {
+    TPin pin(*this);
+    SocketStack().CheckSocketResult(
+        SocketStack().SetSocketOption(pin.Descriptor(), ALevel, AOption, AValue, ALength));
+}
+
+void TNetSocketHandle::BindLocal() {
+    {
+        TPin pin(*this);
+        int result = SocketStack().BindTo(pin.Descriptor(), NetFamilyInet, IP(), Port());
+        if (SocketStack().CheckSocketResult(result, {NetErrAddressInUse}))
+            throw ENetCouldNotBindSocket();
+    }
+    RefreshLocal();
+}
+
+void TNetSocketHandle::StartListening(int ABacklog) {
+    TPin pin(*this);
+    SocketStack().CheckSocketResult(SocketStack().ListenOn(pin.Descriptor(), ABacklog));
+}
+
+void TNetSocketHandle::AcceptFrom(int AListening) {
+    std::string remoteIP;
+    int remotePort = 0;
+    int socket = SocketStack().AcceptOn(AListening, remoteIP, remotePort);
+    SocketStack().CheckSocketResult(socket);
+    SetDescriptor(socket);
+    RefreshLocal();
+    // The address accept() reported: a peer that resets at once makes getpeername() fail.
+    std::lock_guard<std::mutex> lock(FLock);
+    FRemoteIP = remoteIP;
+    FRemotePort = remotePort;
+}
+
+void TNetSocketHandle::RefreshLocal() {
+    TPin pin(*this);
+    int family = 0, port = 0;
+    std::string ip;
+    SocketStack().LocalName(pin.Descriptor(), family, ip, port);
+    std::lock_guard<std::mutex> lock(FLock);
+    FIP = ip;
+    FPort = port;
+}
+
+void TNetSocketHandle::RefreshRemote() {
+    TPin pin(*this);
+    int family = 0, port = 0;
+    std::string ip;
+    SocketStack().RemoteName(pin.Descriptor(), family, ip, port);
+    std::lock_guard<std::mutex> lock(FLock);
+    FRemoteIP = ip;
+    FRemotePort = port;
+}
+
+bool TNetSocketHandle::WaitReadable(int ATimeout) {
+    TPin pin(*this);
+    if (pin.Descriptor() < 0)
+        throw ENetConnClosedGracefully();
+    std::vector<int> read{pin.Descriptor()};
+    return SocketStack().WaitForSockets(&read, nullptr, nullptr, ATimeout) == 1;
+}
+
+int TNetSocketHandle::ReceiveBytes(void* ABuffer, int ALength, int AFlags) {
+    TPin pin(*this);
+    if (pin.Descriptor() < 0)
+        return 0;
+    return SocketStack().ReceiveOn(pin.Descriptor(), ABuffer, ALength, AFlags);
+}
+
+int TNetSocketHandle::SendBytes(const void* ABuffer, int ALength, int AFlags) {
+    TPin pin(*this);
+    if (pin.Descriptor() < 0)
+        return 0;
+    return SocketStack().SendOn(pin.Descriptor(), ABuffer, ALength, AFlags);
+}
+
+TNetSocketHandle& TNetSocketHandles::AddBinding() {
+    FItems.push_back(std::make_unique<TNetSocketHandle>(*this));
+    return *FItems.back();
+}
+
+void TNetSocketHandles::Assign(const TNetSocketHandles& ASource) {
+    if (&ASource == this)
+        return;
+    FDefaultPort = ASource.FDefaultPort;
+    FItems.clear();
+    for (const auto& item : ASource.FItems)
+        AddBinding().Assign(*item);
+}

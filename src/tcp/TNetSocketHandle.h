@@ -1,0 +1,108 @@
+// TNetSocketHandle: one socket with its local and peer address; TNetSocketHandles: a server's bindings.
+// A handle belongs to one thread, except ReleaseSocket, which any thread may call to wake and close it.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class TNetSocketHandles;
+
+class TNetSocketHandle {
+public:
+    TNetSocketHandle();
+    // Made inside a collection: Port starts at the collection's DefaultPort.
+    explicit TNetSocketHandle(const TNetSocketHandles& ACollection);
+    ~TNetSocketHandle();
+    TNetSocketHandle(const TNetSocketHandle&) = delete;
+    TNetSocketHandle& operator=(const TNetSocketHandle&) = delete;
+
+    // Copies IP, Port, RemoteIP and RemotePort (not the socket).
+    void Assign(const TNetSocketHandle& ASource);
+
+    int Descriptor() const;
+    bool Allocated() const;
+    std::string IP() const;
+    void SetIP(const std::string& AIP);
+    int Port() const;
+    void SetPort(int APort);
+    std::string RemoteIP() const;
+    int RemotePort() const;
+
+    // Releases any socket first (clearing the local address), then opens a new one.
+    void OpenSocket(int AType = 1, int AProtocol = 0);
+    // Shuts the socket down and closes it (waking any thread blocked on it); keeps IP and Port
+    // unless AClearLocal. Nothing happens without a socket. Any thread.
+    void ReleaseSocket(bool AClearLocal);
+    void ClearAddresses(bool AClearLocal);
+    void SetOption(int ALevel, int AOption, const void* AValue, int ALength);
+    // Binds to IP:Port; an address in use raises ENetCouldNotBindSocket. Reads the address back.
+    void BindLocal();
+    void StartListening(int ABacklog);
+    // Accepts from the listening descriptor into this handle and reads both addresses.
+    void AcceptFrom(int AListening);
+    void RefreshLocal();
+    void RefreshRemote();
+    // True when data, end of stream or an error is pending within ATimeout (ms, or WaitForever).
+    // Raises ENetConnClosedGracefully without a socket.
+    bool WaitReadable(int ATimeout);
+    // One receive or send on the socket; 0 when the socket has been released meanwhile.
+    int ReceiveBytes(void* ABuffer, int ALength, int AFlags);
+    int SendBytes(const void* ABuffer, int ALength, int AFlags);
+
+    // Keeps the descriptor number from being closed (and reused) while the pin lives; a release
+    // meanwhile shuts the socket down at once and closes it when the last pin goes.
+    class TPin {
+    public:
+        explicit TPin(TNetSocketHandle& AHandle);
+        ~TPin();
+        TPin(const TPin&) = delete;
+        TPin& operator=(const TPin&) = delete;
+        TPin(TPin&& AOther) noexcept;
+        TPin& operator=(TPin&&) = delete;
+        // The pinned descriptor, -1 when the handle had no socket.
+        int Descriptor() const { return FDescriptor; }
+
+    private:
+        TNetSocketHandle* FHandle;
+        int FDescriptor;
+    };
+
+private:
+    void Unpin();
+    void SetDescriptor(int ADescriptor);
+    void ClearAddressesLocked(bool AClearLocal);
+
+    mutable std::mutex FLock; // guards every field below
+    int FDescriptor = -1;
+    bool FAllocated = false;
+    std::string FIP;
+    std::string FRemoteIP;
+    int FPort = 0;
+    int FRemotePort = 0;
+    int FPins = 0;            // live TPin objects on FDescriptor
+    std::vector<int> FPendingClose; // released while pinned: closed by the last pin
+};
+
+class TNetSocketHandles {
+public:
+    TNetSocketHandles() = default;
+    TNetSocketHandles(const TNetSocketHandles&) = delete;
+    TNetSocketHandles& operator=(const TNetSocketHandles&) = delete;
+
+    int DefaultPort() const { return FDefaultPort; }
+    void SetDefaultPort(int APort) { FDefaultPort = APort; }
+    // A new item with Port = DefaultPort and an empty IP.
+    TNetSocketHandle& AddBinding();
+    int Count() const { return static_cast<int>(FItems.size()); }
+    TNetSocketHandle& Items(int AIndex) { return *FItems.at(AIndex); }
+    const TNetSocketHandle& Items(int AIndex) const { return *FItems.at(AIndex); }
+    void Clear() { FItems.clear(); }
+    // Replaces the items by copies of ASource's (addresses only) and takes its DefaultPort.
+    void Assign(const TNetSocketHandles& ASource);
+
+private:
+    int FDefaultPort = 0;
+    std::vector<std::unique_ptr<TNetSocketHandle>> FItems;
+};

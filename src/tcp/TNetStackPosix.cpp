@@ -1,0 +1,264 @@
+#include "tcp/TNetStackPosix.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "tcp/NetExceptions.h"
+
+namespace {
+
+thread_local int GLastSocketError = 0;
+
+// errno values whose Windows-sockets number is not 10000 plus the Linux number.
+int TranslatedErrno(int AErrno) {
+    switch (AErrno) {
+    case EPERM: return 10013;
+    case ENFILE: return 10024;
+    case EAGAIN: return 10035;
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return 10038;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+    case EOPNOTSUPP: return 10045;
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    case ECONNRESET: return 10054;
+    case ENOBUFS: return 10055;
+    case ENOMEM: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ESHUTDOWN: return 10058;
+    case EPIPE: return 10058;
+    case ETOOMANYREFS: return 10059;
+    case ETIMEDOUT: return 10060;
+    case ECONNREFUSED: return 10061;
+    case ELOOP: return 10062;
+    case ENAMETOOLONG: return 10063;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    case ENOTEMPTY: return 10066;
+    default: return 0;
+    }
+}
+
+sockaddr_in MakeAddress(TNetStack& AStack, int AFamily, const std::string& AIP, int APort) {
+    sockaddr_in address{};
+    address.sin_family = static_cast<sa_family_t>(AFamily);
+    address.sin_port = AStack.ToNetShort(static_cast<uint16_t>(APort));
+    if (!AIP.empty()) {
+        TNetAddress bytes = AStack.TextToAddress(AIP);
+        static_assert(sizeof(address.sin_addr) == sizeof(bytes));
+        std::copy(bytes.begin(), bytes.end(), reinterpret_cast<uint8_t*>(&address.sin_addr));
+    }
+    return address;
+}
+
+void ReadAddress(TNetStack& AStack, const sockaddr_in& AAddress, int& AFamily, std::string& AIP,
+                 int& APort) {
+    TNetAddress bytes{};
+    const uint8_t* raw = reinterpret_cast<const uint8_t*>(&AAddress.sin_addr);
+    std::copy(raw, raw + 4, bytes.begin());
+    AFamily = AAddress.sin_family;
+    AIP = AStack.AddressToText(bytes);
+    APort = AStack.ToHostShort(AAddress.sin_port);
+}
+
+short PollEvents(bool ARead, bool AWrite, bool AError) {
+    short events = 0;
+    if (ARead)
+        events |= POLLIN;
+    if (AWrite)
+        events |= POLLOUT;
+    if (AError)
+        events |= POLLPRI;
+    return events;
+}
+
+// Which of a descriptor's wait lists it is ready for, as select() would say.
+void ReadyFor(short ARevents, bool& ARead, bool& AWrite, bool& AError) {
+    ARead = (ARevents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    AWrite = (ARevents & (POLLOUT | POLLHUP | POLLERR)) != 0;
+    AError = (ARevents & POLLPRI) != 0;
+}
+
+// poll() with EINTR retried against the original deadline; ATimeout -1 waits without limit.
+int PollRetrying(std::vector<pollfd>& AFds, int ATimeout) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ATimeout < 0 ? 0 : ATimeout);
+    for (;;) {
+        int wait = ATimeout;
+        if (ATimeout >= 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
+        int result = poll(AFds.data(), AFds.size(), wait);
+        if (result >= 0 || errno != EINTR)
+            return result;
+    }
+}
+
+// Keeps in each list the descriptors ready for it; -1 when one of them is not open.
+int CollectReady(const std::vector<pollfd>& AFds, std::vector<int>* ALists[3]) {
+    int ready = 0;
+    size_t next = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (ALists[i] == nullptr)
+            continue;
+        std::vector<int> kept;
+        for (size_t n = ALists[i]->size(); n > 0; --n, ++next) {
+            if (AFds[next].revents & POLLNVAL) {
+                GLastSocketError = 10038; // a closed descriptor: select() fails the same way
+                return -1;
+            }
+            bool read = false, write = false, error = false;
+            ReadyFor(AFds[next].revents, read, write, error);
+            if ((i == 0 && read) || (i == 1 && write) || (i == 2 && error))
+                kept.push_back(AFds[next].fd);
+        }
+        ready += static_cast<int>(kept.size());
+        *ALists[i] = std::move(kept);
+    }
+    return ready;
+}
+
+} // namespace
+
+int SocketErrorOfErrno(int AErrno) {
+    int code = TranslatedErrno(AErrno);
+    if (code != 0)
+        return code;
+    // Below 35 Linux and BSD agree (EINTR 4, EBADF 9, EACCES 13, EINVAL 22, EMFILE 24, ...);
+    // other numbers go out of the table's range so they cannot pose as one of its codes.
+    return AErrno < 35 ? 10000 + AErrno : 20000 + AErrno;
+}
+
+int TNetStackPosix::Failed(int AResult) {
+    GLastSocketError = SocketErrorOfErrno(errno);
+    return AResult;
+}
+
+int TNetStackPosix::AcceptOn(int ASocket, std::string& AIP, int& APort) {
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    int socket;
+    do {
+        length = sizeof(address);
+        socket = accept4(ASocket, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+    } while (socket == -1 && errno == EINTR);
+    if (socket == -1)
+        return Failed(-1);
+    int family = 0;
+    ReadAddress(*this, address, family, AIP, APort);
+    return socket;
+}
+
+int TNetStackPosix::BindTo(int ASocket, int AFamily, const std::string& AIP, int APort) {
+    sockaddr_in address = MakeAddress(*this, AFamily, AIP, APort);
+    int result = bind(ASocket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    return result == -1 ? Failed(-1) : result;
+}
+
+int TNetStackPosix::CloseDescriptor(int ASocket) {
+    // Linux releases the descriptor even when close() reports EINTR; never retry.
+    int result = close(ASocket);
+    return result == -1 ? Failed(-1) : result;
+}
+
+uint16_t TNetStackPosix::ToNetShort(uint16_t AValue) {
+    return htons(AValue);
+}
+
+int TNetStackPosix::ListenOn(int ASocket, int ABacklog) {
+    int result = listen(ASocket, ABacklog);
+    return result == -1 ? Failed(-1) : result;
+}
+
+uint16_t TNetStackPosix::ToHostShort(uint16_t AValue) {
+    return ntohs(AValue);
+}
+
+int TNetStackPosix::ReceiveOn(int ASocket, void* ABuffer, int ALength, int AFlags) {
+    ssize_t result;
+    do {
+        result = recv(ASocket, ABuffer, static_cast<size_t>(ALength), AFlags);
+    } while (result == -1 && errno == EINTR);
+    return result == -1 ? Failed(-1) : static_cast<int>(result);
+}
+
+int TNetStackPosix::WaitForSockets(std::vector<int>* ARead, std::vector<int>* AWrite,
+                                   std::vector<int>* AError, int ATimeout) {
+    std::vector<int>* lists[3] = {ARead, AWrite, AError};
+    std::vector<pollfd> fds;
+    for (int i = 0; i < 3; ++i) {
+        if (lists[i] == nullptr)
+            continue;
+        if (lists[i]->size() > static_cast<size_t>(MaxWaitSockets))
+            throw ENetStackSetSizeExceeded();
+        for (int socket : *lists[i])
+            fds.push_back(pollfd{socket, PollEvents(i == 0, i == 1, i == 2), 0});
+    }
+    int result = PollRetrying(fds, ATimeout == WaitForever ? -1 : (ATimeout < 0 ? 0 : ATimeout));
+    if (result == -1)
+        return Failed(-1);
+    return CollectReady(fds, lists);
+}
+
+int TNetStackPosix::SendOn(int ASocket, const void* ABuffer, int ALength, int AFlags) {
+    ssize_t result;
+    do {
+        result = send(ASocket, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL);
+    } while (result == -1 && errno == EINTR);
+    return result == -1 ? Failed(-1) : static_cast<int>(result);
+}
+
+int TNetStackPosix::SetSocketOption(int ASocket, int ALevel, int AOption, const void* AValue,
+                                    int ALength) {
+    int result = setsockopt(ASocket, ALevel, AOption, AValue, static_cast<socklen_t>(ALength));
+    return result == -1 ? Failed(-1) : result;
+}
+
+int TNetStackPosix::NewSocket(int AFamily, int AType, int AProtocol) {
+    int result = socket(AFamily, AType | SOCK_CLOEXEC, AProtocol);
+    return result == -1 ? Failed(-1) : result;
+}
+
+int TNetStackPosix::ShutdownSocket(int ASocket, int AHow) {
+    int result = shutdown(ASocket, AHow);
+    return result == -1 ? Failed(-1) : result;
+}
+
+int TNetStackPosix::LastSocketError() {
+    return GLastSocketError;
+}
+
+void TNetStackPosix::RemoteName(int ASocket, int& AFamily, std::string& AIP, int& APort) {
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    if (getpeername(ASocket, reinterpret_cast<sockaddr*>(&address), &length) == -1)
+        CheckSocketResult(Failed(-1));
+    ReadAddress(*this, address, AFamily, AIP, APort);
+}
+
+void TNetStackPosix::LocalName(int ASocket, int& AFamily, std::string& AIP, int& APort) {
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    if (getsockname(ASocket, reinterpret_cast<sockaddr*>(&address), &length) == -1)
+        CheckSocketResult(Failed(-1));
+    ReadAddress(*this, address, AFamily, AIP, APort);
+}

@@ -1,0 +1,269 @@
+#include "tcp/TNetTCPConnection.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <climits>
+#include <cstring>
+
+#include "tcp/NetExceptions.h"
+
+namespace {
+
+constexpr int DefaultBufferSize = 32768;
+
+// Runs AStop when the scope ends, also when an exception passes.
+template <typename F> class TFinally {
+public:
+    explicit TFinally(F AStop) : FStop(std::move(AStop)) {}
+    ~TFinally() { FStop(); }
+    TFinally(const TFinally&) = delete;
+    TFinally& operator=(const TFinally&) = delete;
+
+private:
+    F FStop;
+};
+
+} // namespace
+
+TNetTCPConnection::TNetTCPConnection()
+    : FBinding(std::make_unique<TNetSocketHandle>()), FReceiveBuffer(DefaultBufferSize) {}
+
+TNetTCPConnection::~TNetTCPConnection() = default;
+
+void TNetTCPConnection::SetRecvBufferSize(int ASize) {
+    FReceiveBuffer.SetSize(static_cast<size_t>(std::max(ASize, 1)));
+}
+
+void TNetTCPConnection::SetInterceptEnabled(bool AValue) {
+    if (AValue)
+        throw ENetInterceptPropIsNil();
+}
+
+void TNetTCPConnection::CheckClosed(bool ARaiseIfClosed, bool AIgnoreInput) {
+    bool allocated = FBinding->Allocated();
+    if (!FClosedByPeer && allocated)
+        return;
+    if (allocated)
+        CloseSocketOnly();
+    if (ARaiseIfClosed && (FPendingInput.Empty() || AIgnoreInput))
+        throw ENetConnClosedGracefully();
+}
+
+bool TNetTCPConnection::IsConnected() {
+    CheckClosed(false, false);
+    return FBinding->Allocated();
+}
+
+void TNetTCPConnection::CloseConnection() {
+    CloseSocketOnly();
+}
+
+void TNetTCPConnection::CloseSocketOnly() {
+    // The server's thread and the peer thread may both close; the first one does the work.
+    if (!FBinding->Allocated() || FCloseStarted.exchange(true))
+        return;
+    RaiseStatus(TNetStatus::StatusDisconnecting, FBinding->RemoteIP());
+    FBinding->ReleaseSocket(true);
+    FClosedByPeer = true;
+    RaiseStatus(TNetStatus::StatusDisconnected);
+    if (OnDisconnected)
+        OnDisconnected(*this);
+}
+
+std::string TNetTCPConnection::ExtractInput(int ACount) {
+    if (ACount < 0 || static_cast<size_t>(ACount) > FPendingInput.Size())
+        throw ENetNotEnoughDataInBuffer();
+    std::string text = FPendingInput.Text(static_cast<size_t>(ACount));
+    DiscardInput(ACount);
+    return text;
+}
+
+void TNetTCPConnection::DiscardInput(int ACount) {
+    FPendingInput.RemoveFront(static_cast<size_t>(std::max(ACount, 0)));
+    FLineSearched = 0;
+    WorkStep(TWorkMode::WorkRead, ACount);
+}
+
+int TNetTCPConnection::EffectiveTimeout(int ATimeout) const {
+    return ATimeout == WaitForever ? FReadTimeout : ATimeout;
+}
+
+int TNetTCPConnection::FillInput(bool ARaiseIfClosed, int ATimeout, TNetBuffer* ATarget,
+                                 bool AAppend) {
+    CheckClosed(ARaiseIfClosed, false);
+    if (!IsConnected())
+        return 0;
+    TNetBuffer& target = ATarget != nullptr ? *ATarget : FReceiveBuffer;
+    int received = 0;
+    if (FBinding->WaitReadable(EffectiveTimeout(ATimeout))) {
+        received = FBinding->ReceiveBytes(target.Memory(), static_cast<int>(target.Size()), 0);
+        FClosedByPeer = FClosedByPeer || received == 0;
+        if (received != 0 && SocketStack().CheckSocketResult(received, {NetErrShutdown})) {
+            received = 0;
+            CloseSocketOnly();
+            if (FPendingInput.Empty())
+                SocketStack().RaiseStackError(NetErrShutdown);
+        }
+        ReceivedBytes(target, received, AAppend);
+    } else if (ATimeout == WaitForever && FReadTimeout != WaitForever) {
+        // The read bound passed: the connection ends as if the peer had closed it.
+        CloseSocketOnly();
+    }
+    CheckClosed(ARaiseIfClosed, false);
+    return received;
+}
+
+void TNetTCPConnection::ReceivedBytes(TNetBuffer& ATarget, int ACount, bool AAppend) {
+    if (ACount <= 0)
+        return;
+    if (FASCIIFilter)
+        for (int i = 0; i < ACount; ++i)
+            ATarget.Memory()[i] = static_cast<char>(ATarget.Memory()[i] & 0x7F);
+    if (AAppend)
+        FPendingInput.Append(ATarget.Memory(), static_cast<size_t>(ACount));
+    else
+        WorkStep(TWorkMode::WorkRead, ACount);
+}
+
+std::string TNetTCPConnection::ReadLine(const std::string& ATerminator, int ATimeout) {
+    const std::string terminator = ATerminator.empty() ? std::string("\n") : ATerminator;
+    FLineTimedOut = false;
+    size_t found = std::string::npos;
+    for (;;) {
+        if (!FPendingInput.Empty()) {
+            // Bytes already searched cannot hold the start of a terminator, except its last
+            // few, which a new segment may complete.
+            size_t from = FLineSearched > terminator.size() ? FLineSearched - terminator.size() : 0;
+            const char* begin = FPendingInput.Memory();
+            const char* end = begin + FPendingInput.Size();
+            const char* hit = std::search(begin + from, end, terminator.begin(), terminator.end());
+            FLineSearched = FPendingInput.Size();
+            if (hit != end) {
+                found = static_cast<size_t>(hit - begin);
+                break;
+            }
+        }
+        CheckClosed(true, true);
+        int received = FillInput(true, ATimeout, nullptr, true);
+        FLineTimedOut = received == 0;
+        if (received == 0)
+            return std::string();
+    }
+    std::string line = ExtractInput(static_cast<int>(found + terminator.size()));
+    line.resize(found);
+    if (ATerminator.empty() && !line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+void TNetTCPConnection::ReadIntoStream(std::ostream& AStream, int ACount, bool AUntilClose) {
+    int remaining = AUntilClose ? INT_MAX : ACount;
+    WorkStart(TWorkMode::WorkRead, AUntilClose ? 0 : ACount);
+    TFinally stop([this] { WorkStop(TWorkMode::WorkRead); });
+    if (remaining <= 0)
+        return;
+    size_t buffered = std::min(FPendingInput.Size(), static_cast<size_t>(remaining));
+    AStream.write(FPendingInput.Memory(), static_cast<std::streamsize>(buffered));
+    FPendingInput.RemoveFront(buffered);
+    FLineSearched = 0;
+    remaining -= static_cast<int>(buffered);
+    TNetBuffer scratch;
+    while (remaining > 0 && IsConnected()) {
+        scratch.SetSize(static_cast<size_t>(std::min(remaining, RecvBufferSize())));
+        int received = FillInput(!AUntilClose, WaitForever, &scratch, false);
+        AStream.write(scratch.Memory(), received);
+        remaining -= received;
+    }
+}
+
+void TNetTCPConnection::SendRaw(const void* ABytes, int ACount, bool ANow) {
+    if (ACount <= 0 || ABytes == nullptr)
+        return;
+    CheckClosed(true, true);
+    if (FWriteBatch && !ANow) {
+        FWriteBatch->Append(ABytes, static_cast<size_t>(ACount));
+        if (FWriteBatchThreshold > 0 &&
+            FWriteBatch->Size() >= static_cast<size_t>(FWriteBatchThreshold))
+            FlushBatch(FWriteBatchThreshold);
+        return;
+    }
+    SendDirect(static_cast<const char*>(ABytes), ACount);
+}
+
+void TNetTCPConnection::SendDirect(const char* ABytes, int ACount) {
+    int offset = 0;
+    while (offset < ACount) {
+        int sent = FBinding->SendBytes(ABytes + offset, ACount - offset, 0);
+        FClosedByPeer = FClosedByPeer || sent == 0;
+        CheckClosed(true, false);
+        if (SocketStack().CheckSocketResult(sent, {NetErrShutdown})) {
+            CloseSocketOnly();
+            SocketStack().RaiseStackError(NetErrShutdown);
+        }
+        WorkStep(TWorkMode::WorkWrite, sent);
+        offset += sent;
+    }
+}
+
+void TNetTCPConnection::SendText(const std::string& AText) {
+    if (!AText.empty())
+        SendRaw(AText.data(), static_cast<int>(AText.size()), false);
+}
+
+void TNetTCPConnection::SendLine(const std::string& AText) {
+    SendText(AText + "\r\n");
+}
+
+void TNetTCPConnection::SendStream(std::istream& AStream, bool AFromStart, bool AWithLength) {
+    if (AFromStart)
+        AStream.seekg(0, std::ios::beg);
+    std::streamoff position = AStream.tellg();
+    AStream.seekg(0, std::ios::end);
+    std::streamoff size = AStream.tellg();
+    AStream.seekg(position, std::ios::beg);
+    int length = static_cast<int>(std::max<std::streamoff>(size - position, 0));
+    if (AWithLength) {
+        uint32_t prefix = htonl(static_cast<uint32_t>(length));
+        SendRaw(&prefix, sizeof(prefix), false);
+    }
+    WorkStart(TWorkMode::WorkWrite, length);
+    TFinally stop([this] { WorkStop(TWorkMode::WorkWrite); });
+    std::vector<char> chunk(static_cast<size_t>(FSendBufferSize));
+    for (int left = length; left > 0;) {
+        int wanted = std::min(left, FSendBufferSize);
+        AStream.read(chunk.data(), wanted);
+        int got = static_cast<int>(AStream.gcount());
+        if (got <= 0)
+            throw ENetNoDataToRead();
+        SendRaw(chunk.data(), got, false);
+        left -= got;
+    }
+}
+
+void TNetTCPConnection::StartBatch(int AThreshold) {
+    FWriteBatch = std::make_unique<TNetBuffer>();
+    FWriteBatchThreshold = AThreshold;
+}
+
+void TNetTCPConnection::FlushBatch(int ACount) {
+    if (!FWriteBatch || FWriteBatch->Empty())
+        return;
+    if (ACount == -1 || FWriteBatch->Size() < static_cast<size_t>(ACount)) {
+        SendRaw(FWriteBatch->Memory(), static_cast<int>(FWriteBatch->Size()), true);
+        DropBatch();
+    } else {
+        SendRaw(FWriteBatch->Memory(), ACount, true);
+        FWriteBatch->RemoveFront(static_cast<size_t>(ACount));
+    }
+}
+
+void TNetTCPConnection::EndBatch() {
+    // The batch ends also when the flush fails: later sends must not pile up unsent.
+    TFinally close([this] { FWriteBatch.reset(); });
+    FlushBatch(-1);
+}
+
+void TNetTCPConnection::DropBatch() {
+    if (FWriteBatch)
+        FWriteBatch->Clear();
+}

@@ -1,0 +1,149 @@
+#include "tcp/TNetThread.h"
+
+#include <cstring>
+
+#include "tcp/NetExceptions.h"
+
+namespace {
+
+// What the platform thread runs: its own reference to the thread object.
+struct TStart {
+    std::shared_ptr<TNetThread> Thread;
+};
+
+} // namespace
+
+TNetThread::TNetThread() = default;
+
+TNetThread::~TNetThread() {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FJoinable && !pthread_equal(FThread, pthread_self()))
+        pthread_join(FThread, nullptr);
+    else if (FJoinable)
+        pthread_detach(FThread);
+}
+
+void TNetThread::Launch() {
+    if (!Halted())
+        return;
+    FHalted = false;
+    Start();
+}
+
+void TNetThread::Start() {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FStarted)
+        return;
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    if (FStackSize > 0)
+        pthread_attr_setstacksize(&attributes, FStackSize);
+    bool detached = FFreeOnTerminate;
+    pthread_attr_setdetachstate(&attributes,
+                                detached ? PTHREAD_CREATE_DETACHED : PTHREAD_CREATE_JOINABLE);
+    auto* start = new TStart{shared_from_this()};
+    int error = pthread_create(&FThread, &attributes, &TNetThread::ThreadEntry, start);
+    pthread_attr_destroy(&attributes);
+    if (error != 0) {
+        delete start;
+        FHalted = true;
+        throw ENetThreadMgrError(std::string("Thread could not be created: ") + std::strerror(error));
+    }
+    FStarted = true;
+    FJoinable = !detached;
+}
+
+void* TNetThread::ThreadEntry(void* AArgument) {
+    std::unique_ptr<TStart> start(static_cast<TStart*>(AArgument));
+    try {
+        start->Thread->Execute();
+    } catch (...) {
+        // Execute reports what it can; nothing may leave a thread.
+    }
+    return nullptr;
+}
+
+void TNetThread::Execute() {
+    try {
+        RunSteps();
+    } catch (const std::exception& e) {
+        Fail(e.what(), &e);
+    } catch (...) {
+        Fail("Unknown exception.", nullptr);
+    }
+    FFinished = true;
+    std::lock_guard<std::mutex> lock(FLock);
+    FWake.notify_all();
+}
+
+void TNetThread::RunSteps() {
+    if (Terminated()) {
+        Finish();
+        return;
+    }
+    try {
+        Prepare();
+        while (!Halted())
+            Cycle();
+    } catch (...) {
+        Finish();
+        throw;
+    }
+    Finish();
+}
+
+void TNetThread::Fail(const std::string& AMessage, const std::exception* AException) {
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FFailureText = AMessage;
+    }
+    if (OnFailure && AException != nullptr) {
+        try {
+            OnFailure(*this, *AException);
+        } catch (...) {
+            // A failing failure handler changes nothing: the thread ends either way.
+        }
+    }
+    Terminate();
+}
+
+void TNetThread::HaltThread() {
+    if (Halted())
+        return;
+    Terminate();
+    FHalted = true;
+}
+
+void TNetThread::HaltAndWait() {
+    Terminate();
+    FHalted = true;
+    WaitFor();
+}
+
+void TNetThread::Terminate() {
+    FTerminated = true;
+    std::lock_guard<std::mutex> lock(FLock);
+    FWake.notify_all();
+}
+
+void TNetThread::WaitFor() {
+    pthread_t thread{};
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (!FJoinable || pthread_equal(FThread, pthread_self()))
+            return;
+        thread = FThread;
+        FJoinable = false;
+    }
+    pthread_join(thread, nullptr);
+}
+
+std::string TNetThread::FailureText() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FFailureText;
+}
+
+bool TNetThread::SleepUnlessTerminated(std::chrono::milliseconds ADuration) {
+    std::unique_lock<std::mutex> lock(FLock);
+    return !FWake.wait_for(lock, ADuration, [this] { return Terminated(); });
+}
