@@ -1,0 +1,196 @@
+#include "tcp/TNetTCPConnection.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <thread>
+
+#include "NetTestHelpers.h"
+#include "tcp/NetExceptions.h"
+
+namespace {
+
+// Records the close events of a connection.
+struct TCloseEvents {
+    explicit TCloseEvents(TNetTCPConnection& AConnection) {
+        AConnection.OnStatus = [this](TNetComponent&, TNetStatus, const std::string& AText) {
+            Texts.push_back(AText);
+        };
+        AConnection.OnDisconnected = [this](TNetTCPConnection&) { ++Disconnected; };
+    }
+    std::vector<std::string> Texts;
+    int Disconnected = 0;
+};
+
+} // namespace
+
+TEST(TNetTCPConnectionTest, ReadLineCutsTerminatorsAsTheyCome) {
+    struct TCase {
+        std::string Sent, Terminator, Expected, Left;
+    } cases[] = {
+        {"GET / HTTP/1.0\r\n", "", "GET / HTTP/1.0", ""},
+        {"bare\nrest", "", "bare", "rest"},
+        {"abc\r\r\n", "", "abc\r", ""},
+        {"abc\r\nx", "\r\n", "abc", "x"},
+        {"abc\r\r\n", "\r\n", "abc\r", ""},
+        {"a;b;", ";", "a", "b;"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Sent);
+        TConnectedPair pair;
+        ASSERT_TRUE(pair.Client.Send(c.Sent));
+        EXPECT_EQ(pair.Connection.ReadLine(c.Terminator, 5000), c.Expected);
+        EXPECT_FALSE(pair.Connection.LineTimedOut());
+        EXPECT_EQ(pair.Connection.InputSize(), static_cast<int>(c.Left.size()));
+    }
+}
+
+TEST(TNetTCPConnectionTest, LinesSplitAtEveryByteOrSharingASegmentComeOutWhole) {
+    TConnectedPair pair;
+    ASSERT_TRUE(pair.Client.Send("one\r\ntwo\n"));
+    EXPECT_EQ(pair.Connection.ReadLine(), "one");
+    pair.Client.Close(); // the second line must come from the buffer, with no receive
+    EXPECT_EQ(pair.Connection.ReadLine(), "two");
+
+    TConnectedPair split;
+    std::thread writer([&] {
+        for (char c : std::string("split\r\nend\r\n")) {
+            split.Client.Send(std::string(1, c));
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    EXPECT_EQ(split.Connection.ReadLine("\r\n", 5000), "split");
+    EXPECT_EQ(split.Connection.ReadLine("\r\n", 5000), "end");
+    writer.join();
+}
+
+TEST(TNetTCPConnectionTest, APartialLineThenCloseTimesOutOnceThenRaises) {
+    TConnectedPair pair;
+    TCloseEvents events(pair.Connection);
+    ASSERT_TRUE(pair.Client.Send("abc"));
+    ASSERT_TRUE(WaitUntil([&] { return pair.Connection.FillInput(true, 0) > 0; }));
+    pair.Client.Close();
+    EXPECT_EQ(pair.Connection.ReadLine(), "");
+    EXPECT_TRUE(pair.Connection.LineTimedOut());
+    EXPECT_EQ(pair.Connection.ExtractInput(0), "");
+    EXPECT_EQ(pair.Connection.InputSize(), 3);
+    EXPECT_THROW(pair.Connection.ReadLine(), ENetConnClosedGracefully);
+    EXPECT_EQ(pair.Connection.InputSize(), 3);
+    EXPECT_EQ(events.Disconnected, 1);
+}
+
+TEST(TNetTCPConnectionTest, ACloseWithNothingBufferedRaisesAndFiresTheEventsOnce) {
+    TConnectedPair pair;
+    TCloseEvents events(pair.Connection);
+    std::string peer = pair.Connection.Binding().RemoteIP();
+    pair.Client.Close();
+    EXPECT_THROW(pair.Connection.ReadLine(), ENetConnClosedGracefully);
+    EXPECT_FALSE(pair.Connection.Binding().Allocated());
+    EXPECT_THROW(pair.Connection.ReadLine(), ENetConnClosedGracefully);
+    pair.Connection.CloseConnection();
+    EXPECT_EQ(events.Texts,
+              (std::vector<std::string>{"Disconnecting from " + peer + ".", "Not connected."}));
+    EXPECT_EQ(events.Disconnected, 1);
+}
+
+TEST(TNetTCPConnectionTest, ReadIntoStreamTakesBufferedBytesFirst) {
+    TConnectedPair pair;
+    ASSERT_TRUE(pair.Client.Send("line\nabc"));
+    EXPECT_EQ(pair.Connection.ReadLine(), "line"); // "abc" may or may not be buffered by now
+    std::ostringstream none;
+    pair.Connection.ReadIntoStream(none, 0);
+    EXPECT_EQ(none.str(), "");
+    ASSERT_TRUE(pair.Client.Send("de-not-this"));
+    std::ostringstream five;
+    pair.Connection.ReadIntoStream(five, 5);
+    EXPECT_EQ(five.str(), "abcde");
+    std::ostringstream rest;
+    pair.Client.Close();
+    pair.Connection.ReadIntoStream(rest, -1, true); // until close: no exception for the close
+    EXPECT_EQ(rest.str(), "-not-this");
+}
+
+TEST(TNetTCPConnectionTest, ReadIntoStreamWithACountRaisesWhenThePeerClosesEarly) {
+    TConnectedPair pair;
+    ASSERT_TRUE(pair.Client.Send("12"));
+    pair.Client.Close();
+    std::ostringstream out;
+    EXPECT_THROW(pair.Connection.ReadIntoStream(out, 5), ENetConnClosedGracefully);
+    EXPECT_EQ(out.str(), "12");
+}
+
+TEST(TNetTCPConnectionTest, ABatchGoesOutInOneSend) {
+    TInjectedStack injected;
+    TConnectedPair pair;
+    pair.Connection.StartBatch(-1);
+    for (int i = 0; i < 20; ++i)
+        pair.Connection.SendLine("Header-" + std::to_string(i) + ": value");
+    EXPECT_EQ(injected.Stack().Sends, 0);
+    pair.Connection.SendText("");
+    pair.Connection.EndBatch();
+    EXPECT_EQ(injected.Stack().Sends, 1);
+    std::istringstream body("0123456789");
+    pair.Connection.SetSendBufferSize(4);
+    pair.Connection.SendStream(body);
+    EXPECT_EQ(injected.Stack().Sends, 4); // chunks of 4, 4 and 2
+    pair.Connection.CloseConnection();
+    std::string received = pair.Client.ReadUntilClose(5s);
+    EXPECT_EQ(received.substr(received.size() - 12), "\r\n0123456789");
+}
+
+TEST(TNetTCPConnectionTest, WritingAfterACloseRaisesEvenWithUnreadInput) {
+    TConnectedPair pair;
+    ASSERT_TRUE(pair.Client.Send("unread"));
+    ASSERT_TRUE(WaitUntil([&] { return pair.Connection.FillInput(true, 0) > 0; }));
+    pair.Connection.CloseConnection();
+    pair.Connection.SendText(""); // nothing to send: not even checked
+    EXPECT_THROW(pair.Connection.SendText("x"), ENetConnClosedGracefully);
+    EXPECT_EQ(pair.Connection.ExtractInput(6), "unread");
+    EXPECT_THROW(pair.Connection.ExtractInput(1), ENetNotEnoughDataInBuffer);
+}
+
+TEST(TNetTCPConnectionTest, SendingToAResetPeerRaisesASocketErrorWithoutSignal) {
+    TConnectedPair pair;
+    pair.Client.Reset();
+    std::string block(65536, 'x');
+    try {
+        for (int i = 0; i < 100; ++i) // the first sends may still be accepted by the kernel
+            pair.Connection.SendText(block);
+        FAIL() << "no failure reported";
+    } catch (const ENetSocketError& e) {
+        EXPECT_TRUE(e.SocketErrorCode() == NetErrConnReset || e.SocketErrorCode() == NetErrShutdown)
+            << e.what();
+    } catch (const ENetConnClosedGracefully&) {
+    }
+}
+
+TEST(TNetTCPConnectionTest, ACloseFromAnotherThreadWakesABlockedRead) {
+    TConnectedPair pair;
+    std::thread closer([&] {
+        std::this_thread::sleep_for(50ms);
+        pair.Connection.CloseSocketOnly();
+    });
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(pair.Connection.ReadLine("", WaitForever), ENetConnClosedGracefully);
+    closer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_FALSE(pair.Connection.IsConnected());
+}
+
+TEST(TNetTCPConnectionTest, AReadTimeoutEndsTheConnectionLikeAClose) {
+    TConnectedPair pair;
+    pair.Connection.SetReadTimeout(50);
+    EXPECT_EQ(pair.Connection.ReadLine("", 10), ""); // an explicit timeout only times out
+    EXPECT_TRUE(pair.Connection.LineTimedOut());
+    EXPECT_TRUE(pair.Connection.IsConnected());
+    EXPECT_THROW(pair.Connection.ReadLine(), ENetConnClosedGracefully);
+    EXPECT_FALSE(pair.Connection.IsConnected());
+    EXPECT_TRUE(pair.Client.WaitForClose(5s));
+}
+
+TEST(TNetTCPConnectionTest, TheAsciiFilterClearsTheTopBit) {
+    TConnectedPair pair;
+    pair.Connection.SetASCIIFilter(true);
+    ASSERT_TRUE(pair.Client.Send("\xC1\xE2\n"));
+    EXPECT_EQ(pair.Connection.ReadLine(), "Ab");
+}
