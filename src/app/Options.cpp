@@ -1,0 +1,74 @@
+#include "app/Options.h"
+
+#include <charconv>
+
+namespace {
+
+bool ParsePort(const std::string& AText, int& APort) {
+    const char* end = AText.data() + AText.size();
+    auto [ptr, ec] = std::from_chars(AText.data(), end, APort);
+    return ec == std::errc() && ptr == end && APort >= 0 && APort <= 65535;
+}
+
+} // namespace
+
+bool ParseOptions(int argc, char** argv, TAppOptions& AOptions, std::string& AError) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        auto takeValue = [&]() -> bool {
+            if (hasValue)
+                return true;
+            if (i + 1 >= argc) {
+                AError = "option " + arg + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        if (arg == "--headless" && !hasValue) {
+            AOptions.Headless = true;
+        } else if (arg == "--help" && !hasValue) {
+            AOptions.Help = true;
+        } else if (arg == "--version" && !hasValue) {
+            AOptions.Version = true;
+        } else if (arg == "--dir") {
+            if (!takeValue())
+                return false;
+            if (value.empty()) {
+                AError = "--dir needs a directory";
+                return false;
+            }
+            AOptions.Dir = value;
+        } else if (arg == "--port") {
+            if (!takeValue())
+                return false;
+            int port = 0;
+            if (!ParsePort(value, port)) {
+                AError = "--port needs a number from 0 to 65535";
+                return false;
+            }
+            AOptions.Port = port;
+        } else {
+            AError = std::string("unknown argument: ") + argv[i];
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string UsageText() {
+    return "Usage: sk_kav [--headless] [--dir DIR] [--port N] [--help] [--version]\n"
+           "  --headless  run the tracking server without a window, until SIGINT or SIGTERM\n"
+           "  --dir DIR   program directory: content files, settings and list files\n"
+           "              (default: the directory of the executable)\n"
+           "  --port N    listen on port N for this run only (0: a free port)\n"
+           "  --help      show this text\n"
+           "  --version   show the version\n";
+}

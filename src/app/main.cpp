@@ -1,0 +1,38 @@
+// sk_kav: the composition root. Parses the command line, sets the program directory and runs
+// the window or, with --headless, the terminal front end.
+#include <cstdio>
+#include <string>
+
+#include "app/HeadlessApp.h"
+#include "app/Options.h"
+#include "base/ProgramDir.h"
+#ifdef SKAV_HAVE_GUI
+#include "shell/DesktopApp.h"
+#endif
+
+int main(int argc, char** argv) {
+    TAppOptions options;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "sk_kav: %s\n%s", error.c_str(), UsageText().c_str());
+        return 2;
+    }
+    if (options.Help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.Version) {
+        std::puts("sk_KAV V1.0");
+        return 0;
+    }
+    if (!options.Dir.empty())
+        SetProgramDir(options.Dir);
+    if (options.Headless)
+        return RunHeadlessApp(options.Port);
+#ifdef SKAV_HAVE_GUI
+    return RunDesktopApp(argc, argv, options.Port);
+#else
+    std::fputs("sk_kav: built without the window; run it with --headless\n", stderr);
+    return 1;
+#endif
+}

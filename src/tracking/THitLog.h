@@ -1,0 +1,95 @@
+// Hit records: the overview line, detail block and response header block of a hit, the routing
+// lists, and the appends to the three screen lists and the two log files. Any thread.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tracking/IScreenLists.h"
+
+class TSKX_Logger;
+struct TNetHTTPRequestInfo;
+class TNetHTTPResponseInfo;
+struct TKAV_GeneralConfig;
+
+// The nickname of AAddress: the text after the first "=" of the first line whose text before
+// it equals the address, ignoring letter case; empty when none.
+std::string LookupNickName(const std::vector<std::string>& ANickNames, const std::string& AAddress);
+// True when a whole line of the no-log list equals the address, ignoring letter case.
+bool IsNoLogAddress(const std::vector<std::string>& ANoLogs, const std::string& AAddress);
+
+// What one hit is recorded as (the request's own texts and the values the handler found).
+struct THitFacts {
+    std::string Command;
+    std::string Document;
+    std::string RemoteIP;
+    int RemotePort = 0;
+    std::string HostName;
+    std::string NickName; // not enclosed
+    std::string Referer;
+    std::string UserAgent;
+    std::vector<std::string> Params;
+    std::string RawHeaderText; // ends in "\r\n"
+};
+
+std::string DetailBlockOf(const THitFacts& AHit);
+// The overview line behind the given short stamp.
+std::string OverviewLineOf(const std::string& AShortStamp, const THitFacts& AHit);
+std::string ResponseHeaderBlockOf(const TNetHTTPResponseInfo& AResponse);
+// The request text of the combined line: command, document, parameter text and version.
+std::string RequestTextOf(const TNetHTTPRequestInfo& ARequest);
+
+class THitLog {
+public:
+    // Messages list limit: an append first drops the oldest line while it holds more.
+    static constexpr int MaxSysMessages = 5000;
+
+    THitLog(std::shared_ptr<IScreenLists> AScreen, std::shared_ptr<TSKX_Logger> AOverviewLogger,
+            std::shared_ptr<TSKX_Logger> ADetailLogger);
+
+    // Appends an entry to Memo1 / Memo2 with the lock, busy counter and trimming of that log;
+    // ASettings gives the log's switches. Peer threads.
+    void AddOverviewLine(const TKAV_GeneralConfig& ASettings, const std::string& AText);
+    void AddDetailText(const TKAV_GeneralConfig& ASettings, const std::string& AText);
+    void LogResponseHeader(const TKAV_GeneralConfig& ASettings,
+                           const TNetHTTPResponseInfo& AResponse);
+    // Writes the combined line when AWrite; a failed write becomes a Messages line.
+    void WriteOverviewFileLine(const TKAV_GeneralConfig& ASettings, bool AWrite,
+                               const TNetHTTPRequestInfo& ARequest, const std::string& AHostName,
+                               const std::string& AReferer, const std::string& AUserAgent,
+                               int ALogStatus, long long ALogSize);
+    // Writes the detail block to the detail file; a failed write becomes a Messages line.
+    void WriteDetailFile(const TKAV_GeneralConfig& ASettings, const std::string& ABlock);
+    // Appends "<long stamp>: <text>" to the Messages list. Any thread.
+    void AddSysMessage(const std::string& AText);
+
+    // From now on nothing more reaches the screen lists (the front end is closing). Any thread.
+    void DetachScreen();
+
+    TSKX_Logger& OverviewLogger() { return *FOverviewLogger; }
+    TSKX_Logger& DetailLogger() { return *FDetailLogger; }
+
+private:
+    struct TScreenLogState {
+        explicit TScreenLogState(TScreenLog ALog) : Log(ALog) {}
+        TScreenLog Log;
+        std::mutex Lock;           // serialises the whole append sequence of one screen log
+        std::atomic<int> Busy{0};  // appends of this log in progress
+    };
+
+    void AddScreenEntry(TScreenLogState& AState, bool AShown, bool ALimit, int ALines,
+                        const std::string& AText);
+    void TrimScreenLog(TScreenLog ALog, int ALimit);
+    void ReportLogDirError(const TKAV_GeneralConfig& ASettings);
+    bool ScreenAttached() const { return !FScreenDetached.load(); }
+
+    std::shared_ptr<IScreenLists> FScreen;
+    std::shared_ptr<TSKX_Logger> FOverviewLogger;
+    std::shared_ptr<TSKX_Logger> FDetailLogger;
+    TScreenLogState FOverview{TScreenLog::Overview};
+    TScreenLogState FDetail{TScreenLog::Detail};
+    std::atomic<bool> FScreenDetached{false};
+};

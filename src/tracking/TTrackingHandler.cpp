@@ -1,0 +1,265 @@
+#include "tracking/TTrackingHandler.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <stdexcept>
+#include <sys/stat.h>
+
+#include "base/DateTime.h"
+#include "base/ProgramDir.h"
+#include "config/config.h"
+#include "http/TNetHTTPRequestInfo.h"
+#include "http/TNetHTTPResponseInfo.h"
+#include "http/TNetHTTPServer.h"
+#include "logging/lib_rfc1123.h"
+#include "logging/sk_InetFuncs.h"
+#include "tcp/TNetPeerThread.h"
+
+namespace {
+
+struct TContentChoice {
+    const char* Suffix; // document ends with it (nullptr: compare whole)
+    const char* Whole1;
+    const char* Whole2;
+    const char* File;
+    const char* ContentType;
+};
+
+// Tried in this order; a missing file is no match, so a later entry can still match.
+constexpr TContentChoice ContentChoices[] = {
+    {".GIF", nullptr, nullptr, "1x1.gif", "image/gif"},
+    {nullptr, "/", "/INDEX.HTM", "index.htm", "text/html"},
+    {nullptr, "/ROBOTS.TXT", nullptr, "robots.txt", "text/plain"},
+};
+
+std::string UpperCase(std::string AText) {
+    std::transform(AText.begin(), AText.end(), AText.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return AText;
+}
+
+bool EndsWith(const std::string& AText, const std::string& ASuffix) {
+    return AText.size() >= ASuffix.size() &&
+           AText.compare(AText.size() - ASuffix.size(), ASuffix.size(), ASuffix) == 0;
+}
+
+bool FileExists(const std::string& APath) {
+    struct stat info {};
+    return ::stat(APath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Chooses the content file for a document; empty when none matches.
+std::string ChooseContentFile(const std::string& ADocument, std::string& AContentType) {
+    std::string upper = UpperCase(ADocument);
+    std::string dir = ProgramDir();
+    for (const TContentChoice& choice : ContentChoices) {
+        bool matches = choice.Suffix ? EndsWith(upper, choice.Suffix)
+                                     : (upper == choice.Whole1 ||
+                                        (choice.Whole2 && upper == choice.Whole2));
+        if (matches && FileExists(dir + choice.File)) {
+            AContentType = choice.ContentType;
+            return dir + choice.File;
+        }
+    }
+    return {};
+}
+
+std::string RawHeaderTextOf(const TNetHTTPRequestInfo& ARequest) {
+    std::string text;
+    const auto& lines = ARequest.Headers.Lines();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        text += lines[i];
+        if (i + 1 < lines.size())
+            text += "\r\n";
+    }
+    return text;
+}
+
+std::string CacheControlOf(const TKAV_GeneralConfig& ASettings) {
+    std::string list;
+    auto add = [&](const std::string& AItem) { list += (list.empty() ? "" : ", ") + AItem; };
+    if (ASettings.CacheControlMaxAge)
+        add("max-age=" + std::to_string(ASettings.CacheControlMaxAgeSecs));
+    if (ASettings.CacheControlPrivate)
+        add("private");
+    if (ASettings.CacheControlNoCache)
+        add("no-cache");
+    return list;
+}
+
+// The size of a file opened for reading, as the HEAD answer announces it; throws when the
+// file cannot be opened, which the HTTP layer turns into a 500 answer.
+long long FileSizeForHead(const std::string& APath) {
+    std::FILE* file = std::fopen(APath.c_str(), "rb");
+    if (!file)
+        throw std::runtime_error("Cannot open file \"" + APath + "\".");
+    struct stat info {};
+    int rc = ::fstat(fileno(file), &info);
+    std::fclose(file);
+    if (rc != 0)
+        throw std::runtime_error("Cannot open file \"" + APath + "\".");
+    return info.st_size;
+}
+
+int PeerPortOf(TNetPeerThread& AThread) {
+    TNetTCPServerConnection* connection = AThread.ServedConnection();
+    return connection ? connection->Binding().RemotePort() : 0;
+}
+
+} // namespace
+
+std::string ErrorPageOf(const std::string& AStatusText) {
+    return "<html><head><title>Error</title></head><body><h1>" + AStatusText +
+           "</h1></body></html>";
+}
+
+TTrackingHandler::TTrackingHandler(std::shared_ptr<THitLog> AHitLog, TNetHTTPServer& AServer)
+    : FHitLog(std::move(AHitLog)), FServer(AServer) {}
+
+void TTrackingHandler::HTTPServerCommandOther(TNetPeerThread&, const std::string& asCommand,
+                                              const std::string&, const std::string&) {
+    FHitLog->AddSysMessage("Command other: " + asCommand + " ... not supported");
+}
+
+namespace {
+
+// What one request decided about where its hit goes (steps before the answer).
+struct THitRouting {
+    bool ShowOnScreen = false;
+    bool WriteOverviewFile = false;
+    bool WriteDetailFile = false;
+};
+
+THitRouting RouteHit(const TKAV_GeneralConfig& ASettings, const std::string& ARemoteIP) {
+    // The lookup would change no flag when every box is ticked.
+    bool allTicked = ASettings.LogNoLogs && ASettings.OverviewLogNoLogs && ASettings.DetailLogNoLogs;
+    bool listed = !allTicked && IsNoLogAddress(ASettings.NoLogs, ARemoteIP);
+    THitRouting routing;
+    routing.ShowOnScreen = !listed || ASettings.LogNoLogs;
+    routing.WriteOverviewFile =
+        (!listed || ASettings.OverviewLogNoLogs) && ASettings.OverviewLogToFile;
+    routing.WriteDetailFile = (!listed || ASettings.DetailLogNoLogs) && ASettings.DetailLogToFile;
+    return routing;
+}
+
+THitFacts FactsOf(const TKAV_GeneralConfig& ASettings, TNetPeerThread& AThread,
+                  const TNetHTTPRequestInfo& ARequest) {
+    THitFacts hit;
+    hit.Command = ARequest.Command;
+    hit.Document = ARequest.Document;
+    hit.RemoteIP = ARequest.RemoteIP;
+    hit.RemotePort = PeerPortOf(AThread);
+    hit.RawHeaderText = RawHeaderTextOf(ARequest);
+    if (ASettings.ResolveHostNames)
+        hit.HostName = HostNameOf(ARequest.RemoteIP);
+    if (hit.HostName.empty())
+        hit.HostName = ARequest.RemoteIP;
+    if (ASettings.UseNickNames)
+        hit.NickName = LookupNickName(ASettings.NickNames, ARequest.RemoteIP);
+    hit.Referer = ARequest.Headers.ValueOf("Referer");
+    hit.UserAgent = ARequest.Headers.ValueOf("User-Agent");
+    hit.Params = ARequest.Params;
+    return hit;
+}
+
+// The anti-caching lines of GET and HEAD answers, in their order.
+void AddCachingLines(const TKAV_GeneralConfig& ASettings, TDateTime ANow,
+                     TDateTime ALastModifiedDate, bool ANotModified,
+                     TNetHTTPResponseInfo& AResponse) {
+    AResponse.Headers.Add("Date: " + FormatHttpDate(ANow));
+    AResponse.Headers.Add("Connection: close");
+    std::string cacheControl = CacheControlOf(ASettings);
+    if (!cacheControl.empty())
+        AResponse.Headers.Add("Cache-Control: " + cacheControl);
+    if (ASettings.PragmaNoCache)
+        AResponse.Headers.Add("Pragma: no-cache");
+    if (ASettings.Expires)
+        AResponse.Headers.Add("Expires: " + FormatHttpDate(ANow + ASettings.ExpiresSecs / SecsPerDay));
+    if (ASettings.LastModified && !ANotModified)
+        AResponse.Headers.Add("Last-Modified: " + FormatHttpDate(ALastModifiedDate));
+}
+
+bool SameCommand(const std::string& ACommand, const char* AName) {
+    return UpperCase(ACommand) == AName;
+}
+
+} // namespace
+
+void TTrackingHandler::HTTPServerCommandGet(TNetPeerThread& AThread,
+                                            TNetHTTPRequestInfo& ARequestInfo,
+                                            TNetHTTPResponseInfo& AResponseInfo) {
+    const TDateTime now = Now();
+    // One snapshot for the whole request: settings and lists of one moment.
+    std::shared_ptr<const TKAV_GeneralConfig> snapshot = GeneralConfigSnapshot();
+    const TKAV_GeneralConfig& settings = *snapshot;
+    THitLog& log = *FHitLog;
+
+    THitFacts hit = FactsOf(settings, AThread, ARequestInfo);
+    THitRouting routing = RouteHit(settings, ARequestInfo.RemoteIP);
+    std::string detailBlock;
+    if (routing.ShowOnScreen || routing.WriteDetailFile)
+        detailBlock = DetailBlockOf(hit);
+    if (routing.WriteDetailFile)
+        log.WriteDetailFile(settings, detailBlock);
+    if (routing.ShowOnScreen) {
+        log.AddOverviewLine(settings, OverviewLineOf(ShortTimeStamp(), hit));
+        log.AddDetailText(settings, detailBlock);
+    }
+
+    auto logResponse = [&] {
+        if (routing.ShowOnScreen)
+            log.LogResponseHeader(settings, AResponseInfo);
+    };
+    auto writeFileLine = [&](int AStatus, long long ASize) {
+        log.WriteOverviewFileLine(settings, routing.WriteOverviewFile, ARequestInfo, hit.HostName,
+                                  hit.Referer, hit.UserAgent, AStatus, ASize);
+    };
+    auto answerError = [&](int AStatus) {
+        AResponseInfo.SetStatusCode(AStatus);
+        AResponseInfo.ContentText = ErrorPageOf(AResponseInfo.StatusText);
+        logResponse();
+        writeFileLine(AStatus, 0);
+    };
+
+    std::string contentType;
+    std::string contentFile = ChooseContentFile(ARequestInfo.Document, contentType);
+    if (contentFile.empty()) {
+        answerError(404);
+        return;
+    }
+
+    const TDateTime lastModifiedDate = DateOf(now) - settings.LastModifiedDays;
+    bool notModified = false;
+    std::string ifModifiedSince = ARequestInfo.Headers.ValueOf("If-Modified-Since");
+    if (settings.EvalIfModifiedSince && !ifModifiedSince.empty())
+        notModified = lastModifiedDate <= ParseHttpDate(ifModifiedSince);
+
+    bool isHead = SameCommand(ARequestInfo.Command, "HEAD");
+    bool isGet = SameCommand(ARequestInfo.Command, "GET");
+    if (!isHead && !isGet) {
+        // The error page is HTML, whatever file the document named: keep the record's type.
+        answerError(405);
+        return;
+    }
+    AResponseInfo.ContentType = contentType;
+    AddCachingLines(settings, now, lastModifiedDate, notModified, AResponseInfo);
+    if (notModified) {
+        AResponseInfo.SetStatusCode(304);
+        AResponseInfo.ContentType.clear();
+        logResponse();
+        return;
+    }
+    if (isHead) {
+        long long size = FileSizeForHead(contentFile);
+        AResponseInfo.SetStatusCode(200);
+        AResponseInfo.ContentLength = size;
+        writeFileLine(200, size);
+        logResponse();
+        return;
+    }
+    AResponseInfo.ContentType.clear();
+    logResponse();
+    long long sent = FServer.AnswerWithFile(AThread, AResponseInfo, contentFile);
+    writeFileLine(200, sent);
+}

@@ -1,0 +1,32 @@
+// The tracking server's answer to each request: the content file, status, anti-caching header
+// lines and 304, and the recording of the hit. Peer threads, many at once; it holds no lock.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tracking/THitLog.h"
+
+class TNetPeerThread;
+class TNetHTTPServer;
+struct TNetHTTPRequestInfo;
+class TNetHTTPResponseInfo;
+
+class TTrackingHandler {
+public:
+    TTrackingHandler(std::shared_ptr<THitLog> AHitLog, TNetHTTPServer& AServer);
+
+    // GET, HEAD and POST: decides the whole answer; sends GET files itself.
+    void HTTPServerCommandGet(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
+                              TNetHTTPResponseInfo& AResponseInfo);
+    // Every other method: only a Messages line; the client gets no answer.
+    void HTTPServerCommandOther(TNetPeerThread& AThread, const std::string& asCommand,
+                                const std::string& asData, const std::string& asVersion);
+
+private:
+    std::shared_ptr<THitLog> FHitLog;
+    TNetHTTPServer& FServer;
+};
+
+// The error page of 404 and 405 answers around the given reason phrase.
+std::string ErrorPageOf(const std::string& AStatusText);
