@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/TempDir.h"
-
 namespace {
 
 TProfileFile WithText(const std::string& AText) {
@@ -118,21 +116,4 @@ TEST(TProfileFileTest, LineBreaksInValuesAreRefused) {
     EXPECT_FALSE(file.WriteString("New]Section", "Key", "v"));
     EXPECT_FALSE(file.WriteString("General", "Key=", "v"));
     EXPECT_EQ(file.Text(), "[General]\r\nLogDir=/old/\r\n");
-}
-
-TEST(TProfileFileTest, LoadAndSaveTheFile) {
-    TempDir dir;
-    TProfileFile missing(dir.Path() + "none.ini");
-    EXPECT_TRUE(missing.Load());
-    EXPECT_EQ(missing.Text(), "");
-
-    TProfileFile unreadable(dir.Path()); // a directory cannot be read as a file
-    EXPECT_FALSE(unreadable.Load());
-
-    dir.WriteFile("a.ini", "[S]\nK=1\n");
-    TProfileFile file(dir.Path() + "a.ini");
-    ASSERT_TRUE(file.Load());
-    ASSERT_TRUE(file.WriteInteger("S", "K", 2));
-    ASSERT_TRUE(file.Save());
-    EXPECT_EQ(dir.ReadFile("a.ini"), "[S]\nK=2\n"); // the line keeps its own end
 }
