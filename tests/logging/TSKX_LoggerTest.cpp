@@ -2,10 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <gtest/gtest.h>
 #include <set>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -34,8 +32,16 @@ protected:
 } // namespace
 
 TEST_F(TSKX_LoggerTest, CreateChoosesDirectoryAndExtension) {
-    EXPECT_EQ(TSKX_Logger("", "").Directory(), CurrentDirectory());
+    // The working directory, not the program's (which is where the tests start).
+    const std::filesystem::path started = std::filesystem::current_path();
+    std::filesystem::create_directory(FDir.Path() + "cwd");
+    std::filesystem::current_path(FDir.Path() + "cwd");
+    TSKX_Logger inWorkingDir("", "");
+    EXPECT_EQ(inWorkingDir.Directory(), CurrentDirectory());
     EXPECT_EQ(TSKX_Logger(FDir.Path() + "missing", "").Directory(), CurrentDirectory());
+    EXPECT_TRUE(inWorkingDir.WriteLog("here"));
+    std::filesystem::current_path(started);
+    EXPECT_TRUE(FDir.Exists("cwd/20261207.log"));
     std::string withoutSlash = FDir.Path().substr(0, FDir.Path().size() - 1);
     EXPECT_EQ(TSKX_Logger(withoutSlash, "").Directory(), FDir.Path());
     EXPECT_EQ(TSKX_Logger(FDir.Path(), "").Directory(), FDir.Path());
@@ -159,21 +165,14 @@ std::string LineOf(int AThread, int AIndex) {
            std::string(200 + AIndex % 50, static_cast<char>('a' + AThread));
 }
 
-// Every CR LF terminated line of the writer's files in both directories.
+// Every line of the writer's files in the directories; a line without CR LF shows as such.
 std::multiset<std::string> LinesIn(const std::vector<std::string>& ADirectories) {
     std::multiset<std::string> lines;
     for (const std::string& dir : ADirectories) {
         std::ifstream file(dir + "20261207.log", std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(file)), {});
-        for (std::size_t start = 0; start < text.size();) {
-            std::size_t end = text.find("\r\n", start);
-            if (end == std::string::npos) {
-                lines.insert("unterminated: " + text.substr(start));
-                break;
-            }
-            lines.insert(text.substr(start, end - start));
-            start = end + 2;
-        }
+        for (std::string line; std::getline(file, line);)
+            lines.insert(!line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1)
+                                                              : "unterminated: " + line);
     }
     return lines;
 }
