@@ -125,3 +125,187 @@ TEST(TNetTCPServerTest, AClientThatClosesAtOnceEndsItsThreadGracefully) {
     EXPECT_EQ(connects, 1);
     EXPECT_EQ(disconnects, 1);
 }
+
+namespace {
+
+// A gate that handlers wait at until the test opens it (bounded: 10 s).
+class TGate {
+public:
+    void Wait() {
+        std::unique_lock<std::mutex> guard(FLock);
+        FOpened.wait_for(guard, 10s, [this] { return FOpen; });
+    }
+    void Open() {
+        {
+            std::lock_guard<std::mutex> guard(FLock);
+            FOpen = true;
+        }
+        FOpened.notify_all();
+    }
+
+private:
+    std::mutex FLock; // guards FOpen
+    std::condition_variable FOpened;
+    bool FOpen = false;
+};
+
+std::vector<std::unique_ptr<LoopbackClient>> ConnectClients(int APort, int ACount) {
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    for (int i = 0; i < ACount; ++i) {
+        clients.push_back(std::make_unique<LoopbackClient>());
+        EXPECT_TRUE(clients.back()->Connect(APort));
+    }
+    return clients;
+}
+
+template <typename F> std::chrono::milliseconds TimeOf(F AStep) {
+    auto started = std::chrono::steady_clock::now();
+    AStep();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 started);
+}
+
+} // namespace
+
+TEST(TNetTCPServerTest, StopWithIdleClientsClosesThemAndReturnsWellBeforeTheWaitTime) {
+    TNetTCPServer server;
+    server.SetSelectWait(60000); // the stop must wake the listener, not wait out its cycle
+    server.OnExecute = EchoLine;
+    ActivateOnLoopback(server);
+    auto clients = ConnectClients(PortOf(server), 5);
+    ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 5; }));
+    auto took = TimeOf([&] { server.SetActive(false); });
+    EXPECT_LT(took, std::chrono::milliseconds(server.TerminateWaitTime() / 2));
+    EXPECT_EQ(server.PeerThreadCount(), 0u);
+    for (auto& client : clients)
+        EXPECT_TRUE(client->WaitForClose(5s));
+}
+
+TEST(TNetTCPServerTest, PeersOutlivingAZeroWaitNeverTouchAFreedManagerOrServer) {
+    auto server = std::make_unique<TNetTCPServer>();
+    TGate gate;
+    std::atomic<int> disconnects{0};
+    server->OnExecute = [&](TNetPeerThread& AThread) {
+        gate.Wait(); // ignores the close meanwhile, as a slow handler would
+        AThread.ServedConnection()->SendText("late");
+    };
+    server->OnDisconnect = [&](TNetPeerThread&) { ++disconnects; };
+    server->SetTerminateWaitTime(0);
+    ActivateOnLoopback(*server);
+    auto clients = ConnectClients(PortOf(*server), 3);
+    ASSERT_TRUE(WaitUntil([&] { return server->PeerThreadCount() == 3; }));
+    auto took = TimeOf([&] { server->SetActive(false); });
+    EXPECT_LT(took, 1000ms);
+    EXPECT_EQ(server->PeerThreadCount(), 3u); // left running, their manager already dropped
+    std::thread opener([&] {
+        std::this_thread::sleep_for(100ms);
+        gate.Open();
+    });
+    server.reset(); // waits for the handlers still inside the server, then frees it
+    opener.join();
+    EXPECT_LE(disconnects, 3);
+    for (auto& client : clients)
+        EXPECT_TRUE(client->WaitForClose(5s));
+}
+
+TEST(TNetTCPServerTest, AResetDuringTheAnswerEndsTheThreadWithoutFailure) {
+    TNetTCPServer server;
+    std::mutex lock;
+    std::shared_ptr<TNetThread> peer;
+    server.OnConnect = [&](TNetPeerThread& AThread) {
+        std::lock_guard<std::mutex> guard(lock);
+        peer = AThread.shared_from_this();
+    };
+    server.OnExecute = [](TNetPeerThread& AThread) {
+        TNetTCPConnection& connection = *AThread.ServedConnection();
+        connection.ReadLine();
+        std::string block(65536, 'x');
+        for (int i = 0; i < 1000; ++i)
+            connection.SendText(block);
+    };
+    ActivateOnLoopback(server);
+    LoopbackClient client;
+    ASSERT_TRUE(client.Connect(PortOf(server)));
+    ASSERT_TRUE(client.Send("GET\n"));
+    EXPECT_FALSE(client.ReadSome(1000, 5s).empty());
+    client.Reset();
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> guard(lock);
+        return peer && peer->Finished();
+    }));
+    EXPECT_EQ(peer->FailureText(), "");
+}
+
+TEST(TNetTCPServerTest, WithoutWorkEachThreadFailsAndClosesItsConnection) {
+    TNetTCPServer server;
+    std::mutex lock;
+    std::shared_ptr<TNetThread> peer;
+    server.OnConnect = [&](TNetPeerThread& AThread) {
+        std::lock_guard<std::mutex> guard(lock);
+        peer = AThread.shared_from_this();
+    };
+    ActivateOnLoopback(server);
+    EXPECT_EQ(Exchange(PortOf(server), "hello\n"), "");
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> guard(lock);
+        return peer && peer->Finished();
+    }));
+    EXPECT_EQ(peer->FailureText(), "No execute handler found.");
+}
+
+TEST(TNetTCPServerTest, AtTheConnectionLimitNewClientsWaitForAFreePlace) {
+    TNetTCPServer server;
+    TGate gate;
+    server.SetMaxConnections(2);
+    server.OnExecute = [&](TNetPeerThread& AThread) {
+        gate.Wait();
+        EchoLine(AThread);
+    };
+    ActivateOnLoopback(server);
+    auto clients = ConnectClients(PortOf(server), 4);
+    for (size_t i = 0; i < clients.size(); ++i)
+        clients[i]->Send(std::to_string(i) + "\n");
+    ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 2; }));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(server.PeerThreadCount(), 2u);
+    gate.Open();
+    for (size_t i = 0; i < clients.size(); ++i)
+        EXPECT_EQ(clients[i]->ReadUntilClose(), "echo " + std::to_string(i) + "\r\n");
+}
+
+TEST(TNetTCPServerTest, FailedAcceptsAndThreadsAreReportedAndServingGoesOn) {
+    TInjectedStack injected;
+    TNetTCPServer server;
+    std::mutex lock;
+    std::vector<std::string> errors;
+    server.OnListenerError = [&](TNetTCPServer& ASender, const std::string& AMessage) {
+        EXPECT_EQ(&ASender, &server);
+        std::lock_guard<std::mutex> guard(lock);
+        errors.push_back(AMessage);
+    };
+    server.OnExecute = EchoLine;
+    std::atomic<bool> failThread{false};
+    server.SetPeerThreadClass([&]() -> std::shared_ptr<TNetPeerThread> {
+        if (failThread.exchange(false))
+            throw ENetException("no thread today");
+        return std::make_shared<TNetPeerThread>();
+    });
+    auto errorCount = [&] {
+        std::lock_guard<std::mutex> guard(lock);
+        return errors.size();
+    };
+    ActivateOnLoopback(server);
+    injected.Stack().AcceptErrno = EMFILE;
+    injected.Stack().AcceptFailures = 5; // descriptors run out for a while
+    EXPECT_EQ(Exchange(PortOf(server), "first\n", 10s), "echo first\r\n");
+    EXPECT_EQ(injected.Stack().AcceptFailures, 0);
+    EXPECT_EQ(errorCount(), 1u); // five failures within a second: one report
+    std::this_thread::sleep_for(1100ms);
+    failThread = true;
+    EXPECT_EQ(Exchange(PortOf(server), "second\n", 5s), ""); // no thread: closed unanswered
+    EXPECT_EQ(Exchange(PortOf(server), "third\n", 5s), "echo third\r\n");
+    EXPECT_TRUE(server.Active());
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(errors, (std::vector<std::string>{"Socket Error # 10024\r\nToo many open files.",
+                                                "no thread today"}));
+}
