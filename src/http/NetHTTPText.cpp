@@ -1,0 +1,110 @@
+#include "http/NetHTTPText.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+char UpperAscii(char AChar) {
+    return (AChar >= 'a' && AChar <= 'z') ? static_cast<char>(AChar - 'a' + 'A') : AChar;
+}
+
+bool IsCtlOrBlank(char AChar) {
+    return static_cast<unsigned char>(AChar) <= 32;
+}
+
+int HexDigit(char AChar) {
+    if (AChar >= '0' && AChar <= '9') return AChar - '0';
+    if (AChar >= 'a' && AChar <= 'f') return AChar - 'a' + 10;
+    if (AChar >= 'A' && AChar <= 'F') return AChar - 'A' + 10;
+    return -1;
+}
+
+// Value of one to two hex digits, or -1 when empty or any of them is not a digit.
+int HexValue(const std::string& ADigits) {
+    if (ADigits.empty()) return -1;
+    int value = 0;
+    for (char c : ADigits) {
+        const int digit = HexDigit(c);
+        if (digit < 0) return -1;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+} // namespace
+
+std::string TakeUntil(std::string& AText, const std::string& ADelimiter, bool ARemove) {
+    const size_t pos = AText.find(ADelimiter);
+    if (pos == std::string::npos) {
+        std::string all = AText;
+        if (ARemove) AText.clear();
+        return all;
+    }
+    std::string head = AText.substr(0, pos);
+    if (ARemove) AText.erase(0, pos + ADelimiter.size());
+    return head;
+}
+
+int LastPos(const std::string& ASub, const std::string& AText) {
+    if (ASub.empty() || ASub.size() > AText.size()) return 0;
+    const std::string sub = UpperCaseAscii(ASub);
+    const std::string text = UpperCaseAscii(AText);
+    const size_t pos = text.rfind(sub);
+    return pos == std::string::npos ? 0 : static_cast<int>(pos) + 1;
+}
+
+std::string DecodeParam(const std::string& AItem) {
+    std::string item = AItem;
+    std::replace(item.begin(), item.end(), '+', ' ');
+    std::string result;
+    result.reserve(item.size());
+    for (size_t i = 0; i < item.size(); ++i) {
+        if (item[i] != '%') {
+            result += item[i];
+            continue;
+        }
+        const int value = HexValue(item.substr(i + 1, 2));
+        if (value >= 1 && value <= 255) result += static_cast<char>(value);
+        i += std::min<size_t>(2, item.size() - i - 1);
+    }
+    return result;
+}
+
+std::string UpperCaseAscii(std::string AText) {
+    for (char& c : AText) c = UpperAscii(c);
+    return AText;
+}
+
+bool SameTextAscii(const std::string& A, const std::string& B) {
+    return A.size() == B.size() &&
+           std::equal(A.begin(), A.end(), B.begin(),
+                      [](char x, char y) { return UpperAscii(x) == UpperAscii(y); });
+}
+
+std::string TrimLeftCtl(const std::string& AText) {
+    size_t start = 0;
+    while (start < AText.size() && IsCtlOrBlank(AText[start])) ++start;
+    return AText.substr(start);
+}
+
+std::string TrimRightCtl(const std::string& AText) {
+    size_t end = AText.size();
+    while (end > 0 && IsCtlOrBlank(AText[end - 1])) --end;
+    return AText.substr(0, end);
+}
+
+std::string TrimCtl(const std::string& AText) {
+    return TrimLeftCtl(TrimRightCtl(AText));
+}
+
+bool TryStrToInt64(const std::string& AText, long long& AValue) {
+    const char* first = AText.data();
+    const char* last = first + AText.size();
+    if (first != last && *first == '+') {
+        ++first;
+        if (first != last && *first == '-') return false;
+    }
+    const auto [ptr, ec] = std::from_chars(first, last, AValue);
+    return ec == std::errc() && ptr == last;
+}

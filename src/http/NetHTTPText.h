@@ -1,0 +1,29 @@
+// Text helpers of the HTTP layer: cutting, searching and parameter decoding on byte strings.
+// Pure functions; any thread.
+#pragma once
+
+#include <string>
+
+// Returns the text before the first ADelimiter (case-sensitive); with ARemove, AText keeps only
+// what follows the delimiter. Without a delimiter: the whole text, and AText becomes empty.
+std::string TakeUntil(std::string& AText, const std::string& ADelimiter, bool ARemove = true);
+
+// 1-based position of the last case-insensitive occurrence of ASub in AText; 0 when absent.
+int LastPos(const std::string& ASub, const std::string& AText);
+
+// One parameter item: '+' becomes a blank, then %XX escapes of 1..255 become that byte;
+// escapes of 0, with non-hex characters or cut off at the end vanish.
+std::string DecodeParam(const std::string& AItem);
+
+// ASCII-only case helpers; other bytes stay as they are.
+std::string UpperCaseAscii(std::string AText);
+bool SameTextAscii(const std::string& A, const std::string& B);
+
+// Removes leading and/or trailing characters of code 32 or less.
+std::string TrimLeftCtl(const std::string& AText);
+std::string TrimRightCtl(const std::string& AText);
+std::string TrimCtl(const std::string& AText);
+
+// Whole-text integer with an optional sign, nothing else allowed; false when it does not
+// convert or does not fit in 64 bits.
+[[nodiscard]] bool TryStrToInt64(const std::string& AText, long long& AValue);

@@ -1,0 +1,125 @@
+#include "http/TNetHTTPResponseInfo.h"
+
+#include "http/NetHTTPExceptions.h"
+#include "tcp/TNetTCPConnection.h"
+
+#include <map>
+
+std::string StatusTextOf(int ACode) {
+    static const std::map<int, std::string> phrases = {
+        {200, "OK"},
+        {201, "Created"},
+        {202, "Accepted"},
+        {203, "Non-authoritative Information"},
+        {204, "No Content"},
+        {205, "Reset Content"},
+        {206, "Partial Content"},
+        {301, "Moved Permanently"},
+        {302, "Moved Temporarily"},
+        {303, "See Other"},
+        {304, "Not Modified"},
+        {305, "Use Proxy"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method not allowed"},
+        {406, "Not Acceptable"},
+        {407, "Proxy Authentication Required"},
+        {408, "Request Timeout"},
+        {409, "Conflict"},
+        {410, "Gone"},
+        {411, "Length Required"},
+        {412, "Precondition Failed"},
+        {413, "Request Entity To Long"},
+        {414, "Request-URI Too Long. 256 Chars max"},
+        {415, "Unsupported Media Type"},
+        {500, "Internal Server Error"},
+        {501, "Not Implemented"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway timeout"},
+        {505, "HTTP version not supported"},
+    };
+    const auto it = phrases.find(ACode);
+    return it == phrases.end() ? "Unknown Response Code" : it->second;
+}
+
+long long StreamSize(std::istream& AStream) {
+    AStream.clear();
+    AStream.seekg(0, std::ios::end);
+    const std::streamoff size = AStream.tellg();
+    AStream.seekg(0, std::ios::beg);
+    return size > 0 ? static_cast<long long>(size) : 0;
+}
+
+TNetHTTPResponseInfo::TNetHTTPResponseInfo(TNetTCPConnection* AConnection)
+    : Connection(AConnection) {
+    Headers.SetFoldLines(false);
+    SetStatusCode(200);
+}
+
+void TNetHTTPResponseInfo::SetStatusCode(int ACode) {
+    StatusCode = ACode;
+    StatusText = StatusTextOf(ACode);
+}
+
+// Server, Content-Type, Content-Length and the challenge, each replacing a line of that name.
+void TNetHTTPResponseInfo::PrepareHeaders() {
+    Headers.AssignValue("Server", ServerSoftware);
+    Headers.AssignValue("Content-Type", ContentType);
+    if (ContentLength == -1) {
+        if (!ContentText.empty())
+            ContentLength = static_cast<long long>(ContentText.size());
+        else if (ContentStream)
+            ContentLength = StreamSize(*ContentStream);
+    }
+    if (ContentLength >= 0) Headers.AssignValue("Content-Length", std::to_string(ContentLength));
+    if (!AuthRealm.empty()) {
+        SetStatusCode(401);
+        Headers.AssignValue("WWW-Authenticate", "Basic realm=\"" + AuthRealm + "\"");
+    }
+}
+
+void TNetHTTPResponseInfo::SendHeaderBlock() {
+    Connection->SendLine("HTTP/1.1 " + std::to_string(StatusCode) + " " + StatusText);
+    for (int i = 0; i < Cookies.Count(); ++i)
+        Connection->SendLine("Set-Cookie: " + Cookies.Items(i).CookieText());
+    for (const std::string& line : Headers.Lines()) Connection->SendLine(line);
+    Connection->SendLine("");
+}
+
+// On the way out of a failed write: the batch is closed, its own failure is not the news.
+void TNetHTTPResponseInfo::EndBatchQuietly() noexcept {
+    try {
+        Connection->EndBatch();
+    } catch (...) {
+        Connection->DropBatch();
+    }
+}
+
+void TNetHTTPResponseInfo::WriteHeader() {
+    if (HeaderWritten) throw ENetHTTPHeaderAlreadyWritten();
+    HeaderWritten = true;
+    PrepareHeaders();
+    Connection->StartBatch(-1);
+    try {
+        SendHeaderBlock();
+    } catch (...) {
+        EndBatchQuietly();
+        throw;
+    }
+    Connection->EndBatch();
+}
+
+void TNetHTTPResponseInfo::WriteContent() {
+    if (!ContentText.empty()) {
+        Connection->SendText(ContentText);
+        ContentText.clear();
+    } else if (ContentStream) {
+        Connection->SendStream(*ContentStream, true, false);
+    } else {
+        Connection->SendLine("<HTML><BODY><B>" + std::to_string(StatusCode) + " " + StatusText +
+                             "</B></BODY></HTML>");
+    }
+}

@@ -1,0 +1,206 @@
+#include "http/TNetHTTPServer.h"
+
+#include "http/NetHTTPExceptions.h"
+#include "http/NetHTTPText.h"
+#include "tcp/TNetPeerThread.h"
+#include "tcp/TNetTCPServerConnection.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// The connection's buffered input as the request reader sees it.
+class TConnectionInput : public INetHTTPInput {
+public:
+    explicit TConnectionInput(TNetTCPConnection& AConnection) : FConnection(AConnection) {}
+    const char* Data() const override { return FConnection.PendingInput().Memory(); }
+    size_t Size() const override { return static_cast<size_t>(FConnection.InputSize()); }
+    std::string Take(size_t ACount) override {
+        return FConnection.ExtractInput(static_cast<int>(ACount));
+    }
+    size_t Fill(int ATimeout) override {
+        const int received = FConnection.FillInput(true, ATimeout);
+        // A close with bytes still buffered returns 0 instead of raising.
+        if (received <= 0 && !FConnection.IsConnected()) throw ENetConnClosedGracefully();
+        return received > 0 ? static_cast<size_t>(received) : 0;
+    }
+
+private:
+    TNetTCPConnection& FConnection;
+};
+
+// Closes the connection on every way out of ServeConnection.
+class TCloseOnExit {
+public:
+    explicit TCloseOnExit(TNetTCPConnection& AConnection) : FConnection(AConnection) {}
+    ~TCloseOnExit() {
+        try {
+            FConnection.CloseConnection();
+        } catch (...) {
+            // Closing is the last step; a failure there has nothing left to spoil.
+        }
+    }
+    TCloseOnExit(const TCloseOnExit&) = delete;
+    TCloseOnExit& operator=(const TCloseOnExit&) = delete;
+
+private:
+    TNetTCPConnection& FConnection;
+};
+
+bool IsGetCommand(const std::string& ACommand) {
+    return ACommand == "GET" || ACommand == "POST" || ACommand == "HEAD";
+}
+
+const std::string SessionCookieName = "NETHTTPSESSIONID";
+
+} // namespace
+
+TNetHTTPServer::TNetHTTPServer()
+    : FSessionList(std::make_unique<TNetHTTPSessionList>()),
+      FMimeTable(std::make_unique<TNetMimeTable>()) {
+    SetDefaultPort(80);
+}
+
+TNetHTTPServer::~TNetHTTPServer() {
+    try {
+        SetActive(false);
+    } catch (...) {
+        // Deactivation ends in any case; the base destructor repeats it.
+    }
+    DetachPeerThreads();
+    StopSessions();
+}
+
+void TNetHTTPServer::SetSessionState(bool AValue) {
+    if (Active()) throw ENetHTTPCannotSwitchSessionStateWhenActive();
+    FSessionState = AValue;
+}
+
+void TNetHTTPServer::StartSessions() {
+    if (FSessionTimeOut <= 0)
+        FSessionState = false;
+    else
+        FSessionList->SetIdleTime(FSessionTimeOut);
+    FSessionList->OnSessionStart = OnSessionStart;
+    FSessionList->OnSessionEnd = OnSessionEnd;
+    if (FSessionState) FSessionCleaner = std::make_unique<TNetHTTPSessionCleanerThread>(*FSessionList);
+}
+
+void TNetHTTPServer::StopSessions() {
+    if (FSessionCleaner) {
+        FSessionCleaner->StopAndWait();
+        FSessionCleaner.reset();
+    }
+    FSessionList->ClearSessions();
+}
+
+void TNetHTTPServer::SetActive(bool AValue) {
+    if (AValue == Active()) return;
+    if (!AValue) {
+        StopSessions();
+        TNetTCPServer::SetActive(false);
+        return;
+    }
+    StartSessions();
+    try {
+        TNetTCPServer::SetActive(true);
+    } catch (...) {
+        StopSessions(); // a failed activation leaves no cleaner thread behind
+        throw;
+    }
+}
+
+bool TNetHTTPServer::ServeConnection(TNetPeerThread& AThread) {
+    TNetTCPServerConnection& connection = *AThread.ServedConnection();
+    TCloseOnExit closer(connection);
+    TConnectionInput input(connection);
+    TNetHTTPRequestReader reader(input, FLimits);
+    std::string command, target, version;
+    ParseRequestLine(reader.ReadLine(), command, target, version);
+    if (IsGetCommand(command) && OnCommandGet)
+        ServeRequest(AThread, connection, reader, command, target, version);
+    else if (OnCommandOther)
+        OnCommandOther(AThread, command, target, version);
+    return true;
+}
+
+void TNetHTTPServer::ReadHeaders(TNetPeerThread& /*AThread*/, TNetHTTPRequestInfo& ARequestInfo,
+                                 TNetHTTPRequestReader& AReader) {
+    ARequestInfo.ParamText.clear();
+    ARequestInfo.Headers.Clear();
+    AReader.ReadHeaders(ARequestInfo.Headers);
+}
+
+void TNetHTTPServer::ReadBody(TNetHTTPRequestInfo& ARequest, TNetHTTPRequestReader& AReader) {
+    const long long length = ContentLengthOf(ARequest.Headers);
+    if (length >= 0)
+        ARequest.ParamText = AReader.ReadBody(length);
+    else if (ARequest.Command == "POST")
+        ARequest.ParamText = AReader.ReadBodyUntilClose();
+}
+
+void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnection& AConnection,
+                                  TNetHTTPRequestReader& AReader, const std::string& ACommand,
+                                  const std::string& ATarget, const std::string& AVersion) {
+    auto request = std::make_unique<TNetHTTPRequestInfo>();
+    request->RemoteIP = AConnection.Binding().RemoteIP();
+    request->Command = ACommand;
+    ReadHeaders(AThread, *request, AReader);
+    ReadBody(*request, AReader);
+    FillRequestInfo(*request, ATarget, AVersion, FParseParams);
+
+    auto response = std::make_unique<TNetHTTPResponseInfo>(&AConnection);
+    AttachSession(*request, *response);
+    if (!TrimCtl(FServerSoftware).empty()) response->ServerSoftware = FServerSoftware;
+    CallHandler(AThread, *request, *response);
+    if (!response->HeaderWritten) response->WriteHeader();
+    if (!response->ContentText.empty() || response->ContentStream) response->WriteContent();
+}
+
+void TNetHTTPServer::AttachSession(TNetHTTPRequestInfo& ARequest, TNetHTTPResponseInfo& AResponse) {
+    if (!FSessionState) return;
+    std::shared_ptr<TNetHTTPSession> session;
+    for (int i = ARequest.Cookies.FindByName(SessionCookieName); i >= 0 && !session;
+         i = ARequest.Cookies.FindByName(SessionCookieName, i + 1))
+        session = FSessionList->FindSession(ARequest.Cookies.Items(i).Value, ARequest.RemoteIP);
+    if (!session && FAutoStartSession) {
+        session = FSessionList->StartSession(ARequest.RemoteIP);
+        TNetCookie& cookie = AResponse.Cookies.Add();
+        cookie.Name = SessionCookieName;
+        cookie.Value = session->Id();
+        cookie.Path = "/";
+        cookie.MaxAge = FSessionTimeOut / 1000;
+    }
+    ARequest.Session = session;
+    AResponse.Session = session;
+}
+
+// A failing handler becomes a 500 answer with its message as the body.
+void TNetHTTPServer::CallHandler(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequest,
+                                 TNetHTTPResponseInfo& AResponse) {
+    try {
+        OnCommandGet(AThread, ARequest, AResponse);
+    } catch (const std::exception& e) {
+        AResponse.SetStatusCode(500);
+        AResponse.ContentText = e.what();
+    } catch (...) {
+        AResponse.SetStatusCode(500);
+        AResponse.ContentText.clear();
+    }
+}
+
+std::int64_t TNetHTTPServer::AnswerWithFile(TNetPeerThread& /*AThread*/,
+                                            TNetHTTPResponseInfo& AResponseInfo,
+                                            const std::string& AFileName) {
+    if (AResponseInfo.ContentType.empty()) AResponseInfo.ContentType = FMimeTable->MimeTypeOf(AFileName);
+    std::error_code error;
+    std::ifstream file;
+    if (std::filesystem::is_regular_file(AFileName, error)) file.open(AFileName, std::ios::binary);
+    if (!file.is_open()) throw ENetException("Cannot open file \"" + AFileName + "\".");
+    const long long size = StreamSize(file);
+    AResponseInfo.ContentLength = size;
+    AResponseInfo.WriteHeader();
+    AResponseInfo.Connection->SendStream(file, true, false);
+    return size;
+}

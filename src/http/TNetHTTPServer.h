@@ -1,0 +1,96 @@
+// TNetHTTPServer: the TCP server that reads one request per connection, hands it to its
+// handler, writes the answer and closes. Properties and activation on the owner's thread;
+// events and ServeConnection on peer threads.
+#pragma once
+
+#include "http/TNetHTTPRequestInfo.h"
+#include "http/TNetHTTPRequestReader.h"
+#include "http/TNetHTTPResponseInfo.h"
+#include "http/TNetHTTPSessionList.h"
+#include "http/TNetMimeTable.h"
+#include "tcp/TNetTCPServer.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+using TNetHTTPGetEvent = std::function<void(TNetPeerThread& AThread,
+                                            TNetHTTPRequestInfo& RequestInfo,
+                                            TNetHTTPResponseInfo& ResponseInfo)>;
+using TNetHTTPOtherEvent =
+    std::function<void(TNetPeerThread& Thread, const std::string& asCommand,
+                       const std::string& asData, const std::string& asVersion)>;
+
+class TNetHTTPServer : public TNetTCPServer {
+public:
+    TNetHTTPServer();
+    // Deactivates and waits for peer threads still inside ServeConnection.
+    ~TNetHTTPServer() override;
+
+    // Session steps first (cleaner thread, idle time, events), then the TCP activation.
+    void SetActive(bool AValue) override;
+
+    bool ParseParams() const { return FParseParams; }
+    void SetParseParams(bool AValue) { FParseParams = AValue; }
+    const std::string& ServerSoftware() const { return FServerSoftware; }
+    void SetServerSoftware(const std::string& AValue) { FServerSoftware = AValue; }
+    bool SessionState() const { return FSessionState; }
+    // Raises ENetHTTPCannotSwitchSessionStateWhenActive while the server is active.
+    void SetSessionState(bool AValue);
+    bool AutoStartSession() const { return FAutoStartSession; }
+    void SetAutoStartSession(bool AValue) { FAutoStartSession = AValue; }
+    int SessionTimeOut() const { return FSessionTimeOut; }
+    void SetSessionTimeOut(int AMilliseconds) { FSessionTimeOut = AMilliseconds; }
+
+    // Limits of one request; a request that breaks one is dropped unanswered.
+    size_t MaxLineLength() const { return FLimits.MaxLineLength; }
+    void SetMaxLineLength(size_t ABytes) { FLimits.MaxLineLength = ABytes; }
+    int MaxHeaderLines() const { return FLimits.MaxHeaderLines; }
+    void SetMaxHeaderLines(int ACount) { FLimits.MaxHeaderLines = ACount; }
+    size_t MaxHeaderSize() const { return FLimits.MaxHeaderSize; }
+    void SetMaxHeaderSize(size_t ABytes) { FLimits.MaxHeaderSize = ABytes; }
+    size_t MaxBodySize() const { return FLimits.MaxBodySize; }
+    void SetMaxBodySize(size_t ABytes) { FLimits.MaxBodySize = ABytes; }
+    int RequestTimeout() const { return FLimits.RequestTimeout; }
+    void SetRequestTimeout(int AMilliseconds) { FLimits.RequestTimeout = AMilliseconds; }
+
+    TNetHTTPSessionList& SessionList() { return *FSessionList; }
+    TNetMimeTable& MimeTable() { return *FMimeTable; }
+
+    // Set before activation.
+    TNetHTTPGetEvent OnCommandGet;     // GET, POST and HEAD
+    TNetHTTPOtherEvent OnCommandOther; // every other command
+    TOnSessionStartEvent OnSessionStart;
+    TOnSessionEndEvent OnSessionEnd;
+
+    // Reads one request, dispatches it, answers and closes the connection; always true.
+    bool ServeConnection(TNetPeerThread& AThread) override;
+    // Fills the request's header list (the closing empty line included); clears ParamText.
+    virtual void ReadHeaders(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
+                             TNetHTTPRequestReader& AReader);
+    // Answers with the file (content type by its name unless set); the bytes of the file sent.
+    virtual std::int64_t AnswerWithFile(TNetPeerThread& AThread, TNetHTTPResponseInfo& AResponseInfo,
+                                        const std::string& AFileName);
+
+private:
+    void StartSessions();
+    void StopSessions();
+    void ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnection& AConnection,
+                      TNetHTTPRequestReader& AReader, const std::string& ACommand,
+                      const std::string& ATarget, const std::string& AVersion);
+    void ReadBody(TNetHTTPRequestInfo& ARequest, TNetHTTPRequestReader& AReader);
+    void AttachSession(TNetHTTPRequestInfo& ARequest, TNetHTTPResponseInfo& AResponse);
+    void CallHandler(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequest,
+                     TNetHTTPResponseInfo& AResponse);
+
+    bool FParseParams = true;
+    std::string FServerSoftware;
+    bool FSessionState = false;
+    bool FAutoStartSession = false;
+    int FSessionTimeOut = 0;
+    TNetHTTPLimits FLimits;
+    std::unique_ptr<TNetHTTPSessionList> FSessionList;
+    std::unique_ptr<TNetMimeTable> FMimeTable;
+    std::unique_ptr<TNetHTTPSessionCleanerThread> FSessionCleaner;
+};

@@ -1,0 +1,139 @@
+#include "http/TNetHeaderList.h"
+
+#include "http/NetHTTPText.h"
+
+namespace {
+
+bool IsBlankOrTab(char AChar) {
+    return AChar == ' ' || AChar == '\t';
+}
+
+// The separator as it ends a name when a line is read: without its trailing blanks.
+std::string NameTerminator(const std::string& ASeparator) {
+    size_t end = ASeparator.size();
+    while (end > 0 && ASeparator[end - 1] == ' ') --end;
+    return ASeparator.substr(0, end);
+}
+
+} // namespace
+
+void TNetHeaderList::Insert(int AIndex, const std::string& ALine) {
+    FLines.insert(FLines.begin() + AIndex, ALine);
+}
+
+void TNetHeaderList::Delete(int AIndex) {
+    FLines.erase(FLines.begin() + AIndex);
+}
+
+std::string TNetHeaderList::Text() const {
+    std::string text;
+    for (const std::string& line : FLines) text += line + "\r\n";
+    return text;
+}
+
+std::string TNetHeaderList::LineName(int AIndex) const {
+    const std::string line = FCaseSensitiveNames ? Strings(AIndex) : UpperCaseAscii(Strings(AIndex));
+    const std::string terminator = NameTerminator(FValueSeparator);
+    const size_t pos = terminator.empty() ? std::string::npos : line.find(terminator);
+    return pos == std::string::npos ? std::string() : line.substr(0, pos);
+}
+
+int TNetHeaderList::FindName(const std::string& AName) const {
+    for (int i = 0; i < Count(); ++i) {
+        if (SameTextAscii(LineName(i), AName)) return i;
+    }
+    return -1;
+}
+
+bool TNetHeaderList::IsContinuation(int AIndex) const {
+    return AIndex < Count() && !FLines[AIndex].empty() && IsBlankOrTab(FLines[AIndex][0]);
+}
+
+std::string TNetHeaderList::LineValue(int AIndex) const {
+    if (AIndex < 0) return std::string();
+    const std::string& line = Strings(AIndex);
+    const size_t start = LineName(AIndex).size() + NameTerminator(FValueSeparator).size();
+    std::string value = start < line.size() ? line.substr(start) : std::string();
+    for (int i = AIndex + 1; FUnfoldLines && IsContinuation(i); ++i) {
+        const std::string more = TrimLeftCtl(FLines[i]);
+        if (value.empty() || IsBlankOrTab(value.back()))
+            value += more;
+        else
+            value += " " + more;
+    }
+    return TrimLeftCtl(value);
+}
+
+std::string TNetHeaderList::ValueOf(const std::string& AName) const {
+    return LineValue(FindName(AName));
+}
+
+void TNetHeaderList::ValuesOf(const std::string& AName, std::vector<std::string>* ATarget) const {
+    if (ATarget == nullptr) return;
+    for (int i = 0; i < Count(); ++i) {
+        if (SameTextAscii(LineName(i), AName)) ATarget->push_back(LineValue(i));
+    }
+}
+
+void TNetHeaderList::AssignValue(const std::string& AName, const std::string& AValue) {
+    int index = FindName(AName);
+    if (AValue.empty()) {
+        if (index == -1) return;
+        if (FFoldLines) RemoveContinuations(index);
+        Delete(index);
+        return;
+    }
+    if (index == -1) {
+        Add(std::string());
+        index = Count() - 1;
+    }
+    if (FFoldLines) {
+        RemoveContinuations(index);
+        FoldAt(AName + FValueSeparator + AValue, index);
+    } else {
+        Put(index, AName + FValueSeparator + AValue);
+    }
+}
+
+void TNetHeaderList::RemoveContinuations(int AIndex) {
+    while (IsContinuation(AIndex + 1)) Delete(AIndex + 1);
+}
+
+// Inserts "\r\n " after the last blank or tab outside quotes once a piece grows past the
+// fold width; words are never split and an existing "\r\n " ends a piece by itself.
+std::string TNetHeaderList::WrapText(const std::string& AText) const {
+    std::string out;
+    bool quoted = false;
+    size_t count = 0;
+    std::string::size_type breakAt = std::string::npos; // position in out after the blank
+    for (size_t i = 0; i < AText.size(); ++i) {
+        const char c = AText[i];
+        if (!quoted && AText.compare(i, 3, "\r\n ") == 0) {
+            out += "\r\n ";
+            i += 2;
+            count = 1;
+            breakAt = std::string::npos;
+            continue;
+        }
+        if (c == '"') quoted = !quoted;
+        out += c;
+        ++count;
+        if (!quoted && IsBlankOrTab(c)) breakAt = out.size();
+        if (count > static_cast<size_t>(FFoldWidth) && breakAt != std::string::npos &&
+            i + 1 < AText.size()) {
+            count = out.size() - breakAt;
+            out.insert(breakAt, "\r\n ");
+            breakAt = std::string::npos;
+        }
+    }
+    return out;
+}
+
+void TNetHeaderList::FoldAt(const std::string& AText, int AIndex) {
+    std::string rest = WrapText(AText);
+    std::vector<std::string> pieces;
+    while (!rest.empty()) pieces.push_back(TrimRightCtl(TakeUntil(rest, "\r\n")));
+    if (pieces.empty()) pieces.emplace_back();
+    Put(AIndex, pieces[0]);
+    for (size_t i = 1; i < pieces.size(); ++i) Insert(AIndex + static_cast<int>(i), pieces[i]);
+}

@@ -1,0 +1,50 @@
+#include "http/NetHTTPText.h"
+
+#include <gtest/gtest.h>
+
+TEST(NetHTTPTextTest, TakeUntilCutsAtFirstDelimiter) {
+    std::string text = "a=1&b=2";
+    EXPECT_EQ(TakeUntil(text, "&"), "a=1");
+    EXPECT_EQ(text, "b=2");
+    EXPECT_EQ(TakeUntil(text, "&"), "b=2");
+    EXPECT_EQ(text, "");
+    std::string kept = "x:y";
+    EXPECT_EQ(TakeUntil(kept, ":", false), "x");
+    EXPECT_EQ(kept, "x:y");
+}
+
+TEST(NetHTTPTextTest, LastPosIsOneBasedAndCaseInsensitive) {
+    EXPECT_EQ(LastPos("ab", "xxABxab"), 6);
+    EXPECT_EQ(LastPos("q", "abc"), 0);
+    EXPECT_EQ(LastPos("abcd", "abc"), 0);
+}
+
+TEST(NetHTTPTextTest, DecodeParamTable) {
+    const struct {
+        const char* In;
+        std::string Out;
+    } cases[] = {
+        {"ref=a%20b+c", "ref=a b c"},
+        {"x=%2B", "x=+"},           // an escaped plus stays a plus
+        {"x=%26y", "x=&y"},
+        {"x=%00y", "x=y"},          // zero vanishes
+        {"x=%zzy", "x=y"},          // not hex: the three characters vanish
+        {"x=%", "x="},              // cut off at the end
+        {"x=%4", "x=\x04"},         // one digit left at the end still counts
+        {"%ff", "\xff"},
+        {"a%2", "a\x02"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DecodeParam(c.In), c.Out) << c.In;
+}
+
+TEST(NetHTTPTextTest, StrictIntegerConversion) {
+    long long v = 0;
+    EXPECT_TRUE(TryStrToInt64("12", v));
+    EXPECT_EQ(v, 12);
+    EXPECT_TRUE(TryStrToInt64("-1", v));
+    EXPECT_EQ(v, -1);
+    EXPECT_TRUE(TryStrToInt64("+7", v));
+    EXPECT_EQ(v, 7);
+    for (const char* bad : {"", "12 ", " 12", "abc", "+", "-", "+-1", "99999999999999999999"})
+        EXPECT_FALSE(TryStrToInt64(bad, v)) << bad;
+}
