@@ -4,8 +4,8 @@
 set -euo pipefail
 packages=(g++ make cmake libgtest-dev libgmock-dev media-types qt6-base-dev)
 if [ "${1:-}" = test ]; then
-    # clang and its runtime for the fuzz targets; Xvfb for the window's screenshots.
-    packages+=(clang libclang-rt-14-dev)
+    # clang and its runtime for the fuzz targets; zone data for the time-zone tests.
+    packages+=(clang libclang-rt-14-dev tzdata)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,239 @@
+#include "tracking/TTrackingService.h"
+
+#include <atomic>
+#include <thread>
+
+#include "base/DateTime.h"
+#include "logging/lib_rfc1123.h"
+#include "support/LoopbackClient.h"
+#include "tracking/TrackingFixture.h"
+
+namespace {
+
+using TrackingServiceTest = TrackingFixture;
+
+TEST_F(TrackingServiceTest, ContentFileChoiceByDocument) {
+    Start();
+    const std::string gif = ReadContentFile("1x1.gif");
+    const std::string index = ReadContentFile("index.htm");
+    struct Case {
+        const char* Target;
+        int Status;
+        const std::string* Body; // nullptr: the error page
+    } cases[] = {
+        {"/pics/Track.Gif?x=1", 200, &gif}, {"/a.gif.gif", 200, &gif},
+        {"/gif", 404, nullptr},             {"/x.gifs", 404, nullptr},
+        {"/", 200, &index},                 {"/index.htm", 200, &index},
+        {"/INDEX.HTM", 200, &index},        {"/index.html", 404, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string answer = Get(c.Target);
+        EXPECT_EQ(StatusOf(answer), c.Status) << c.Target;
+        if (c.Body) {
+            EXPECT_EQ(BodyOf(answer), *c.Body) << c.Target;
+        } else {
+            EXPECT_EQ(BodyOf(answer),
+                      "<html><head><title>Error</title></head><body><h1>Not Found</h1></body></html>");
+            EXPECT_FALSE(HasHeader(answer, "Date")) << c.Target;
+        }
+    }
+    EXPECT_EQ(HeaderOf(Get("/robots.txt"), "Content-Type"), "text/plain");
+    EXPECT_EQ(HeaderOf(Get("/x/t.gif"), "Content-Type"), "image/gif");
+}
+
+TEST_F(TrackingServiceTest, HeadAnswersLengthWithoutBody) {
+    Start();
+    std::string answer = Request("HEAD /pics/Track.Gif?x=1 HTTP/1.1\r\nHost: a\r\n\r\n");
+    EXPECT_EQ(StatusOf(answer), 200);
+    EXPECT_EQ(HeaderOf(answer, "Content-Length"), "43");
+    EXPECT_EQ(HeaderOf(answer, "Content-Type"), "image/gif");
+    EXPECT_EQ(BodyOf(answer), "");
+    EXPECT_NE(OverviewFile().find("\"HEAD /pics/Track.Gif x=1 HTTP/1.1\" 200 43"), std::string::npos)
+        << OverviewFile();
+}
+
+TEST_F(TrackingServiceTest, MissingGifAndPostAnswers) {
+    Start();
+    FDir.WriteFile("1x1.gif", "");
+    std::remove((FDir.Path() + "1x1.gif").c_str());
+    EXPECT_EQ(StatusOf(Get("/t.gif")), 404);
+
+    std::string post = Request("POST /robots.txt HTTP/1.1\r\nContent-Length: 3\r\n\r\na=1");
+    EXPECT_EQ(StatusOf(post), 405);
+    EXPECT_EQ(BodyOf(post), "<html><head><title>Error</title></head><body><h1>Method not allowed"
+                            "</h1></body></html>");
+    EXPECT_FALSE(HasHeader(post, "Date"));
+    EXPECT_FALSE(HasHeader(post, "Cache-Control"));
+    EXPECT_EQ(HeaderOf(post, "Content-Type"), "text/html");
+    EXPECT_EQ(StatusOf(Request("POST /nothing HTTP/1.1\r\nContent-Length: 0\r\n\r\n")), 404);
+
+    std::string file = OverviewFile();
+    EXPECT_NE(file.find("\"GET /t.gif  HTTP/1.1\" 404 0"), std::string::npos) << file;
+    EXPECT_NE(file.find("\"POST /robots.txt a=1 HTTP/1.1\" 405 0"), std::string::npos) << file;
+}
+
+TEST_F(TrackingServiceTest, IfModifiedSinceAroundYesterdaysMidnight) {
+    Configure([](TKAV_GeneralConfig& C) {
+        C.EvalIfModifiedSince = true;
+        C.LastModifiedDays = 1;
+    });
+    Start();
+    TDateTime midnight = DateOf(Now()) - 1;
+    auto ask = [&](const std::string& AValue) {
+        return Get("/t.gif", "If-Modified-Since: " + AValue + "\r\n");
+    };
+    std::string atMidnight = ask(FormatHttpDate(midnight));
+    EXPECT_EQ(StatusOf(atMidnight), 304);
+    EXPECT_FALSE(HasHeader(atMidnight, "Last-Modified"));
+    EXPECT_FALSE(HasHeader(atMidnight, "Content-Type"));
+    EXPECT_EQ(BodyOf(atMidnight), "");
+    EXPECT_TRUE(HasHeader(atMidnight, "Date"));
+
+    std::string before = ask(FormatHttpDate(midnight - 1.0 / 86400));
+    EXPECT_EQ(StatusOf(before), 200);
+    EXPECT_EQ(HeaderOf(before, "Last-Modified"), FormatHttpDate(midnight));
+    EXPECT_EQ(StatusOf(ask("yesterday")), 200);
+
+    // A 304 writes no file line; the two 200s do.
+    std::string file = OverviewFile();
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 2) << file;
+
+    Configure([](TKAV_GeneralConfig& C) { C.EvalIfModifiedSince = false; });
+    EXPECT_EQ(StatusOf(ask(FormatHttpDate(Now()))), 200);
+}
+
+TEST_F(TrackingServiceTest, AntiCachingLines) {
+    Configure([](TKAV_GeneralConfig& C) {
+        C.CacheControlMaxAge = true;
+        C.CacheControlMaxAgeSecs = 60;
+        C.ExpiresSecs = 0;
+    });
+    Start();
+    std::string answer = Get("/t.gif");
+    EXPECT_EQ(HeaderOf(answer, "Cache-Control"), "max-age=60, no-cache");
+    EXPECT_EQ(HeaderOf(answer, "Connection"), "close");
+    EXPECT_EQ(HeaderOf(answer, "Pragma"), "no-cache");
+    EXPECT_EQ(HeaderOf(answer, "Expires"), HeaderOf(answer, "Date"));
+
+    Configure([](TKAV_GeneralConfig& C) {
+        C.CacheControlMaxAge = C.CacheControlPrivate = C.CacheControlNoCache = false;
+        C.PragmaNoCache = C.Expires = C.LastModified = false;
+    });
+    answer = Get("/t.gif");
+    for (const char* name : {"Cache-Control", "Pragma", "Expires", "Last-Modified"})
+        EXPECT_FALSE(HasHeader(answer, name)) << name;
+    EXPECT_TRUE(HasHeader(answer, "Date"));
+
+    Configure([](TKAV_GeneralConfig& C) { C.CacheControlPrivate = true; });
+    EXPECT_EQ(HeaderOf(Get("/t.gif"), "Cache-Control"), "private");
+}
+
+TEST_F(TrackingServiceTest, NoLogPeerIsAnsweredButRecordedNowhere) {
+    Configure([](TKAV_GeneralConfig& C) { C.NoLogs = {"10.0.0.9", "127.0.0.1"}; });
+    Start();
+    EXPECT_EQ(StatusOf(Get("/t.gif")), 200);
+    EXPECT_TRUE(Lines(TScreenLog::Overview).empty());
+    EXPECT_TRUE(Lines(TScreenLog::Detail).empty());
+    EXPECT_EQ(OverviewFile(), "");
+    EXPECT_EQ(DetailFile(), "");
+
+    // Only the "Screen" box: both screens show it, neither file gets it.
+    Configure([](TKAV_GeneralConfig& C) { C.LogNoLogs = true; });
+    Get("/t.gif");
+    EXPECT_EQ(Lines(TScreenLog::Overview).size(), 1u);
+    EXPECT_FALSE(Lines(TScreenLog::Detail).empty());
+    EXPECT_EQ(OverviewFile(), "");
+    EXPECT_EQ(DetailFile(), "");
+}
+
+TEST_F(TrackingServiceTest, UnsupportedMethodGivesOnlyItsMessage) {
+    Start();
+    EXPECT_EQ(Request("OPTIONS * HTTP/1.1\r\n\r\n"), "");
+    EXPECT_NE(Messages().find(": Command other: OPTIONS ... not supported\n"), std::string::npos);
+    EXPECT_TRUE(Lines(TScreenLog::Overview).empty());
+    EXPECT_EQ(OverviewFile(), "");
+}
+
+TEST_F(TrackingServiceTest, FailedLogWriteIsReportedAndTheHitStillAnswered) {
+    Start();
+    // The window hands a new directory to both writers at once.
+    Configure([&](TKAV_GeneralConfig& C) { C.LogDir = FDir.Path() + "gone/"; });
+    FService->SetLogDir(FDir.Path() + "gone/");
+    EXPECT_EQ(StatusOf(Get("/t.gif")), 200);
+    std::string expected = "Error writing Logfile in Directory \"" + FDir.Path() + "gone/\"";
+    std::string messages = Messages();
+    // One report for the detail file and one for the overview file.
+    std::size_t first = messages.find(expected);
+    ASSERT_NE(first, std::string::npos) << messages;
+    EXPECT_NE(messages.find(expected, first + 1), std::string::npos) << messages;
+}
+
+TEST_F(TrackingServiceTest, StartStopMessagesAndToggling) {
+    Start();
+    EXPECT_TRUE(FService->ServerRunning());
+    FService->StartStopServer(true); // a second start stops, as the button toggles
+    EXPECT_FALSE(FService->ServerRunning());
+    std::vector<std::string> lines = Lines(TScreenLog::Messages);
+    ASSERT_EQ(lines.size(), 4u);
+    const char* texts[] = {"Trying to start server ...", "Server started, listening on 0.0.0.0:",
+                           "Trying to stop server ...", "Server stopped."};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(lines[i].substr(23, 2), ": ") << lines[i]; // long stamp, then ": "
+        EXPECT_EQ(lines[i].substr(25, std::string(texts[i]).size()), texts[i]);
+    }
+    EXPECT_EQ(lines[1].substr(25), "Server started, listening on 0.0.0.0:" +
+                                       std::to_string(FPort) + ".");
+    // Stopping while stopped still reports both lines.
+    FService->StartStopServer(false);
+    EXPECT_EQ(Lines(TScreenLog::Messages).size(), 6u);
+}
+
+TEST_F(TrackingServiceTest, TakenPortGivesTheStartError) {
+    Start();
+    int taken = FPort;
+    auto other = std::make_shared<TMemoryScreenLists>();
+    Configure([&](TKAV_GeneralConfig& C) { C.ServerPort = taken; });
+    TTrackingService second(other);
+    second.StartStopServer(true);
+    EXPECT_FALSE(second.ServerRunning());
+    std::vector<std::string> lines = other->Lines(TScreenLog::Messages);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].substr(25),
+              "Exception ENetCouldNotBindSocket when starting server. Error is:\"Could not bind "
+              "socket. Address and port are already in use.\".");
+    // Freed, the port can be taken by the second service.
+    FService->StartStopServer(false);
+    second.StartStopServer(true);
+    EXPECT_TRUE(second.ServerRunning());
+    second.StartStopServer(false);
+}
+
+TEST_F(TrackingServiceTest, StopWhileRequestsAreInProgress) {
+    Start();
+    // Clients that sent half a request keep their peer threads busy reading.
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    for (int i = 0; i < 5; ++i) {
+        clients.push_back(std::make_unique<LoopbackClient>());
+        ASSERT_TRUE(clients.back()->Connect(FPort));
+        clients.back()->Send("GET /t.gif HTTP/1.1\r\nHost: a\r\n");
+    }
+    std::atomic<bool> stop{false};
+    std::thread hammer([&] {
+        while (!stop)
+            Exchange(FPort, "GET /t.gif HTTP/1.1\r\n\r\n", std::chrono::seconds(2));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto started = std::chrono::steady_clock::now();
+    FService->StartStopServer(false);
+    auto took = std::chrono::steady_clock::now() - started;
+    stop = true;
+    hammer.join();
+    EXPECT_FALSE(FService->ServerRunning());
+    EXPECT_LT(took, std::chrono::seconds(4)); // the connections were closed, not waited out
+    for (auto& client : clients)
+        EXPECT_TRUE(client->WaitForClose(std::chrono::seconds(5)));
+    std::string messages = Messages();
+    EXPECT_NE(messages.find("Server stopped."), std::string::npos);
+}
+
+} // namespace
