@@ -162,7 +162,7 @@ bool TProfileFile::WriteBool(const std::string& ASection, const std::string& AKe
 }
 
 std::string TProfileFile::Text() const {
-    std::string text;
+    std::string text = FByteOrderMark;
     for (const TLine& line : FLines)
         text += line.Text + line.End;
     return text;
@@ -170,7 +170,9 @@ std::string TProfileFile::Text() const {
 
 void TProfileFile::SetText(const std::string& AText) {
     FLines.clear();
-    size_t start = 0;
+    // a file saved by an editor as UTF-8 may open with a byte order mark
+    FByteOrderMark = AText.starts_with("\xEF\xBB\xBF") ? AText.substr(0, 3) : "";
+    size_t start = FByteOrderMark.size();
     while (start < AText.size()) {
         size_t end = AText.find_first_of("\r\n", start);
         if (end == npos) {

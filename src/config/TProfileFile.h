@@ -57,5 +57,6 @@ private:
     void InsertLine(size_t AIndex, const std::string& AText);
 
     std::string FPath;
+    std::string FByteOrderMark; // kept as found, not part of the first line's name
     std::vector<TLine> FLines;
 };

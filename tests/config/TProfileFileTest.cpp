@@ -72,6 +72,11 @@ TEST(TProfileFileTest, NamesIgnoreCaseAndFirstMatchWins) {
     EXPECT_EQ(file.ReadString("other", "KEY", "-"), "other");
     EXPECT_EQ(file.ReadString("General", "Orphan", "-"), "-");
     EXPECT_EQ(file.ReadString("Missing", "Key", "dflt"), "dflt");
+
+    TProfileFile marked = WithText("\xEF\xBB\xBF[General]\r\nAutoStart=1\r\n");
+    EXPECT_TRUE(marked.ReadBool("General", "AutoStart", false));
+    ASSERT_TRUE(marked.WriteBool("General", "AutoStart", false));
+    EXPECT_EQ(marked.Text(), "\xEF\xBB\xBF[General]\r\nAutoStart=0\r\n");
 }
 
 TEST(TProfileFileTest, TextsAreCutAt2047Characters) {
