@@ -1,0 +1,207 @@
+// The real program, headless, on a temporary program directory and an OS-chosen port.
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/LoopbackClient.h"
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// One run of the program with its stdout and stderr captured; every wait is bounded.
+class ProgramRun {
+public:
+    explicit ProgramRun(const std::vector<std::string>& AArgs) {
+        int out[2], err[2];
+        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+        EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        std::vector<std::string> args = AArgs;
+        args.insert(args.begin(), SKAV_PROGRAM);
+        std::vector<char*> argv;
+        for (auto& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&FPid, SKAV_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        close(err[1]);
+        FOutFd = out[0];
+        FErrFd = err[0];
+    }
+    ~ProgramRun() {
+        if (FPid > 0 && !FExited) {
+            kill(FPid, SIGKILL);
+            waitpid(FPid, nullptr, 0);
+        }
+        close(FOutFd);
+        close(FErrFd);
+    }
+
+    // Reads output until AText appears in stderr or the time is up.
+    bool WaitForErr(const std::string& AText, std::chrono::milliseconds ATimeout = 10s) {
+        auto deadline = std::chrono::steady_clock::now() + ATimeout;
+        while (FErr.find(AText) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !Pump(50ms))
+                return FErr.find(AText) != std::string::npos;
+        }
+        return true;
+    }
+    // Waits for the exit (and the rest of the output); the status, or -1 after the timeout.
+    int WaitForExit(std::chrono::milliseconds ATimeout = 15s) {
+        auto deadline = std::chrono::steady_clock::now() + ATimeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            Pump(20ms);
+            int status = 0;
+            if (waitpid(FPid, &status, WNOHANG) == FPid) {
+                FExited = true;
+                while (Pump(50ms)) {
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+        }
+        return -1;
+    }
+    void Signal(int ASignal) { kill(FPid, ASignal); }
+    const std::string& Out() const { return FOut; }
+    const std::string& Err() const { return FErr; }
+
+private:
+    // Reads what is there; false when both pipes are at their end.
+    bool Pump(std::chrono::milliseconds AWait) {
+        pollfd fds[2] = {{FOutFd, POLLIN, 0}, {FErrFd, POLLIN, 0}};
+        if (poll(fds, 2, static_cast<int>(AWait.count())) <= 0)
+            return !(FOutDone && FErrDone) && !FExited;
+        char buffer[4096];
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
+            if (n > 0)
+                (i == 0 ? FOut : FErr).append(buffer, static_cast<size_t>(n));
+            else
+                (i == 0 ? FOutDone : FErrDone) = true;
+        }
+        return !(FOutDone && FErrDone);
+    }
+
+    pid_t FPid = -1;
+    int FOutFd = -1, FErrFd = -1;
+    bool FOutDone = false, FErrDone = false, FExited = false;
+    std::string FOut, FErr;
+};
+
+std::string ContentFile(const char* AName) {
+    std::ifstream in(std::string(SKAV_CONTENT_DIR) + AName, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void PutContentFiles(const TempDir& ADir) {
+    for (const char* name : {"1x1.gif", "index.htm", "robots.txt"})
+        ADir.WriteFile(name, ContentFile(name));
+}
+
+// The port from "Server started, listening on 0.0.0.0:N."
+int ListeningPortOf(const std::string& AErr) {
+    std::string key = "listening on 0.0.0.0:";
+    std::size_t at = AErr.find(key);
+    return at == std::string::npos ? 0 : std::atoi(AErr.c_str() + at + key.size());
+}
+
+std::vector<std::string> TextsOf(const std::string& AErr) {
+    std::vector<std::string> texts;
+    std::size_t start = 0;
+    while (start < AErr.size()) {
+        std::size_t end = AErr.find('\n', start);
+        std::string line = AErr.substr(start, end - start);
+        texts.push_back(line.size() > 25 ? line.substr(25) : line);
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return texts;
+}
+
+TEST(HeadlessAppTest, ServesLogsAndStopsInOrderOnSigterm) {
+    TempDir dir;
+    PutContentFiles(dir);
+    dir.WriteFile("sk_KAV.ini", "[OverviewLog]\r\nLogToScreen=1\r\nLogToFile=1\r\n[General]\r\nLogDir=" +
+                                    dir.Path() + "\r\n");
+    std::string settings = dir.ReadFile("sk_KAV.ini");
+    ProgramRun run({"--headless", "--dir", dir.Path(), "--port", "0"});
+    ASSERT_TRUE(run.WaitForErr("listening on")) << run.Err();
+    int port = ListeningPortOf(run.Err());
+    ASSERT_GT(port, 0);
+
+    std::string answer = Exchange(port, "GET /t.gif?id=1 HTTP/1.1\r\nUser-Agent: UA/1\r\n\r\n");
+    EXPECT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK");
+    run.Signal(SIGTERM);
+    ASSERT_EQ(run.WaitForExit(), 0) << run.Err();
+
+    std::vector<std::string> texts = TextsOf(run.Err());
+    ASSERT_GE(texts.size(), 6u) << run.Err();
+    EXPECT_EQ(texts[0], "sk_KAV V1.0 - Program started");
+    EXPECT_EQ(texts[1], "Trying to start server ...");
+    EXPECT_EQ(texts[texts.size() - 3], "Trying to stop server ...");
+    EXPECT_EQ(texts[texts.size() - 2], "Server stopped.");
+    EXPECT_EQ(texts.back(), "sk_KAV V1.0 - Program stopped");
+    // The overview line on stdout, the combined line in the file; the settings untouched.
+    EXPECT_NE(run.Out().find(" GET /t.gif from  127.0.0.1:"), std::string::npos) << run.Out();
+    EXPECT_NE(run.Out().find("UA: UA/1\n"), std::string::npos);
+    EXPECT_EQ(dir.ReadFile("sk_KAV.ini"), settings);
+    EXPECT_FALSE(dir.Exists("sk_KAV.NN"));
+}
+
+TEST(HeadlessAppTest, TakenPortEndsWithStatusOne) {
+    TempDir dir;
+    ProgramRun first({"--headless", "--dir", dir.Path(), "--port", "0"});
+    ASSERT_TRUE(first.WaitForErr("listening on")) << first.Err();
+    int port = ListeningPortOf(first.Err());
+    ProgramRun second({"--headless", "--dir", dir.Path(), "--port", std::to_string(port)});
+    EXPECT_EQ(second.WaitForExit(), 1);
+    EXPECT_NE(second.Err().find("Exception ENetCouldNotBindSocket when starting server."),
+              std::string::npos)
+        << second.Err();
+    first.Signal(SIGINT);
+    EXPECT_EQ(first.WaitForExit(), 0);
+}
+
+TEST(HeadlessAppTest, UnreadableSettingsFallBackToDefaults) {
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir.Path() + "sk_KAV.ini").c_str(), 0755), 0); // exists, cannot be read
+    ProgramRun run({"--headless", "--dir", dir.Path(), "--port", "0"});
+    ASSERT_TRUE(run.WaitForErr("listening on")) << run.Err();
+    EXPECT_EQ(run.Err().rfind("Error loading configuration, using default values\n", 0), 0u)
+        << run.Err();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.WaitForExit(), 0);
+}
+
+TEST(HeadlessAppTest, CommandLineAnswers) {
+    ProgramRun bad({"--no-such-option"});
+    EXPECT_EQ(bad.WaitForExit(), 2);
+    EXPECT_NE(bad.Err().find("Usage: sk_kav"), std::string::npos);
+    ProgramRun help({"--help"});
+    EXPECT_EQ(help.WaitForExit(), 0);
+    EXPECT_NE(help.Out().find("--headless"), std::string::npos);
+    ProgramRun version({"--version"});
+    EXPECT_EQ(version.WaitForExit(), 0);
+    EXPECT_EQ(version.Out(), "sk_KAV V1.0\n");
+}
+
+} // namespace
