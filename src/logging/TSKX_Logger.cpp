@@ -148,9 +148,9 @@ TSKX_Logger::TNames TSKX_Logger::CurrentNames() const {
 bool TSKX_Logger::WriteLog(const std::string& AText) {
     try {
         if (!FUseLock)
-            return WriteLocked(AText);
+            return WriteOnce(AText);
         std::lock_guard<std::mutex> guard(FLock);
-        return WriteLocked(AText);
+        return WriteOnce(AText);
     } catch (...) { // out of memory: a failed write, never an exception for the caller
         ++FErrorCount;
         return false;
@@ -165,7 +165,7 @@ std::string TSKX_Logger::Prefix(const TDateTimeParts& ANow) const {
     return {};
 }
 
-bool TSKX_Logger::WriteLocked(const std::string& AText) {
+bool TSKX_Logger::WriteOnce(const std::string& AText) {
     TDateTimeParts now = DecodeDateTime(Now());
     std::string bytes = Prefix(now) + AText + (FAddLineBreak ? "\r\n" : "");
     ++FWriteCount;

@@ -64,18 +64,21 @@ private:
     };
     TNames CurrentNames() const;
     std::string Prefix(const TDateTimeParts& ANow) const;
-    bool WriteLocked(const std::string& AText);
+    bool WriteOnce(const std::string& AText);
     static bool AppendToFile(const std::string& APath, const std::string& ABytes);
     bool CleanupIn(const TNames& ANames);
     // Counts the files of this writer and finds the name that sorts first; false when the
     // directory cannot be listed.
     static bool ListFiles(const TNames& ANames, std::string& AFirst, int& ACount);
 
-    mutable std::mutex FNamesLock; // guards FDirectory, FExtension, FNameDateFormat, FFileName
+    // Guards FDirectory, FExtension, FNameDateFormat and FFileName: the window's thread replaces
+    // the directory while connection threads build file names from it. Never held across I/O.
+    mutable std::mutex FNamesLock;
     std::string FExtension;
     std::string FFileName;
     std::mutex FLock; // makes writes wait for one another when UseLock is set
     std::string FDirectory;
+    // Options and counters are atomics, so they may be read and changed while writes run.
     std::atomic<bool> FAddLineBreak{true};
     std::atomic<bool> FTimePrefix{false};
     std::atomic<bool> FDateTimePrefix{false};
