@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <sys/stat.h>
+#include <type_traits>
 #include <variant>
 
 #include "base/ProgramDir.h"
@@ -65,9 +66,10 @@ struct TStore {
     std::mutex ChangeLock;
 };
 
+// Never destroyed: a detached peer thread may still read it while the process exits.
 TStore& Store() {
-    static TStore store;
-    return store;
+    static TStore* store = new TStore;
+    return *store;
 }
 
 void Publish(std::shared_ptr<const TConfig> AConfig) {
