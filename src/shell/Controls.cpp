@@ -1,0 +1,41 @@
+#include "shell/Controls.h"
+
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+QCheckBox* NewCheckBox(QWidget* AParent, const char* AName, const QString& AText, bool AChecked) {
+    auto* box = new QCheckBox(AText, AParent);
+    box->setObjectName(QString::fromLatin1(AName));
+    box->setChecked(AChecked);
+    return box;
+}
+
+QPushButton* NewButton(QWidget* AParent, const char* AName, const QString& AText) {
+    auto* button = new QPushButton(AText, AParent);
+    button->setObjectName(QString::fromLatin1(AName));
+    return button;
+}
+
+QSpinBox* NewSpinBox(QWidget* AParent, const char* AName, int AMin, int AMax, int AValue,
+                     int AStep) {
+    auto* spin = new QSpinBox(AParent);
+    spin->setObjectName(QString::fromLatin1(AName));
+    spin->setRange(AMin, AMax);
+    spin->setSingleStep(AStep);
+    spin->setValue(AValue);
+    return spin;
+}
+
+QPlainTextEdit* NewTextField(QWidget* AParent, const char* AName, bool ALogView) {
+    auto* field = new QPlainTextEdit(AParent);
+    field->setObjectName(QString::fromLatin1(AName));
+    if (ALogView) {
+        field->setUndoRedoEnabled(false);
+        field->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        field->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    }
+    return field;
+}

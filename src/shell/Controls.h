@@ -1,0 +1,19 @@
+// Small factories for the window's controls: each control gets its form name as object name.
+// Window's thread only.
+#pragma once
+
+#include <QString>
+
+class QCheckBox;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QWidget;
+
+QCheckBox* NewCheckBox(QWidget* AParent, const char* AName, const QString& AText, bool AChecked);
+QPushButton* NewButton(QWidget* AParent, const char* AName, const QString& AText);
+QSpinBox* NewSpinBox(QWidget* AParent, const char* AName, int AMin, int AMax, int AValue,
+                     int AStep = 1);
+// A multi-line text field; a log view keeps no undo history, so its memory stays bounded by
+// the text it shows.
+QPlainTextEdit* NewTextField(QWidget* AParent, const char* AName, bool ALogView);

@@ -1,0 +1,60 @@
+// The "&Logging" page of the main window: the overview and the detail screen logs with their
+// controls, side by side on a movable splitter. Window's thread only.
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QGroupBox;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QSplitter;
+
+class TLoggingPage : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TLoggingPage(QWidget* AParent = nullptr);
+
+    // Wraps long lines of a screen log with only a vertical scroll bar, or wraps none and
+    // shows both scroll bars.
+    static void SetWrap(QPlainTextEdit* AMemo, bool AWrap);
+
+    QSplitter* Splitter;
+    // Overview (left)
+    QCheckBox* cb_LogToScreen1;
+    QCheckBox* cb_LogToFile1;
+    QPushButton* B_Clear1;
+    QCheckBox* cb_WrapLines1;
+    QCheckBox* CB_LimitScreenLog1;
+    QSpinBox* SE_ScreenLogLines1;
+    QPushButton* B_SaveToFile1;
+    QPlainTextEdit* Memo1;
+    // Details (right)
+    QCheckBox* cb_LogToScreen2;
+    QCheckBox* cb_LogToFile2;
+    QPushButton* B_Clear2;
+    QCheckBox* cb_WrapLines2;
+    QCheckBox* CB_LimitScreenLog2;
+    QSpinBox* SE_ScreenLogLines2;
+    QPushButton* B_SaveToFile2;
+    QPlainTextEdit* Memo2;
+
+private:
+    // One side's controls; ASuffix is "1" or "2".
+    struct TPanel {
+        QCheckBox* LogToScreen;
+        QCheckBox* LogToFile;
+        QPushButton* Clear;
+        QCheckBox* WrapLines;
+        QCheckBox* LimitScreenLog;
+        QSpinBox* ScreenLogLines;
+        QPushButton* SaveToFile;
+        QPlainTextEdit* Memo;
+    };
+    QWidget* BuildPanel(const QString& ACaption, const QString& ASuffix, int AMinLines,
+                        TPanel& APanel);
+    QGroupBox* BuildLogTo(const QString& ASuffix, TPanel& APanel);
+    QGroupBox* BuildScreenlog(const QString& ASuffix, int AMinLines, TPanel& APanel);
+};
