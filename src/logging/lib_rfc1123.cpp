@@ -11,7 +11,9 @@ constexpr const char kMonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
 constexpr const char* kMonthsUpper[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
-bool IsDigit(char AChar) { return AChar >= '0' && AChar <= '9'; }
+bool IsDigit(char AChar) {
+    return AChar >= '0' && AChar <= '9';
+}
 
 bool IsLetter(char AChar) {
     return (AChar >= 'A' && AChar <= 'Z') || (AChar >= 'a' && AChar <= 'z');
@@ -90,9 +92,8 @@ std::string FormatHttpDate(TDateTime AValue) {
     TDateTime gmt = AValue + UtcBiasSeconds() / SecsPerDay;
     TDateTimeParts p = DecodeDateTime(gmt);
     char text[128];
-    std::snprintf(text, sizeof text, "%s, %02d %.3s %d %02d:%02d:%02d GMT",
-                  kDayNames[p.DayOfWeek], p.Day, kMonthNames + 3 * (p.Month - 1), p.Year, p.Hour,
-                  p.Minute, p.Second);
+    std::snprintf(text, sizeof text, "%s, %02d %.3s %d %02d:%02d:%02d GMT", kDayNames[p.DayOfWeek],
+                  p.Day, kMonthNames + 3 * (p.Month - 1), p.Year, p.Hour, p.Minute, p.Second);
     return text;
 }
 

@@ -31,7 +31,7 @@ std::string ShortTimeStamp() {
 std::string LongTimeStamp() {
     TDateTimeParts p = DecodeDateTime(Now());
     char text[96];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d:%03d", p.Year, p.Month,
-                  p.Day, p.Hour, p.Minute, p.Second, p.MSec);
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d:%03d", p.Year, p.Month, p.Day,
+                  p.Hour, p.Minute, p.Second, p.MSec);
     return text;
 }

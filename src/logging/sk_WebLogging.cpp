@@ -27,9 +27,13 @@ std::string Escaped(const std::string& AText) {
     return result;
 }
 
-std::string Quoted(const std::string& AText) { return '"' + Escaped(AText) + '"'; }
+std::string Quoted(const std::string& AText) {
+    return '"' + Escaped(AText) + '"';
+}
 
-std::string OrHyphen(const std::string& AText) { return AText.empty() ? "-" : Escaped(AText); }
+std::string OrHyphen(const std::string& AText) {
+    return AText.empty() ? "-" : Escaped(AText);
+}
 
 } // namespace
 
@@ -63,9 +67,9 @@ std::string CommonLogLine(const std::string& AHost, const std::string& AIdentity
 }
 
 std::string CombinedLogLine(const std::string& AHost, const std::string& AIdentity,
-                            const std::string& AUser, TDateTime ATime,
-                            const std::string& ARequest, int AStatus, int ASize,
-                            const std::string& AUserAgent, const std::string& AReferer) {
+                            const std::string& AUser, TDateTime ATime, const std::string& ARequest,
+                            int AStatus, int ASize, const std::string& AUserAgent,
+                            const std::string& AReferer) {
     return CommonLogLine(AHost, AIdentity, AUser, ATime, ARequest, AStatus, ASize) + ' ' +
            Quoted(AReferer) + ' ' + Quoted(AUserAgent);
 }

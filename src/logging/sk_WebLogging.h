@@ -24,6 +24,6 @@ std::string CommonLogLine(const std::string& AHost, const std::string& AIdentity
 
 // The common line, then "referer" "user agent" (note: the user agent comes first here).
 std::string CombinedLogLine(const std::string& AHost, const std::string& AIdentity,
-                            const std::string& AUser, TDateTime ATime,
-                            const std::string& ARequest, int AStatus, int ASize,
-                            const std::string& AUserAgent, const std::string& AReferer);
+                            const std::string& AUser, TDateTime ATime, const std::string& ARequest,
+                            int AStatus, int ASize, const std::string& AUserAgent,
+                            const std::string& AReferer);

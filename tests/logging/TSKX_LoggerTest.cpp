@@ -12,7 +12,9 @@
 
 namespace {
 
-std::string CurrentDirectory() { return std::filesystem::current_path().string() + "/"; }
+std::string CurrentDirectory() {
+    return std::filesystem::current_path().string() + "/";
+}
 
 std::set<std::string> FileNames(const std::string& ADirectory) {
     std::set<std::string> names;
@@ -122,8 +124,7 @@ TEST_F(TSKX_LoggerTest, CleanupDeletesOldestFilesOfItsOwnExtensionOnly) {
     ASSERT_TRUE(logger.WriteLog("new"));
     EXPECT_EQ(FileNames(FDir.Path()),
               (std::set<std::string>{"20261001.log", "20261101.log2", "20261203.log",
-                                     "20261204.log", "20261205.log", "20261207.log",
-                                     "notes.txt"}));
+                                     "20261204.log", "20261205.log", "20261207.log", "notes.txt"}));
     EXPECT_EQ(logger.DeleteErrorCount(), 0);
 }
 
@@ -135,8 +136,7 @@ TEST_F(TSKX_LoggerTest, CleanupByAgeAndWithBothLimitsOff) {
     EXPECT_EQ(FileNames(FDir.Path()).size(), 3u);
     logger.SetMaxAgeDays(7);
     EXPECT_TRUE(logger.Cleanup());
-    EXPECT_EQ(FileNames(FDir.Path()),
-              (std::set<std::string>{"20261130.log", "20261201.log"}));
+    EXPECT_EQ(FileNames(FDir.Path()), (std::set<std::string>{"20261130.log", "20261201.log"}));
 }
 
 TEST_F(TSKX_LoggerTest, AVanishedDirectoryCountsAnErrorPerWrite) {

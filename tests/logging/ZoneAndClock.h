@@ -12,11 +12,11 @@
 #include "base/DateTime.h"
 
 // Zones as POSIX rules, so the tests need no zone database on the machine.
-constexpr const char* ZoneBerlin = "CET-1CEST,M3.5.0,M10.5.0/3";  // Europe/Berlin
-constexpr const char* ZoneNewYork = "EST5EDT,M3.2.0,M11.1.0";     // America/New_York
-constexpr const char* ZoneKolkata = "IST-5:30";                   // Asia/Kolkata
-constexpr const char* ZoneStJohns = "NST3:30NDT,M3.2.0,M11.1.0";  // America/St_Johns
-constexpr const char* ZoneKiritimati = "LINT-14";                 // Pacific/Kiritimati
+constexpr const char* ZoneBerlin = "CET-1CEST,M3.5.0,M10.5.0/3"; // Europe/Berlin
+constexpr const char* ZoneNewYork = "EST5EDT,M3.2.0,M11.1.0";    // America/New_York
+constexpr const char* ZoneKolkata = "IST-5:30";                  // Asia/Kolkata
+constexpr const char* ZoneStJohns = "NST3:30NDT,M3.2.0,M11.1.0"; // America/St_Johns
+constexpr const char* ZoneKiritimati = "LINT-14";                // Pacific/Kiritimati
 constexpr const char* ZoneUtc = "UTC0";
 
 inline std::chrono::system_clock::time_point UtcInstant(int AYear, int AMonth, int ADay,

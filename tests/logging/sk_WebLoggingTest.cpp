@@ -15,7 +15,7 @@ const std::string kDec7Text = "[07/Dec/2026:08:49:37 " + LogZoneText() + "]";
 TEST(sk_WebLoggingTest, ZoneTextKeepsWholeHoursAndIsFixedAtStart) {
     const std::string fixed = LogZoneText();
     const std::pair<const char*, const char*> zones[] = {
-        {ZoneBerlin, "+0100"},  {ZoneNewYork, "-0500"},    {ZoneUtc, "+0000"},
+        {ZoneBerlin, "+0100"},  {ZoneNewYork, "-0500"}, {ZoneUtc, "+0000"},
         {ZoneKolkata, "+0500"}, {ZoneStJohns, "-0300"}, {ZoneKiritimati, "+1400"}};
     ScopedClock clock(UtcInstant(2026, 12, 7, 12));
     for (const auto& [z, expected] : zones) {
@@ -37,10 +37,10 @@ TEST(sk_WebLoggingTest, DateTextUsesTheLocalTimeUnchanged) {
 
 TEST(sk_WebLoggingTest, BuildsCommonAndCombinedLines) {
     const std::string request = "GET /t.gif  HTTP/1.1";
-    EXPECT_EQ(CombinedLogLine("192.168.0.7", "", "", kDec7, request, 200, 43, "Mozilla/4.0",
-                              "page1.htm"),
-              "192.168.0.7 - - " + kDec7Text +
-                  " \"GET /t.gif  HTTP/1.1\" 200 43 \"page1.htm\" \"Mozilla/4.0\"");
+    EXPECT_EQ(
+        CombinedLogLine("192.168.0.7", "", "", kDec7, request, 200, 43, "Mozilla/4.0", "page1.htm"),
+        "192.168.0.7 - - " + kDec7Text +
+            " \"GET /t.gif  HTTP/1.1\" 200 43 \"page1.htm\" \"Mozilla/4.0\"");
     EXPECT_EQ(CommonLogLine("192.168.0.7", "", "bob", kDec7, request, 404, 0),
               "192.168.0.7 - bob " + kDec7Text + " \"GET /t.gif  HTTP/1.1\" 404 0");
     EXPECT_EQ(CombinedLogLine("", "id", "", kDec7, "", -1, -5, "", ""),
