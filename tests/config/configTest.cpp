@@ -1,6 +1,7 @@
 #include "config/config.h"
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
@@ -226,9 +227,11 @@ TEST(configTest, ReadersNeverSeeAHalfChangedRecord) {
     std::atomic<bool> done{false};
     std::atomic<int> torn{0};
     std::atomic<long> reads{0};
+    std::atomic<int> started{0};
     auto reader = [&] {
+        ++started;
         try {
-            while (!done.load()) {
+            do {
                 auto config = GeneralConfigSnapshot();
                 const std::string mark = "=" + std::to_string(config->ServerPort);
                 bool whole = config->NickNames.size() == config->NoLogs.size() &&
@@ -237,7 +240,7 @@ TEST(configTest, ReadersNeverSeeAHalfChangedRecord) {
                     whole = whole && line.ends_with(mark);
                 torn += whole ? 0 : 1;
                 ++reads;
-            }
+            } while (!done.load());
         } catch (...) {
             ++torn;
         }
@@ -247,6 +250,10 @@ TEST(configTest, ReadersNeverSeeAHalfChangedRecord) {
     std::vector<std::thread> readers;
     for (int i = 0; i < 4; ++i)
         readers.emplace_back(reader);
+    // overlap the readers with the changes; the wait is bounded, the checks hold regardless
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (started.load() < 4 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
     for (int change = 1; change <= Changes; ++change)
         ChangeGeneralConfig([change](TKAV_GeneralConfig& AConfig) {
             AConfig.NickNames.clear();
