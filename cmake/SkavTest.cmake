@@ -6,10 +6,12 @@ function(skav_add_gtest target)
     add_executable(${target} ${A_SOURCES})
     target_link_libraries(${target} PRIVATE ${A_LIBS} skav_test_support GTest::gmock
                           GTest::gtest_main Threads::Threads)
-    set(labels unit)
+    # One label each: the discovered tests' properties arrive as one flat list, which a
+    # list of labels would be split into.
+    set(label unit)
     if(A_THREADED)
-        list(APPEND labels threaded)
+        set(label threaded)
     endif()
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60
-                         PROPERTIES LABELS "${labels}" TIMEOUT 120)
+                         PROPERTIES LABELS ${label} TIMEOUT 120)
 endfunction()
