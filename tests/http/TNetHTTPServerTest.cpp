@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -107,7 +108,7 @@ TEST(TNetHTTPServerTest, AnswerWithFileAndServerSoftware) {
     dir.WriteFile("1x1.GIF", gif);
     HTTPTestServer test;
     test.Server().SetServerSoftware("sk_KAV test");
-    std::int64_t sent = -1;
+    std::atomic<std::int64_t> sent{-1};
     test.Server().OnCommandGet = [&](TNetPeerThread& t, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
         r.ContentType.clear();
         sent = test.Server().AnswerWithFile(t, r, dir.Path() + (q.Document == "/" ? "none" : "1x1.GIF"));
@@ -116,7 +117,7 @@ TEST(TNetHTTPServerTest, AnswerWithFileAndServerSoftware) {
     EXPECT_EQ(Ask(port, "GET /x HTTP/1.0\r\n\r\n").Bytes,
               "HTTP/1.1 200 OK\r\nServer: sk_KAV test\r\nContent-Type: image/gif\r\n"
               "Content-Length: 8\r\n\r\n" + gif);
-    EXPECT_EQ(sent, 8);
+    EXPECT_EQ(sent.load(), 8);
     const TAnswer missing = Ask(port, "GET / HTTP/1.0\r\n\r\n");
     EXPECT_EQ(missing.Bytes.substr(0, 36), "HTTP/1.1 500 Internal Server Error\r\n");
 }
