@@ -26,7 +26,8 @@ public:
         return head;
     }
     size_t Fill(int) override {
-        if (FRest.empty()) throw ENetConnClosedGracefully();
+        if (FRest.empty())
+            throw ENetConnClosedGracefully();
         const std::string piece = FRest.substr(0, FStep);
         FRest.erase(0, piece.size());
         FBuffer += piece;
@@ -62,7 +63,8 @@ void ReadRequest(const std::string& ABytes, size_t AStep) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
-    if (ASize == 0) return 0;
+    if (ASize == 0)
+        return 0;
     const size_t step = 1 + AData[0] % 64;
     const std::string bytes(reinterpret_cast<const char*>(AData) + 1, ASize - 1);
     try {
@@ -73,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     (void)DecodeParam(bytes);
     TNetCookieCollection cookies;
     ParseCookieHeader(cookies, bytes);
-    for (int i = 0; i < cookies.Count(); ++i) (void)cookies.Items(i).CookieText();
+    for (int i = 0; i < cookies.Count(); ++i)
+        (void)cookies.Items(i).CookieText();
     try {
         (void)TNetBase64Decoder().Decode(bytes);
     } catch (const ENetException&) {

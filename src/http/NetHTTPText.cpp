@@ -14,19 +14,24 @@ bool IsCtlOrBlank(char AChar) {
 }
 
 int HexDigit(char AChar) {
-    if (AChar >= '0' && AChar <= '9') return AChar - '0';
-    if (AChar >= 'a' && AChar <= 'f') return AChar - 'a' + 10;
-    if (AChar >= 'A' && AChar <= 'F') return AChar - 'A' + 10;
+    if (AChar >= '0' && AChar <= '9')
+        return AChar - '0';
+    if (AChar >= 'a' && AChar <= 'f')
+        return AChar - 'a' + 10;
+    if (AChar >= 'A' && AChar <= 'F')
+        return AChar - 'A' + 10;
     return -1;
 }
 
 // Value of one to two hex digits, or -1 when empty or any of them is not a digit.
 int HexValue(const std::string& ADigits) {
-    if (ADigits.empty()) return -1;
+    if (ADigits.empty())
+        return -1;
     int value = 0;
     for (char c : ADigits) {
         const int digit = HexDigit(c);
-        if (digit < 0) return -1;
+        if (digit < 0)
+            return -1;
         value = value * 16 + digit;
     }
     return value;
@@ -38,16 +43,19 @@ std::string TakeUntil(std::string& AText, const std::string& ADelimiter, bool AR
     const size_t pos = AText.find(ADelimiter);
     if (pos == std::string::npos) {
         std::string all = AText;
-        if (ARemove) AText.clear();
+        if (ARemove)
+            AText.clear();
         return all;
     }
     std::string head = AText.substr(0, pos);
-    if (ARemove) AText.erase(0, pos + ADelimiter.size());
+    if (ARemove)
+        AText.erase(0, pos + ADelimiter.size());
     return head;
 }
 
 int LastPos(const std::string& ASub, const std::string& AText) {
-    if (ASub.empty() || ASub.size() > AText.size()) return 0;
+    if (ASub.empty() || ASub.size() > AText.size())
+        return 0;
     const std::string sub = UpperCaseAscii(ASub);
     const std::string text = UpperCaseAscii(AText);
     const size_t pos = text.rfind(sub);
@@ -65,32 +73,36 @@ std::string DecodeParam(const std::string& AItem) {
             continue;
         }
         const int value = HexValue(item.substr(i + 1, 2));
-        if (value >= 1 && value <= 255) result += static_cast<char>(value);
+        if (value >= 1 && value <= 255)
+            result += static_cast<char>(value);
         i += std::min<size_t>(2, item.size() - i - 1);
     }
     return result;
 }
 
 std::string UpperCaseAscii(std::string AText) {
-    for (char& c : AText) c = UpperAscii(c);
+    for (char& c : AText)
+        c = UpperAscii(c);
     return AText;
 }
 
 bool SameTextAscii(const std::string& A, const std::string& B) {
-    return A.size() == B.size() &&
-           std::equal(A.begin(), A.end(), B.begin(),
-                      [](char x, char y) { return UpperAscii(x) == UpperAscii(y); });
+    return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char x, char y) {
+               return UpperAscii(x) == UpperAscii(y);
+           });
 }
 
 std::string TrimLeftCtl(const std::string& AText) {
     size_t start = 0;
-    while (start < AText.size() && IsCtlOrBlank(AText[start])) ++start;
+    while (start < AText.size() && IsCtlOrBlank(AText[start]))
+        ++start;
     return AText.substr(start);
 }
 
 std::string TrimRightCtl(const std::string& AText) {
     size_t end = AText.size();
-    while (end > 0 && IsCtlOrBlank(AText[end - 1])) --end;
+    while (end > 0 && IsCtlOrBlank(AText[end - 1]))
+        --end;
     return AText.substr(0, end);
 }
 
@@ -103,7 +115,8 @@ bool TryStrToInt64(const std::string& AText, long long& AValue) {
     const char* last = first + AText.size();
     if (first != last && *first == '+') {
         ++first;
-        if (first != last && *first == '-') return false;
+        if (first != last && *first == '-')
+            return false;
     }
     const auto [ptr, ec] = std::from_chars(first, last, AValue);
     return ec == std::errc() && ptr == last;

@@ -12,7 +12,8 @@ const std::string Base64Alphabet =
 
 unsigned SixBitsOf(char AChar) {
     const size_t index = Base64Alphabet.find(AChar);
-    if (index == std::string::npos) throw ENetTableNotFound();
+    if (index == std::string::npos)
+        throw ENetTableNotFound();
     return static_cast<unsigned>(index);
 }
 
@@ -20,20 +21,24 @@ unsigned SixBitsOf(char AChar) {
 
 // Two to four characters give one to three bytes, most significant bits first.
 void TNetBase64Decoder::DecodeGroup(const std::string& AGroup, std::string& AOut) {
-    if (AGroup.empty()) return;
-    if (AGroup.size() == 1) throw ENetTableNotFound();
+    if (AGroup.empty())
+        return;
+    if (AGroup.size() == 1)
+        throw ENetTableNotFound();
     unsigned bits = 0;
-    for (char c : AGroup) bits = (bits << 6) | SixBitsOf(c);
+    for (char c : AGroup)
+        bits = (bits << 6) | SixBitsOf(c);
     bits <<= 6 * (4 - AGroup.size());
     const size_t bytes = AGroup.size() - 1;
-    for (size_t i = 0; i < bytes; ++i) AOut += static_cast<char>((bits >> (16 - 8 * i)) & 0xFF);
+    for (size_t i = 0; i < bytes; ++i)
+        AOut += static_cast<char>((bits >> (16 - 8 * i)) & 0xFF);
 }
 
 std::string TNetBase64Decoder::Decode(const std::string& AText) const {
     std::string text = AText;
-    text.erase(std::remove_if(text.begin(), text.end(),
-                              [](char c) { return c == '\r' || c == '\n'; }),
-               text.end());
+    text.erase(
+        std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
+        text.end());
     std::string out;
     out.reserve(text.size() / 4 * 3 + 3);
     size_t pos = 0;
@@ -42,7 +47,8 @@ std::string TNetBase64Decoder::Decode(const std::string& AText) const {
         pos += 4;
     }
     std::string last = text.substr(pos);
-    while (!last.empty() && last.back() == '=') last.pop_back();
+    while (!last.empty() && last.back() == '=')
+        last.pop_back();
     DecodeGroup(last, out);
     return out;
 }
@@ -51,7 +57,8 @@ void DecodeBasicCredentials(const std::string& AValue, std::string& AUsername,
                             std::string& APassword) {
     std::string rest = AValue;
     const std::string scheme = TakeUntil(rest, " ");
-    if (!SameTextAscii(scheme, "Basic")) throw ENetHTTPUnsupportedAuthorisationScheme();
+    if (!SameTextAscii(scheme, "Basic"))
+        throw ENetHTTPUnsupportedAuthorisationScheme();
     std::string decoded = TNetBase64Decoder().Decode(rest);
     AUsername = TakeUntil(decoded, ":");
     APassword = decoded;

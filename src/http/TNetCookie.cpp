@@ -37,12 +37,17 @@ void ApplyAttribute(TNetCookie& ACookie, const std::string& AName, const std::st
 
 std::string TNetCookie::CookieText() const {
     std::string text = Name + "=" + Value;
-    if (!Domain.empty()) text += "; Domain=" + Domain;
+    if (!Domain.empty())
+        text += "; Domain=" + Domain;
     text += "; Version=\"1\"";
-    if (!Path.empty()) text += "; Path=" + Path;
-    if (MaxAge >= 0) text += "; Max-Age=" + std::to_string(MaxAge);
-    if (!Comment.empty()) text += "; Comment=" + Comment;
-    if (Secure) text += "; Secure";
+    if (!Path.empty())
+        text += "; Path=" + Path;
+    if (MaxAge >= 0)
+        text += "; Max-Age=" + std::to_string(MaxAge);
+    if (!Comment.empty())
+        text += "; Comment=" + Comment;
+    if (Secure)
+        text += "; Secure";
     return text;
 }
 
@@ -53,7 +58,8 @@ TNetCookie& TNetCookieCollection::Add() {
 
 int TNetCookieCollection::FindByName(const std::string& AName, int AStart) const {
     for (int i = AStart < 0 ? 0 : AStart; i < Count(); ++i) {
-        if (SameTextAscii(FItems[i]->Name, AName)) return i;
+        if (SameTextAscii(FItems[i]->Name, AName))
+            return i;
     }
     return -1;
 }
@@ -63,7 +69,8 @@ void ParseCookieHeader(TNetCookieCollection& ACollection, const std::string& AVa
     size_t pos = 0;
     while (pos < AValue.size()) {
         const size_t eq = AValue.find('=', pos);
-        if (eq == std::string::npos) return;
+        if (eq == std::string::npos)
+            return;
         const std::string name = TrimCtl(AValue.substr(pos, eq - pos));
         pos = eq + 1;
         std::string value;
@@ -81,7 +88,8 @@ void ParseCookieHeader(TNetCookieCollection& ACollection, const std::string& AVa
             current->Value = value;
         }
         const size_t next = AValue.find(';', pos);
-        if (next == std::string::npos) return;
+        if (next == std::string::npos)
+            return;
         pos = next + 1;
     }
 }

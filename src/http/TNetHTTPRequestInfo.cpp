@@ -7,7 +7,8 @@
 void ParseRequestLine(const std::string& ALine, std::string& ACommand, std::string& ATarget,
                       std::string& AVersion) {
     const size_t lastBlank = ALine.rfind(' ');
-    if (lastBlank == std::string::npos) throw ENetHTTPErrorParsingCommand();
+    if (lastBlank == std::string::npos)
+        throw ENetHTTPErrorParsingCommand();
     AVersion = ALine.substr(lastBlank + 1);
     std::string rest = ALine.substr(0, lastBlank);
     ACommand = UpperCaseAscii(TakeUntil(rest, " "));
@@ -21,12 +22,14 @@ long long ContentLengthOf(const TNetHeaderList& AHeaders) {
 
 void DecodeParams(const std::string& AParamText, std::vector<std::string>& AParams) {
     AParams.clear();
-    if (AParamText.empty()) return;
+    if (AParamText.empty())
+        return;
     size_t start = 0;
     for (;;) {
         const size_t amp = AParamText.find('&', start);
         AParams.push_back(DecodeParam(AParamText.substr(start, amp - start)));
-        if (amp == std::string::npos) return;
+        if (amp == std::string::npos)
+            return;
         start = amp + 1;
     }
 }
@@ -34,7 +37,8 @@ void DecodeParams(const std::string& AParamText, std::vector<std::string>& APara
 void SplitDocument(const std::string& APathPart, std::string& ADocument, std::string& ATargetHost) {
     std::string path = APathPart;
     for (char& c : path) {
-        if (c == '\\') c = '/';
+        if (c == '\\')
+            c = '/';
     }
     ATargetHost.clear();
     const size_t scheme = path.find("://");
@@ -46,7 +50,8 @@ void SplitDocument(const std::string& APathPart, std::string& ADocument, std::st
     const size_t slash = path.rfind('/');
     std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (directory.empty() || directory[0] != '/') directory.insert(0, "/");
+    if (directory.empty() || directory[0] != '/')
+        directory.insert(0, "/");
     ADocument = directory + TakeUntil(name, "#", false);
 }
 
@@ -62,7 +67,8 @@ void FillCredentials(TNetHTTPRequestInfo& ARequest) {
 void FillCookies(TNetHTTPRequestInfo& ARequest) {
     std::vector<std::string> values;
     ARequest.Headers.ValuesOf("Cookie", &values);
-    for (const std::string& value : values) ParseCookieHeader(ARequest.Cookies, value);
+    for (const std::string& value : values)
+        ParseCookieHeader(ARequest.Cookies, value);
 }
 
 } // namespace
@@ -72,8 +78,10 @@ void FillRequestInfo(TNetHTTPRequestInfo& ARequest, const std::string& ATarget,
     std::string query = ATarget;
     const std::string pathPart = TakeUntil(query, "?");
     if (!query.empty())
-        ARequest.ParamText = ARequest.ParamText.empty() ? query : ARequest.ParamText + "\r\n" + query;
-    if (AParseParams) DecodeParams(ARequest.ParamText, ARequest.Params);
+        ARequest.ParamText =
+            ARequest.ParamText.empty() ? query : ARequest.ParamText + "\r\n" + query;
+    if (AParseParams)
+        DecodeParams(ARequest.ParamText, ARequest.Params);
     FillCookies(ARequest);
     ARequest.Host = ARequest.Headers.ValueOf("Host");
     ARequest.Version = AVersion;
@@ -82,6 +90,7 @@ void FillRequestInfo(TNetHTTPRequestInfo& ARequest, const std::string& ATarget,
         ARequest.Document = "*";
     else
         SplitDocument(pathPart, ARequest.Document, targetHost);
-    if (!targetHost.empty() && ARequest.Host.empty()) ARequest.Host = targetHost;
+    if (!targetHost.empty() && ARequest.Host.empty())
+        ARequest.Host = targetHost;
     FillCredentials(ARequest);
 }

@@ -13,15 +13,15 @@
 struct TNetHTTPRequestInfo {
     std::shared_ptr<TNetHTTPSession> Session; // none while sessions are off
     std::string RemoteIP;
-    std::string Host;         // Host header, else the host of an absolute target
-    std::string Document;     // path without query and fragment, not percent-decoded
-    std::string Command;      // upper-case method
-    std::string Version;      // protocol text as sent
+    std::string Host;     // Host header, else the host of an absolute target
+    std::string Document; // path without query and fragment, not percent-decoded
+    std::string Command;  // upper-case method
+    std::string Version;  // protocol text as sent
     std::string AuthUsername;
     std::string AuthPassword;
-    std::string ParamText;    // body; with a query: body, CR LF, query (or the query alone)
+    std::string ParamText; // body; with a query: body, CR LF, query (or the query alone)
     bool HasAuthorization = false;
-    TNetHeaderList Headers;   // as received, ending with the empty line
+    TNetHeaderList Headers;          // as received, ending with the empty line
     std::vector<std::string> Params; // decoded "&" items, not split at "="
     TNetCookieCollection Cookies;
 };

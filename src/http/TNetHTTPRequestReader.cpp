@@ -20,8 +20,10 @@ int TNetHTTPRequestReader::RemainingMs() const {
 void TNetHTTPRequestReader::FillOrFail() {
     for (;;) {
         const int remaining = RemainingMs();
-        if (remaining <= 0) throw ENetHTTPRequestLimitExceeded("Request timed out.");
-        if (FInput.Fill(remaining) > 0) return;
+        if (remaining <= 0)
+            throw ENetHTTPRequestLimitExceeded("Request timed out.");
+        if (FInput.Fill(remaining) > 0)
+            return;
     }
 }
 
@@ -39,13 +41,15 @@ std::string TNetHTTPRequestReader::ReadLine() {
             FSearched = 0;
             std::string line = FInput.Take(length + 1);
             line.pop_back();
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
             if (line.size() > FLimits.MaxLineLength)
                 throw ENetHTTPRequestLimitExceeded("Request line too long.");
             return line;
         }
         FSearched = searchEnd;
-        if (size >= window) throw ENetHTTPRequestLimitExceeded("Request line too long.");
+        if (size >= window)
+            throw ENetHTTPRequestLimitExceeded("Request line too long.");
         FillOrFail();
     }
 }
@@ -61,18 +65,21 @@ void TNetHTTPRequestReader::ReadHeaders(TNetHeaderList& AHeaders) {
         if (blockSize > FLimits.MaxHeaderSize)
             throw ENetHTTPRequestLimitExceeded("Request header too large.");
         AHeaders.Add(line);
-        if (last) return;
+        if (last)
+            return;
     }
 }
 
 std::string TNetHTTPRequestReader::ReadBody(long long ALength) {
-    if (ALength <= 0) return std::string();
+    if (ALength <= 0)
+        return std::string();
     if (static_cast<unsigned long long>(ALength) > FLimits.MaxBodySize)
         throw ENetHTTPRequestLimitExceeded("Request body too large.");
     const size_t length = static_cast<size_t>(ALength);
     std::string body;
     while (body.size() < length) {
-        if (FInput.Size() == 0) FillOrFail();
+        if (FInput.Size() == 0)
+            FillOrFail();
         const size_t take = std::min(FInput.Size(), length - body.size());
         body += FInput.Take(take);
     }
@@ -96,7 +103,8 @@ std::string TNetHTTPRequestReader::ReadBodyUntilClose() {
     }
     if (body.size() + FInput.Size() > FLimits.MaxBodySize)
         throw ENetHTTPRequestLimitExceeded("Request body too large.");
-    if (FInput.Size() > 0) body += FInput.Take(FInput.Size());
+    if (FInput.Size() > 0)
+        body += FInput.Take(FInput.Size());
     FSearched = 0;
     return body;
 }

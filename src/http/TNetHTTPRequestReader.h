@@ -24,11 +24,11 @@ public:
 
 // The limits of one request; a request that breaks one fails with ENetHTTPRequestLimitExceeded.
 struct TNetHTTPLimits {
-    size_t MaxLineLength = 8 * 1024;   // request line and each header line, without CR LF
-    int MaxHeaderLines = 100;          // header lines, the closing empty line not counted
-    size_t MaxHeaderSize = 64 * 1024;  // header lines with their line ends
-    size_t MaxBodySize = 1024 * 1024;  // by Content-Length or until the peer closes
-    int RequestTimeout = 30000;        // ms for the whole request to arrive
+    size_t MaxLineLength = 8 * 1024;  // request line and each header line, without CR LF
+    int MaxHeaderLines = 100;         // header lines, the closing empty line not counted
+    size_t MaxHeaderSize = 64 * 1024; // header lines with their line ends
+    size_t MaxBodySize = 1024 * 1024; // by Content-Length or until the peer closes
+    int RequestTimeout = 30000;       // ms for the whole request to arrive
 };
 
 class TNetHTTPRequestReader {

@@ -74,7 +74,8 @@ void TNetHTTPResponseInfo::PrepareHeaders() {
         else if (ContentStream)
             ContentLength = StreamSize(*ContentStream);
     }
-    if (ContentLength >= 0) Headers.AssignValue("Content-Length", std::to_string(ContentLength));
+    if (ContentLength >= 0)
+        Headers.AssignValue("Content-Length", std::to_string(ContentLength));
     if (!AuthRealm.empty()) {
         SetStatusCode(401);
         Headers.AssignValue("WWW-Authenticate", "Basic realm=\"" + AuthRealm + "\"");
@@ -85,7 +86,8 @@ void TNetHTTPResponseInfo::SendHeaderBlock() {
     Connection->SendLine("HTTP/1.1 " + std::to_string(StatusCode) + " " + StatusText);
     for (int i = 0; i < Cookies.Count(); ++i)
         Connection->SendLine("Set-Cookie: " + Cookies.Items(i).CookieText());
-    for (const std::string& line : Headers.Lines()) Connection->SendLine(line);
+    for (const std::string& line : Headers.Lines())
+        Connection->SendLine(line);
     Connection->SendLine("");
 }
 
@@ -99,7 +101,8 @@ void TNetHTTPResponseInfo::EndBatchQuietly() noexcept {
 }
 
 void TNetHTTPResponseInfo::WriteHeader() {
-    if (HeaderWritten) throw ENetHTTPHeaderAlreadyWritten();
+    if (HeaderWritten)
+        throw ENetHTTPHeaderAlreadyWritten();
     HeaderWritten = true;
     PrepareHeaders();
     Connection->StartBatch(-1);

@@ -29,7 +29,7 @@ public:
 
     std::shared_ptr<TNetHTTPSession> Session;
     std::string ServerSoftware = "NetHTTP/1.0";
-    std::string AuthRealm;    // non-empty: the answer becomes a 401 Basic challenge
+    std::string AuthRealm; // non-empty: the answer becomes a 401 Basic challenge
     std::string StatusText;
     std::string ContentType = "text/html"; // empty leaves the header out
     TNetTCPConnection* Connection;
@@ -37,7 +37,7 @@ public:
     int StatusCode = 0;
     long long ContentLength = -1; // -1: from the body; other negatives leave the header out
     TNetCookieCollection Cookies;
-    TNetHeaderList Headers;       // folding off: written as they stand
+    TNetHeaderList Headers; // folding off: written as they stand
     std::unique_ptr<std::istream> ContentStream;
     std::string ContentText;
 

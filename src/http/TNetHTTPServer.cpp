@@ -22,7 +22,8 @@ public:
     size_t Fill(int ATimeout) override {
         const int received = FConnection.FillInput(true, ATimeout);
         // A close with bytes still buffered returns 0 instead of raising.
-        if (received <= 0 && !FConnection.IsConnected()) throw ENetConnClosedGracefully();
+        if (received <= 0 && !FConnection.IsConnected())
+            throw ENetConnClosedGracefully();
         return received > 0 ? static_cast<size_t>(received) : 0;
     }
 
@@ -73,7 +74,8 @@ TNetHTTPServer::~TNetHTTPServer() {
 }
 
 void TNetHTTPServer::SetSessionState(bool AValue) {
-    if (Active()) throw ENetHTTPCannotSwitchSessionStateWhenActive();
+    if (Active())
+        throw ENetHTTPCannotSwitchSessionStateWhenActive();
     FSessionState = AValue;
 }
 
@@ -84,7 +86,8 @@ void TNetHTTPServer::StartSessions() {
         FSessionList->SetIdleTime(FSessionTimeOut);
     FSessionList->OnSessionStart = OnSessionStart;
     FSessionList->OnSessionEnd = OnSessionEnd;
-    if (FSessionState) FSessionCleaner = std::make_unique<TNetHTTPSessionCleanerThread>(*FSessionList);
+    if (FSessionState)
+        FSessionCleaner = std::make_unique<TNetHTTPSessionCleanerThread>(*FSessionList);
 }
 
 void TNetHTTPServer::StopSessions() {
@@ -96,7 +99,8 @@ void TNetHTTPServer::StopSessions() {
 }
 
 void TNetHTTPServer::SetActive(bool AValue) {
-    if (AValue == Active()) return;
+    if (AValue == Active())
+        return;
     if (!AValue) {
         StopSessions();
         TNetTCPServer::SetActive(false);
@@ -152,14 +156,18 @@ void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnecti
 
     auto response = std::make_unique<TNetHTTPResponseInfo>(&AConnection);
     AttachSession(*request, *response);
-    if (!TrimCtl(FServerSoftware).empty()) response->ServerSoftware = FServerSoftware;
+    if (!TrimCtl(FServerSoftware).empty())
+        response->ServerSoftware = FServerSoftware;
     CallHandler(AThread, *request, *response);
-    if (!response->HeaderWritten) response->WriteHeader();
-    if (!response->ContentText.empty() || response->ContentStream) response->WriteContent();
+    if (!response->HeaderWritten)
+        response->WriteHeader();
+    if (!response->ContentText.empty() || response->ContentStream)
+        response->WriteContent();
 }
 
 void TNetHTTPServer::AttachSession(TNetHTTPRequestInfo& ARequest, TNetHTTPResponseInfo& AResponse) {
-    if (!FSessionState) return;
+    if (!FSessionState)
+        return;
     std::shared_ptr<TNetHTTPSession> session;
     for (int i = ARequest.Cookies.FindByName(SessionCookieName); i >= 0 && !session;
          i = ARequest.Cookies.FindByName(SessionCookieName, i + 1))
@@ -193,11 +201,14 @@ void TNetHTTPServer::CallHandler(TNetPeerThread& AThread, TNetHTTPRequestInfo& A
 std::int64_t TNetHTTPServer::AnswerWithFile(TNetPeerThread& /*AThread*/,
                                             TNetHTTPResponseInfo& AResponseInfo,
                                             const std::string& AFileName) {
-    if (AResponseInfo.ContentType.empty()) AResponseInfo.ContentType = FMimeTable->MimeTypeOf(AFileName);
+    if (AResponseInfo.ContentType.empty())
+        AResponseInfo.ContentType = FMimeTable->MimeTypeOf(AFileName);
     std::error_code error;
     std::ifstream file;
-    if (std::filesystem::is_regular_file(AFileName, error)) file.open(AFileName, std::ios::binary);
-    if (!file.is_open()) throw ENetException("Cannot open file \"" + AFileName + "\".");
+    if (std::filesystem::is_regular_file(AFileName, error))
+        file.open(AFileName, std::ios::binary);
+    if (!file.is_open())
+        throw ENetException("Cannot open file \"" + AFileName + "\".");
     const long long size = StreamSize(file);
     AResponseInfo.ContentLength = size;
     AResponseInfo.WriteHeader();

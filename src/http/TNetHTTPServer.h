@@ -15,9 +15,8 @@
 #include <memory>
 #include <string>
 
-using TNetHTTPGetEvent = std::function<void(TNetPeerThread& AThread,
-                                            TNetHTTPRequestInfo& RequestInfo,
-                                            TNetHTTPResponseInfo& ResponseInfo)>;
+using TNetHTTPGetEvent = std::function<void(
+    TNetPeerThread& AThread, TNetHTTPRequestInfo& RequestInfo, TNetHTTPResponseInfo& ResponseInfo)>;
 using TNetHTTPOtherEvent =
     std::function<void(TNetPeerThread& Thread, const std::string& asCommand,
                        const std::string& asData, const std::string& asVersion)>;
@@ -70,7 +69,8 @@ public:
     virtual void ReadHeaders(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
                              TNetHTTPRequestReader& AReader);
     // Answers with the file (content type by its name unless set); the bytes of the file sent.
-    virtual std::int64_t AnswerWithFile(TNetPeerThread& AThread, TNetHTTPResponseInfo& AResponseInfo,
+    virtual std::int64_t AnswerWithFile(TNetPeerThread& AThread,
+                                        TNetHTTPResponseInfo& AResponseInfo,
                                         const std::string& AFileName);
 
 private:

@@ -10,11 +10,13 @@ TNetHTTPSession::TNetHTTPSession(TNetHTTPSessionList* AOwner, std::string AId,
       FLastAccess(Now()) {}
 
 bool TNetHTTPSession::IsExpired(TDateTime ANow) const {
-    if (FOwner == nullptr) return true;
+    if (FOwner == nullptr)
+        return true;
     const double idleMs = std::floor((ANow - FLastAccess) * MSecsPerDay + 0.5);
     return idleMs > static_cast<double>(FOwner->IdleTime());
 }
 
 void TNetHTTPSession::NotifyEnd() {
-    if (FOwner != nullptr && FOwner->OnSessionEnd) FOwner->OnSessionEnd(this);
+    if (FOwner != nullptr && FOwner->OnSessionEnd)
+        FOwner->OnSessionEnd(this);
 }

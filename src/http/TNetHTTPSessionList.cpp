@@ -51,18 +51,21 @@ std::shared_ptr<TNetHTTPSession> TNetHTTPSessionList::FindSession(const std::str
 std::string TNetHTTPSessionList::NewSessionId() {
     std::uniform_int_distribution<size_t> pick(0, SessionIdChars.size() - 2);
     std::string id;
-    for (size_t i = 0; i < SessionIdLength; ++i) id += SessionIdChars[pick(FRandom)];
+    for (size_t i = 0; i < SessionIdLength; ++i)
+        id += SessionIdChars[pick(FRandom)];
     return id;
 }
 
-std::shared_ptr<TNetHTTPSession> TNetHTTPSessionList::StartSession(const std::string& APeerAddress) {
+std::shared_ptr<TNetHTTPSession>
+TNetHTTPSessionList::StartSession(const std::string& APeerAddress) {
     std::string id;
     {
         std::lock_guard lock(FLock);
         id = NewSessionId();
     }
     auto session = std::make_shared<TNetHTTPSession>(this, id, APeerAddress);
-    if (OnSessionStart) OnSessionStart(session.get());
+    if (OnSessionStart)
+        OnSessionStart(session.get());
     std::lock_guard lock(FLock);
     FSessions.push_back(session);
     return session;
@@ -72,7 +75,8 @@ void TNetHTTPSessionList::EndExpired(bool AAll) {
     std::lock_guard lock(FLock);
     const TDateTime now = Now();
     for (size_t i = FSessions.size(); i-- > 0;) {
-        if (AAll || FSessions[i]->IsExpired(now)) EndAt(i);
+        if (AAll || FSessions[i]->IsExpired(now))
+            EndAt(i);
     }
 }
 
@@ -101,7 +105,8 @@ void TNetHTTPSessionCleanerThread::StopAndWait() {
         FStop = true;
     }
     FWake.notify_all();
-    if (FThread.joinable()) FThread.join();
+    if (FThread.joinable())
+        FThread.join();
 }
 
 void TNetHTTPSessionCleanerThread::Run() noexcept {

@@ -11,7 +11,8 @@ bool IsBlankOrTab(char AChar) {
 // The separator as it ends a name when a line is read: without its trailing blanks.
 std::string NameTerminator(const std::string& ASeparator) {
     size_t end = ASeparator.size();
-    while (end > 0 && ASeparator[end - 1] == ' ') --end;
+    while (end > 0 && ASeparator[end - 1] == ' ')
+        --end;
     return ASeparator.substr(0, end);
 }
 
@@ -27,12 +28,14 @@ void TNetHeaderList::Delete(int AIndex) {
 
 std::string TNetHeaderList::Text() const {
     std::string text;
-    for (const std::string& line : FLines) text += line + "\r\n";
+    for (const std::string& line : FLines)
+        text += line + "\r\n";
     return text;
 }
 
 std::string TNetHeaderList::LineName(int AIndex) const {
-    const std::string line = FCaseSensitiveNames ? Strings(AIndex) : UpperCaseAscii(Strings(AIndex));
+    const std::string line =
+        FCaseSensitiveNames ? Strings(AIndex) : UpperCaseAscii(Strings(AIndex));
     const std::string terminator = NameTerminator(FValueSeparator);
     const size_t pos = terminator.empty() ? std::string::npos : line.find(terminator);
     return pos == std::string::npos ? std::string() : line.substr(0, pos);
@@ -40,7 +43,8 @@ std::string TNetHeaderList::LineName(int AIndex) const {
 
 int TNetHeaderList::FindName(const std::string& AName) const {
     for (int i = 0; i < Count(); ++i) {
-        if (SameTextAscii(LineName(i), AName)) return i;
+        if (SameTextAscii(LineName(i), AName))
+            return i;
     }
     return -1;
 }
@@ -50,7 +54,8 @@ bool TNetHeaderList::IsContinuation(int AIndex) const {
 }
 
 std::string TNetHeaderList::LineValue(int AIndex) const {
-    if (AIndex < 0) return std::string();
+    if (AIndex < 0)
+        return std::string();
     const std::string& line = Strings(AIndex);
     const size_t start = LineName(AIndex).size() + NameTerminator(FValueSeparator).size();
     std::string value = start < line.size() ? line.substr(start) : std::string();
@@ -69,17 +74,21 @@ std::string TNetHeaderList::ValueOf(const std::string& AName) const {
 }
 
 void TNetHeaderList::ValuesOf(const std::string& AName, std::vector<std::string>* ATarget) const {
-    if (ATarget == nullptr) return;
+    if (ATarget == nullptr)
+        return;
     for (int i = 0; i < Count(); ++i) {
-        if (SameTextAscii(LineName(i), AName)) ATarget->push_back(LineValue(i));
+        if (SameTextAscii(LineName(i), AName))
+            ATarget->push_back(LineValue(i));
     }
 }
 
 void TNetHeaderList::AssignValue(const std::string& AName, const std::string& AValue) {
     int index = FindName(AName);
     if (AValue.empty()) {
-        if (index == -1) return;
-        if (FFoldLines) RemoveContinuations(index);
+        if (index == -1)
+            return;
+        if (FFoldLines)
+            RemoveContinuations(index);
         Delete(index);
         return;
     }
@@ -96,7 +105,8 @@ void TNetHeaderList::AssignValue(const std::string& AName, const std::string& AV
 }
 
 void TNetHeaderList::RemoveContinuations(int AIndex) {
-    while (IsContinuation(AIndex + 1)) Delete(AIndex + 1);
+    while (IsContinuation(AIndex + 1))
+        Delete(AIndex + 1);
 }
 
 // Inserts "\r\n " after the last blank or tab outside quotes once a piece grows past the
@@ -115,10 +125,12 @@ std::string TNetHeaderList::WrapText(const std::string& AText) const {
             breakAt = std::string::npos;
             continue;
         }
-        if (c == '"') quoted = !quoted;
+        if (c == '"')
+            quoted = !quoted;
         out += c;
         ++count;
-        if (!quoted && IsBlankOrTab(c)) breakAt = out.size();
+        if (!quoted && IsBlankOrTab(c))
+            breakAt = out.size();
         if (count > static_cast<size_t>(FFoldWidth) && breakAt != std::string::npos &&
             i + 1 < AText.size()) {
             count = out.size() - breakAt;
@@ -132,8 +144,11 @@ std::string TNetHeaderList::WrapText(const std::string& AText) const {
 void TNetHeaderList::FoldAt(const std::string& AText, int AIndex) {
     std::string rest = WrapText(AText);
     std::vector<std::string> pieces;
-    while (!rest.empty()) pieces.push_back(TrimRightCtl(TakeUntil(rest, "\r\n")));
-    if (pieces.empty()) pieces.emplace_back();
+    while (!rest.empty())
+        pieces.push_back(TrimRightCtl(TakeUntil(rest, "\r\n")));
+    if (pieces.empty())
+        pieces.emplace_back();
     Put(AIndex, pieces[0]);
-    for (size_t i = 1; i < pieces.size(); ++i) Insert(AIndex + static_cast<int>(i), pieces[i]);
+    for (size_t i = 1; i < pieces.size(); ++i)
+        Insert(AIndex + static_cast<int>(i), pieces[i]);
 }

@@ -8,7 +8,8 @@ namespace {
 
 std::string LowerCaseAscii(std::string AText) {
     for (char& c : AText) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     }
     return AText;
 }
@@ -31,7 +32,8 @@ std::string ExtractFileExtension(const std::string& AFileName) {
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
-TNetMimeTable::TNetMimeTable(std::string AMimeTypesPath) : FMimeTypesPath(std::move(AMimeTypesPath)) {
+TNetMimeTable::TNetMimeTable(std::string AMimeTypesPath)
+    : FMimeTypesPath(std::move(AMimeTypesPath)) {
     Reload();
 }
 
@@ -43,19 +45,19 @@ TNetMimeTable::TTypeMap TNetMimeTable::LoadMimeTypesFile(const std::string& APat
         line = line.substr(0, line.find('#'));
         std::istringstream words(line);
         std::string type, ext;
-        if (!(words >> type)) continue;
-        while (words >> ext) Enter(map, "." + LowerCaseAscii(ext), type);
+        if (!(words >> type))
+            continue;
+        while (words >> ext)
+            Enter(map, "." + LowerCaseAscii(ext), type);
     }
     return map;
 }
 
 TNetMimeTable::TTypeMap TNetMimeTable::BuiltInTypes() {
-    return {{".css", "text/css"},        {".gif", "image/gif"},
-            {".htm", "text/html"},       {".html", "text/html"},
-            {".ico", "image/x-icon"},    {".jpg", "image/jpeg"},
-            {".js", "text/javascript"},  {".json", "application/json"},
-            {".png", "image/png"},       {".svg", "image/svg+xml"},
-            {".txt", "text/plain"}};
+    return {{".css", "text/css"},       {".gif", "image/gif"},         {".htm", "text/html"},
+            {".html", "text/html"},     {".ico", "image/x-icon"},      {".jpg", "image/jpeg"},
+            {".js", "text/javascript"}, {".json", "application/json"}, {".png", "image/png"},
+            {".svg", "image/svg+xml"},  {".txt", "text/plain"}};
 }
 
 void TNetMimeTable::Reload() {
@@ -76,7 +78,8 @@ std::string TNetMimeTable::Lookup(const TTypeMap& AMap, const std::string& AExt)
 std::string TNetMimeTable::MimeTypeOf(const std::string& AFileName) {
     const std::string ext = LowerCaseAscii(ExtractFileExtension(AFileName));
     std::string type = Lookup(FFileTypes, ext);
-    if (!type.empty()) return type;
+    if (!type.empty())
+        return type;
     Reload();
     type = Lookup(FBuiltInTypes, ext);
     return type.empty() ? "application/octet-stream" : type;

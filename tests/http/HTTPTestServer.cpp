@@ -22,9 +22,11 @@ TAnswer Ask(int APort, const std::string& ARequest, bool AShutdown,
             std::chrono::milliseconds AWait) {
     LoopbackClient client;
     TAnswer answer;
-    if (!client.Connect(APort)) return answer;
+    if (!client.Connect(APort))
+        return answer;
     client.Send(ARequest);
-    if (AShutdown) client.ShutdownSend();
+    if (AShutdown)
+        client.ShutdownSend();
     const auto started = std::chrono::steady_clock::now();
     answer.Bytes = client.ReadUntilClose(AWait);
     answer.Closed = std::chrono::steady_clock::now() - started < AWait;

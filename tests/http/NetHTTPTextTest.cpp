@@ -25,16 +25,17 @@ TEST(NetHTTPTextTest, DecodeParamTable) {
         std::string Out;
     } cases[] = {
         {"ref=a%20b+c", "ref=a b c"},
-        {"x=%2B", "x=+"},           // an escaped plus stays a plus
+        {"x=%2B", "x=+"}, // an escaped plus stays a plus
         {"x=%26y", "x=&y"},
-        {"x=%00y", "x=y"},          // zero vanishes
-        {"x=%zzy", "x=y"},          // not hex: the three characters vanish
-        {"x=%", "x="},              // cut off at the end
-        {"x=%4", "x=\x04"},         // one digit left at the end still counts
+        {"x=%00y", "x=y"},  // zero vanishes
+        {"x=%zzy", "x=y"},  // not hex: the three characters vanish
+        {"x=%", "x="},      // cut off at the end
+        {"x=%4", "x=\x04"}, // one digit left at the end still counts
         {"%ff", "\xff"},
         {"a%2", "a\x02"},
     };
-    for (const auto& c : cases) EXPECT_EQ(DecodeParam(c.In), c.Out) << c.In;
+    for (const auto& c : cases)
+        EXPECT_EQ(DecodeParam(c.In), c.Out) << c.In;
 }
 
 TEST(NetHTTPTextTest, StrictIntegerConversion) {

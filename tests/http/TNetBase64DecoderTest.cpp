@@ -37,9 +37,9 @@ TEST(TNetBase64DecoderTest, BasicCredentials) {
     } cases[] = {
         {"Basic dXNlcjpwYXNz", "user", "pass"},
         {"basic dXNlcjpwYXNz", "user", "pass"},
-        {"BASIC dXNlcg==", "user", ""},          // no colon: all user name
-        {"Basic OnB3", "", "pw"},                // leading colon: empty user name
-        {"Basic YTpiOmM", "a", "b:c"},           // later colons belong to the password
+        {"BASIC dXNlcg==", "user", ""}, // no colon: all user name
+        {"Basic OnB3", "", "pw"},       // leading colon: empty user name
+        {"Basic YTpiOmM", "a", "b:c"},  // later colons belong to the password
         {"Basic", "", ""},
     };
     for (const auto& c : cases) {

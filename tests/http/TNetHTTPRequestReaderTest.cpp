@@ -23,7 +23,8 @@ public:
         return head;
     }
     size_t Fill(int) override {
-        if (FRest.empty()) throw ENetConnClosedGracefully();
+        if (FRest.empty())
+            throw ENetConnClosedGracefully();
         const std::string piece = FRest.substr(0, FStep);
         FRest.erase(0, piece.size());
         FBuffer += piece;
@@ -64,11 +65,11 @@ TEST(TNetHTTPRequestReaderTest, LimitsAtTheirEdges) {
     } cases[] = {
         {"0123456789\r\nA:1\r\nB:2\r\n\r\n12345", false},
         {"0123456789\nA:1\r\nB:2\r\n\r\n12345", false},
-        {"0123456789A\r\n\r\n", true},                 // line too long
+        {"0123456789A\r\n\r\n", true}, // line too long
         {"0123456789\rX\n\r\n", true},
-        {"GET\r\nA:1\r\nB:2\r\nC:3\r\n\r\n", true},     // too many lines
+        {"GET\r\nA:1\r\nB:2\r\nC:3\r\n\r\n", true},        // too many lines
         {"GET\r\nA:12345678\r\nB:12345678\r\n\r\n", true}, // header block too large
-        {"GET\r\n\r\n123456", true},                   // body too large by length
+        {"GET\r\n\r\n123456", true},                       // body too large by length
     };
     for (const auto& c : cases) {
         TMemoryInput input(c.Bytes, 3);
@@ -103,8 +104,10 @@ TEST(TNetHTTPRequestReaderTest, ServerRefusesRequestsBeyondItsLimits) {
     const int port = test.Start();
     const std::string line8k(8 * 1024 - 14, 'a');
     std::string hundred, big;
-    for (int i = 0; i < 100; ++i) hundred += "X" + std::to_string(i) + ": v\r\n";
-    for (int i = 0; i < 9; ++i) big += "X: " + std::string(8000, 'b') + "\r\n";
+    for (int i = 0; i < 100; ++i)
+        hundred += "X" + std::to_string(i) + ": v\r\n";
+    for (int i = 0; i < 9; ++i)
+        big += "X: " + std::string(8000, 'b') + "\r\n";
     const struct {
         std::string Request;
         bool Served;
@@ -133,13 +136,14 @@ TEST(TNetHTTPRequestReaderTest, ServerRefusesRequestsBeyondItsLimits) {
 TEST(TNetHTTPRequestReaderTest, TricklingClientIsDroppedAtTheDeadline) {
     HTTPTestServer test;
     test.Server().SetRequestTimeout(400);
-    test.Server().OnCommandGet = [](TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo&) {};
+    test.Server().OnCommandGet = [](TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo&) {
+    };
     const int port = test.Start();
     LoopbackClient slow;
     ASSERT_TRUE(slow.Connect(port));
     const auto started = std::chrono::steady_clock::now();
     bool closed = false;
-    for (int i = 0; i < 60 && !closed; ++i) {  // one byte every 50 ms, never a whole request
+    for (int i = 0; i < 60 && !closed; ++i) { // one byte every 50 ms, never a whole request
         slow.Send("G");
         closed = slow.WaitForClose(std::chrono::milliseconds(50));
     }

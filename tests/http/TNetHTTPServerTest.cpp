@@ -35,7 +35,8 @@ struct TSeen {
         Headers = ARequest.Headers.Lines();
         CookieNames.clear();
         for (int i = 0; i < ARequest.Cookies.Count(); ++i)
-            CookieNames.push_back(ARequest.Cookies.Items(i).Name + "=" + ARequest.Cookies.Items(i).Value);
+            CookieNames.push_back(ARequest.Cookies.Items(i).Name + "=" +
+                                  ARequest.Cookies.Items(i).Value);
         Called.notify_all();
     }
     // A body read until the peer closes ends with the socket closed before the handler runs.
@@ -48,7 +49,8 @@ struct TSeen {
     }
 };
 
-const std::string Fresh = "HTTP/1.1 200 OK\r\nServer: NetHTTP/1.0\r\nContent-Type: text/html\r\n\r\n";
+const std::string Fresh =
+    "HTTP/1.1 200 OK\r\nServer: NetHTTP/1.0\r\nContent-Type: text/html\r\n\r\n";
 
 } // namespace
 
@@ -62,12 +64,20 @@ TEST(TNetHTTPServerTest, AnswerBytes) {
         {"text", [](TNetHTTPResponseInfo& r) { r.ContentText = "hello world!"; },
          "HTTP/1.1 200 OK\r\nServer: NetHTTP/1.0\r\nContent-Type: text/html\r\n"
          "Content-Length: 12\r\n\r\nhello world!"},
-        {"304", [](TNetHTTPResponseInfo& r) { r.SetStatusCode(304); r.ContentType.clear(); },
+        {"304",
+         [](TNetHTTPResponseInfo& r) {
+             r.SetStatusCode(304);
+             r.ContentType.clear();
+         },
          "HTTP/1.1 304 Not Modified\r\nServer: NetHTTP/1.0\r\n\r\n"},
         {"head", [](TNetHTTPResponseInfo& r) { r.ContentLength = 4321; },
          "HTTP/1.1 200 OK\r\nServer: NetHTTP/1.0\r\nContent-Type: text/html\r\n"
          "Content-Length: 4321\r\n\r\n"},
-        {"-2", [](TNetHTTPResponseInfo& r) { r.ContentLength = -2; r.ContentText = "abc"; },
+        {"-2",
+         [](TNetHTTPResponseInfo& r) {
+             r.ContentLength = -2;
+             r.ContentText = "abc";
+         },
          Fresh + "abc"},
         {"realm", [](TNetHTTPResponseInfo& r) { r.AuthRealm = "zone"; },
          "HTTP/1.1 401 Unauthorized\r\nServer: NetHTTP/1.0\r\nContent-Type: text/html\r\n"
@@ -85,9 +95,17 @@ TEST(TNetHTTPServerTest, AnswerBytes) {
         {"throws", [](TNetHTTPResponseInfo&) { throw ENetException("boom"); },
          "HTTP/1.1 500 Internal Server Error\r\nServer: NetHTTP/1.0\r\nContent-Type: text/html\r\n"
          "Content-Length: 4\r\n\r\nboom"},
-        {"twice", [](TNetHTTPResponseInfo& r) { r.WriteHeader(); r.WriteHeader(); },
+        {"twice",
+         [](TNetHTTPResponseInfo& r) {
+             r.WriteHeader();
+             r.WriteHeader();
+         },
          Fresh + "Header has already been written."},
-        {"page", [](TNetHTTPResponseInfo& r) { r.SetStatusCode(402); r.WriteContent(); },
+        {"page",
+         [](TNetHTTPResponseInfo& r) {
+             r.SetStatusCode(402);
+             r.WriteContent();
+         },
          "<HTML><BODY><B>402 Unknown Response Code</B></BODY></HTML>\r\n"
          "HTTP/1.1 402 Unknown Response Code\r\nServer: NetHTTP/1.0\r\n"
          "Content-Type: text/html\r\n\r\n"},
@@ -109,14 +127,17 @@ TEST(TNetHTTPServerTest, AnswerWithFileAndServerSoftware) {
     HTTPTestServer test;
     test.Server().SetServerSoftware("sk_KAV test");
     std::atomic<std::int64_t> sent{-1};
-    test.Server().OnCommandGet = [&](TNetPeerThread& t, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    test.Server().OnCommandGet = [&](TNetPeerThread& t, TNetHTTPRequestInfo& q,
+                                     TNetHTTPResponseInfo& r) {
         r.ContentType.clear();
-        sent = test.Server().AnswerWithFile(t, r, dir.Path() + (q.Document == "/" ? "none" : "1x1.GIF"));
+        sent = test.Server().AnswerWithFile(t, r,
+                                            dir.Path() + (q.Document == "/" ? "none" : "1x1.GIF"));
     };
     const int port = test.Start();
     EXPECT_EQ(Ask(port, "GET /x HTTP/1.0\r\n\r\n").Bytes,
               "HTTP/1.1 200 OK\r\nServer: sk_KAV test\r\nContent-Type: image/gif\r\n"
-              "Content-Length: 8\r\n\r\n" + gif);
+              "Content-Length: 8\r\n\r\n" +
+                  gif);
     EXPECT_EQ(sent.load(), 8);
     const TAnswer missing = Ask(port, "GET / HTTP/1.0\r\n\r\n");
     EXPECT_EQ(missing.Bytes.substr(0, 36), "HTTP/1.1 500 Internal Server Error\r\n");
@@ -134,18 +155,48 @@ TEST(TNetHTTPServerTest, RequestRecords) {
         {"GET /d/x.gif#frag HTTP/1.1\r\n\r\n", "GET", "/d/x.gif", "HTTP/1.1", "", "", {}},
         {"GET \\d\\x.gif HTTP/1.1\r\n\r\n", "GET", "/d/x.gif", "HTTP/1.1", "", "", {}},
         {"GET x.gif HTTP/1.1\r\n\r\n", "GET", "/x.gif", "HTTP/1.1", "", "", {}},
-        {"GET http://h.example:88/p/x.gif HTTP/1.1\r\n\r\n", "GET", "/p/x.gif", "HTTP/1.1",
-         "h.example", "", {}},
-        {"GET http://h.example:88/p/x.gif HTTP/1.1\r\nHost: real\r\n\r\n", "GET", "/p/x.gif",
-         "HTTP/1.1", "real", "", {}},
+        {"GET http://h.example:88/p/x.gif HTTP/1.1\r\n\r\n",
+         "GET",
+         "/p/x.gif",
+         "HTTP/1.1",
+         "h.example",
+         "",
+         {}},
+        {"GET http://h.example:88/p/x.gif HTTP/1.1\r\nHost: real\r\n\r\n",
+         "GET",
+         "/p/x.gif",
+         "HTTP/1.1",
+         "real",
+         "",
+         {}},
         {"GET /a%20b.gif+c HTTP/1.1\r\n\r\n", "GET", "/a%20b.gif+c", "HTTP/1.1", "", "", {}},
-        {"GET /1x1.gif?id=7&ref=a%20b+c HTTP/1.1\r\nhost: h\r\n\r\n", "GET", "/1x1.gif",
-         "HTTP/1.1", "h", "id=7&ref=a%20b+c", {"id=7", "ref=a b c"}},
-        {"GET /?v=a%26b&&x= HTTP/1.1\r\n\r\n", "GET", "/", "HTTP/1.1", "", "v=a%26b&&x=",
+        {"GET /1x1.gif?id=7&ref=a%20b+c HTTP/1.1\r\nhost: h\r\n\r\n",
+         "GET",
+         "/1x1.gif",
+         "HTTP/1.1",
+         "h",
+         "id=7&ref=a%20b+c",
+         {"id=7", "ref=a b c"}},
+        {"GET /?v=a%26b&&x= HTTP/1.1\r\n\r\n",
+         "GET",
+         "/",
+         "HTTP/1.1",
+         "",
+         "v=a%26b&&x=",
          {"v=a&b", "", "x="}},
-        {"POST /?a=1 HTTP/1.1\r\nContent-Length: 3\r\n\r\nb=2", "POST", "/", "HTTP/1.1", "",
-         "b=2\r\na=1", {"b=2\r\na=1"}},
-        {"HEAD /x HTTP/1.1\r\nContent-Length:2\r\n\r\nab", "HEAD", "/x", "HTTP/1.1", "", "ab",
+        {"POST /?a=1 HTTP/1.1\r\nContent-Length: 3\r\n\r\nb=2",
+         "POST",
+         "/",
+         "HTTP/1.1",
+         "",
+         "b=2\r\na=1",
+         {"b=2\r\na=1"}},
+        {"HEAD /x HTTP/1.1\r\nContent-Length:2\r\n\r\nab",
+         "HEAD",
+         "/x",
+         "HTTP/1.1",
+         "",
+         "ab",
          {"ab"}},
         {"GET /x HTTP/1.1\r\nContent-Length: abc\r\n\r\n", "GET", "/x", "HTTP/1.1", "", "", {}},
         {"GET /x HTTP/1.1\r\nContent-Length: 12 \r\n\r\n", "GET", "/x", "HTTP/1.1", "", "", {}},
@@ -207,10 +258,11 @@ TEST(TNetHTTPServerTest, FailuresBeforeTheHandlerCloseSilently) {
     test.Server().OnCommandGet = [&](TNetPeerThread&, TNetHTTPRequestInfo& q,
                                      TNetHTTPResponseInfo&) { seen.Record(q); };
     const int port = test.Start();
-    for (const char* request : {"\r\n", "NOBLANK\r\n\r\n", "GET / HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n",
-                                "GET / HTTP/1.1\r\nAuthorization: Basic  dTpw\r\n\r\n",
-                                "GET / HTTP/1.1\r\nAuthorization: Basic d!pw\r\n\r\n",
-                                "GET / HTTP/1.1\r\nContent-Length: 10\r\n\r\nshort"}) {
+    for (const char* request :
+         {"\r\n", "NOBLANK\r\n\r\n", "GET / HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n",
+          "GET / HTTP/1.1\r\nAuthorization: Basic  dTpw\r\n\r\n",
+          "GET / HTTP/1.1\r\nAuthorization: Basic d!pw\r\n\r\n",
+          "GET / HTTP/1.1\r\nContent-Length: 10\r\n\r\nshort"}) {
         const TAnswer answer = Ask(port, request, true);
         EXPECT_EQ(answer.Bytes, "") << request;
         EXPECT_TRUE(answer.Closed) << request;
@@ -268,7 +320,8 @@ TEST(TNetHTTPServerTest, Sessions) {
     EXPECT_EQ(first.substr(at + 44, 37), "; Version=\"1\"; Path=/; Max-Age=60\r\nSe");
     const std::string second =
         Ask(port, "GET / HTTP/1.0\r\nCookie: x=1; NETHTTPSESSIONID=nope; nethttpsessionid=" + id +
-                      "\r\n\r\n").Bytes;
+                      "\r\n\r\n")
+            .Bytes;
     EXPECT_EQ(second, Fresh);
     server.SetActive(false);
     EXPECT_EQ(started.load(), 1);

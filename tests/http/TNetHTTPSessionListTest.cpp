@@ -35,8 +35,9 @@ TEST_F(TNetHTTPSessionListTest, IdsAreDistinctFromTheAlphabet) {
     for (int i = 0; i < 200; ++i) {
         const std::string id = list.StartSession("1.2.3.4")->Id();
         ASSERT_EQ(id.size(), 15u);
-        EXPECT_EQ(id.find_first_not_of("qwertzuiopasdfghjklyxcvbnmQWERTZUIOPASDFGHJKLYXCVBNM123456789"),
-                  std::string::npos);
+        EXPECT_EQ(
+            id.find_first_not_of("qwertzuiopasdfghjklyxcvbnmQWERTZUIOPASDFGHJKLYXCVBNM123456789"),
+            std::string::npos);
         ids.insert(id);
     }
     EXPECT_EQ(ids.size(), 200u); // same clock tick, yet no two sessions share an id

@@ -6,20 +6,21 @@ namespace {
 
 TNetHeaderList ListOf(std::initializer_list<const char*> ALines) {
     TNetHeaderList list;
-    for (const char* line : ALines) list.Add(line);
+    for (const char* line : ALines)
+        list.Add(line);
     return list;
 }
 
 } // namespace
 
 TEST(TNetHeaderListTest, NamesAndValues) {
-    TNetHeaderList list = ListOf({"Content-Length:12", "host: a.b", "Content-Type:   x/y  ",
-                                  "Host : other", "NoColon", ""});
+    TNetHeaderList list = ListOf(
+        {"Content-Length:12", "host: a.b", "Content-Type:   x/y  ", "Host : other", "NoColon", ""});
     EXPECT_EQ(list.ValueOf("content-length"), "12");
     EXPECT_EQ(list.ValueOf("HOST"), "a.b");
     EXPECT_EQ(list.FindName("Host"), 1);
-    EXPECT_EQ(list.ValueOf("Content-Type"), "x/y  ");  // leading blanks go, trailing stay
-    EXPECT_EQ(list.LineName(3), "HOST ");               // a blank before the colon stays
+    EXPECT_EQ(list.ValueOf("Content-Type"), "x/y  "); // leading blanks go, trailing stay
+    EXPECT_EQ(list.LineName(3), "HOST ");             // a blank before the colon stays
     EXPECT_EQ(list.LineName(4), "");
     EXPECT_EQ(list.ValueOf("Missing"), "");
     EXPECT_EQ(list.LineValue(-1), "");
@@ -29,9 +30,9 @@ TEST(TNetHeaderListTest, UnfoldsContinuationLines) {
     TNetHeaderList list = ListOf({"X-A: one", "   two", "\tthree", "X-B: end ", " more",
                                   "X-C:", " only", "X-D: last", "", " not mine"});
     EXPECT_EQ(list.ValueOf("X-A"), "one two three");
-    EXPECT_EQ(list.ValueOf("X-B"), "end more");   // value ending in a blank takes it directly
+    EXPECT_EQ(list.ValueOf("X-B"), "end more"); // value ending in a blank takes it directly
     EXPECT_EQ(list.ValueOf("X-C"), "only");
-    EXPECT_EQ(list.ValueOf("X-D"), "last");        // the empty line ends the run
+    EXPECT_EQ(list.ValueOf("X-D"), "last"); // the empty line ends the run
     list.SetUnfoldLines(false);
     EXPECT_EQ(list.ValueOf("X-A"), "one");
 }
@@ -70,6 +71,7 @@ TEST(TNetHeaderListTest, FoldingListReplacesContinuationsAndWraps) {
     EXPECT_EQ(list.ValueOf("X"), "aaaa bbbb cccc \"dd ee ff\" g");
     list.AssignValue("X", "");
     EXPECT_EQ(list.Lines(), (std::vector<std::string>{"Y: y"}));
-    list.AssignValue("Z", "averyveryverylongword x");  // a word is never split
-    EXPECT_EQ(list.Lines(), (std::vector<std::string>{"Y: y", "Z:", " averyveryverylongword", " x"}));
+    list.AssignValue("Z", "averyveryverylongword x"); // a word is never split
+    EXPECT_EQ(list.Lines(),
+              (std::vector<std::string>{"Y: y", "Z:", " averyveryverylongword", " x"}));
 }

@@ -14,7 +14,7 @@ TEST(TNetMimeTableTest, FileThenBuiltInThenOctetStream) {
     TNetMimeTable table(dir.Path() + "mime.types");
     EXPECT_EQ(table.MimeTypeOf("/a/b.TST"), "text/x-test");
     EXPECT_EQ(table.MimeTypeOf("c.ts2"), "text/x-test");
-    EXPECT_EQ(table.MimeTypeOf("x.gif"), "image/other");    // a later entry replaces
+    EXPECT_EQ(table.MimeTypeOf("x.gif"), "image/other");     // a later entry replaces
     EXPECT_EQ(table.MimeTypeOf("robots.TXT"), "text/plain"); // built-in
     EXPECT_EQ(table.MimeTypeOf("x.unknown"), "application/octet-stream");
     EXPECT_EQ(table.MimeTypeOf("dir.d/noext"), "application/octet-stream");
@@ -42,5 +42,6 @@ TEST(TNetMimeTableTest, ConcurrentLookupsAndReloads) {
                 EXPECT_FALSE(table.MimeTypeOf(t % 2 ? "a.gif" : "a.zzz").empty());
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
 }
