@@ -1,6 +1,5 @@
-// TNetHTTPServer: the TCP server that reads one request per connection, hands it to its
-// handler, writes the answer and closes. Properties and activation on the owner's thread;
-// events and ServeConnection on peer threads.
+// TNetHTTPServer: a TCP server that reads one request per connection, answers it and closes.
+// Properties and activation on the owner's thread; events and ServeConnection on peer threads.
 #pragma once
 
 #include "http/TNetHTTPRequestInfo.h"

@@ -1,6 +1,5 @@
-// A client session: random identifier, the client's address, last access and the handler's
-// own values. Id and PeerAddress are fixed at creation; LastAccess is guarded by the list's lock,
-// Values by Guard (the handler's to take).
+// A client session: random identifier, the client's address, last access and the handler's values.
+// Any thread: LastAccess under the list's lock, Values under Guard; the rest is fixed.
 #pragma once
 
 #include "base/DateTime.h"

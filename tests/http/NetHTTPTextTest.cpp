@@ -2,23 +2,6 @@
 
 #include <gtest/gtest.h>
 
-TEST(NetHTTPTextTest, TakeUntilCutsAtFirstDelimiter) {
-    std::string text = "a=1&b=2";
-    EXPECT_EQ(TakeUntil(text, "&"), "a=1");
-    EXPECT_EQ(text, "b=2");
-    EXPECT_EQ(TakeUntil(text, "&"), "b=2");
-    EXPECT_EQ(text, "");
-    std::string kept = "x:y";
-    EXPECT_EQ(TakeUntil(kept, ":", false), "x");
-    EXPECT_EQ(kept, "x:y");
-}
-
-TEST(NetHTTPTextTest, LastPosIsOneBasedAndCaseInsensitive) {
-    EXPECT_EQ(LastPos("ab", "xxABxab"), 6);
-    EXPECT_EQ(LastPos("q", "abc"), 0);
-    EXPECT_EQ(LastPos("abcd", "abc"), 0);
-}
-
 TEST(NetHTTPTextTest, DecodeParamTable) {
     const struct {
         const char* In;
