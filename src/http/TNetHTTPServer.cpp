@@ -102,8 +102,14 @@ void TNetHTTPServer::SetActive(bool AValue) {
     if (AValue == Active())
         return;
     if (!AValue) {
+        // Peer threads first, so no request still in flight starts a session after the clear.
+        try {
+            TNetTCPServer::SetActive(false);
+        } catch (...) {
+            StopSessions();
+            throw;
+        }
         StopSessions();
-        TNetTCPServer::SetActive(false);
         return;
     }
     StartSessions();
