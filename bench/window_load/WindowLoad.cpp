@@ -42,7 +42,8 @@ double Percentile(std::vector<double> AValues, double AFraction) {
     if (AValues.empty())
         return 0;
     std::sort(AValues.begin(), AValues.end());
-    const auto index = static_cast<std::size_t>(AFraction * static_cast<double>(AValues.size() - 1));
+    const auto index =
+        static_cast<std::size_t>(AFraction * static_cast<double>(AValues.size() - 1));
     return AValues[index];
 }
 
@@ -85,10 +86,9 @@ int main(int argc, char** argv) {
     // wrk runs past the measured time, so the window is closed while hits still arrive.
     QProcess wrk;
     wrk.setProcessChannelMode(QProcess::MergedChannels);
-    wrk.start(QStringLiteral("wrk"),
-              {"-t", "2", "-c", QString::fromStdString(connections), "-d",
-               QString::number(seconds + 5) + "s", "-H", "Connection: close",
-               QString("http://127.0.0.1:%1/t.gif").arg(port)});
+    wrk.start(QStringLiteral("wrk"), {"-t", "2", "-c", QString::fromStdString(connections), "-d",
+                                      QString::number(seconds + 5) + "s", "-H", "Connection: close",
+                                      QString("http://127.0.0.1:%1/t.gif").arg(port)});
     if (!wrk.waitForStarted(5000))
         return 1;
 

@@ -35,4 +35,6 @@ TKAV_AboutDialog::TKAV_AboutDialog(QWidget* AParent)
     VersionLabel->resize(440, 20);
 }
 
-void TKAV_AboutDialog::reject() { accept(); }
+void TKAV_AboutDialog::reject() {
+    accept();
+}

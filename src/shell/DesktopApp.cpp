@@ -4,10 +4,10 @@
 #include <QSocketNotifier>
 
 #include <csignal>
-#include <memory>
-#include <string>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -28,8 +28,10 @@ TLoggingPage::TLoggingPage(QWidget* AParent) : QWidget(AParent) {
     Splitter->setChildrenCollapsible(false);
     TPanel overview{};
     TPanel details{};
-    Splitter->addWidget(BuildPanel(QStringLiteral(" Overview "), QStringLiteral("1"), 100, overview));
-    Splitter->addWidget(BuildPanel(QStringLiteral(" Details "), QStringLiteral("2"), 1000, details));
+    Splitter->addWidget(
+        BuildPanel(QStringLiteral(" Overview "), QStringLiteral("1"), 100, overview));
+    Splitter->addWidget(
+        BuildPanel(QStringLiteral(" Details "), QStringLiteral("2"), 1000, details));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Splitter);
 

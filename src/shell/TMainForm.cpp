@@ -87,8 +87,8 @@ void TMainForm::FillDefaultDialogs() {
         FDialogs.AskYesNo = [this](const QString& AQuestion) {
             QString text = AQuestion;
             text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-            return QMessageBox::question(this, FAppTitle, text, QMessageBox::Yes | QMessageBox::No) ==
-                   QMessageBox::Yes;
+            return QMessageBox::question(this, FAppTitle, text,
+                                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
         };
     if (!FDialogs.ShowMessage)
         FDialogs.ShowMessage = [this](const QString& AText) {
@@ -163,10 +163,10 @@ void TMainForm::BuildTray() {
 
 void TMainForm::ConnectSettings() {
     TSettingsPage* s = Settings;
-    for (QCheckBox* box : {s->cb_AutoStart, s->cb_GotoTNA, s->cb_ResolveHN, s->cb_UseIFM,
-                           s->cb_MaxAge, s->cb_Private, s->cb_NoCache, s->cb_PNC,
-                           s->cb_LastModified, s->cb_Expires, s->CB_UseNN, s->CB_LNL, s->CB_LNL1,
-                           s->CB_LNL2})
+    for (QCheckBox* box :
+         {s->cb_AutoStart, s->cb_GotoTNA, s->cb_ResolveHN, s->cb_UseIFM, s->cb_MaxAge,
+          s->cb_Private, s->cb_NoCache, s->cb_PNC, s->cb_LastModified, s->cb_Expires, s->CB_UseNN,
+          s->CB_LNL, s->CB_LNL1, s->CB_LNL2})
         connect(box, &QCheckBox::toggled, this, &TMainForm::ChangeConfig);
     for (QSpinBox* spin : {s->SE_Port, s->SE_MaxAge, s->SE_LastModified, s->SE_Expires})
         connect(spin, &QSpinBox::valueChanged, this, &TMainForm::ChangeConfig);
@@ -200,8 +200,8 @@ void TMainForm::FormCreate() {
     PageControl1->setCurrentWidget(Settings);
     LoadSettings();
     SetCaptions(GeneralConfigSnapshot()->AppTitle);
-    FScreenLists = std::make_shared<TQtScreenLists>(Logging->Memo1, Logging->Memo2,
-                                                    Settings->SysMemo);
+    FScreenLists =
+        std::make_shared<TQtScreenLists>(Logging->Memo1, Logging->Memo2, Settings->SysMemo);
     FService = std::make_unique<TTrackingService>(FScreenLists);
     FService->AddSysMessage(std::string(AppTitleText) + " - Program started");
     FSaveDir = QString::fromStdString(ProgramDir());
@@ -232,8 +232,8 @@ void TMainForm::LoadSettings() {
 }
 
 void TMainForm::SetCaptions(const std::string& AAppTitle) {
-    const QString prefix = AAppTitle.empty() ? QString() : QString::fromStdString(AAppTitle) +
-                                                               QStringLiteral(" - ");
+    const QString prefix =
+        AAppTitle.empty() ? QString() : QString::fromStdString(AAppTitle) + QStringLiteral(" - ");
     setWindowTitle(prefix + QString::fromLatin1(WindowCaption));
     FAppTitle = prefix + QString::fromLatin1(AppTitleText);
     TrayIcon->setToolTip(FAppTitle.left(TrayTipLength));
@@ -370,7 +370,9 @@ void TMainForm::UpdateTimerTimer() {
     StatusBar1->setText(FConfigChanged ? QString::fromLatin1(UnsavedText) : QString());
 }
 
-void TMainForm::SaveConfig1Click() { SaveConfigIfChanged(false); }
+void TMainForm::SaveConfig1Click() {
+    SaveConfigIfChanged(false);
+}
 
 // ---------------------------------------------------------------- server and log directory
 
@@ -385,12 +387,13 @@ void TMainForm::UpdateServerControls() {
     Settings->SE_Port->setEnabled(!running);
 }
 
-void TMainForm::B_StartStopClick() { StartStopServer(!FService->ServerRunning()); }
+void TMainForm::B_StartStopClick() {
+    StartStopServer(!FService->ServerRunning());
+}
 
 void TMainForm::B_LogDirClick() {
-    std::string folder = FDialogs.BrowseForFolder("Select Directory for Logfiles",
-                                                  BIF_RETURNONLYFSDIRS,
-                                                  GeneralConfigSnapshot()->LogDir);
+    std::string folder = FDialogs.BrowseForFolder(
+        "Select Directory for Logfiles", BIF_RETURNONLYFSDIRS, GeneralConfigSnapshot()->LogDir);
     if (folder.empty())
         return;
     if (folder.back() != '/')
@@ -402,8 +405,12 @@ void TMainForm::B_LogDirClick() {
 
 // ---------------------------------------------------------------- screen logs
 
-void TMainForm::B_Clear1Click() { FScreenLists->Clear(TScreenLog::Overview); }
-void TMainForm::B_Clear2Click() { FScreenLists->Clear(TScreenLog::Detail); }
+void TMainForm::B_Clear1Click() {
+    FScreenLists->Clear(TScreenLog::Overview);
+}
+void TMainForm::B_Clear2Click() {
+    FScreenLists->Clear(TScreenLog::Detail);
+}
 
 void TMainForm::Clear1Click() {
     B_Clear1Click();
@@ -429,15 +436,27 @@ void TMainForm::SaveScreenLog(TScreenLog ALog) {
         FDialogs.ShowMessage(QStringLiteral("Error saving file"));
 }
 
-void TMainForm::B_SaveToFile1Click() { SaveScreenLog(TScreenLog::Overview); }
-void TMainForm::B_SaveToFile2Click() { SaveScreenLog(TScreenLog::Detail); }
-void TMainForm::SavetofileOverView1Click() { B_SaveToFile1Click(); }
-void TMainForm::SaveToFileDetails1Click() { B_SaveToFile2Click(); }
+void TMainForm::B_SaveToFile1Click() {
+    SaveScreenLog(TScreenLog::Overview);
+}
+void TMainForm::B_SaveToFile2Click() {
+    SaveScreenLog(TScreenLog::Detail);
+}
+void TMainForm::SavetofileOverView1Click() {
+    B_SaveToFile1Click();
+}
+void TMainForm::SaveToFileDetails1Click() {
+    B_SaveToFile2Click();
+}
 
 // ---------------------------------------------------------------- menu and about
 
-void TMainForm::Exit1Click() { close(); }
-void TMainForm::About1Click() { ShowAboutDialog(); }
+void TMainForm::Exit1Click() {
+    close();
+}
+void TMainForm::About1Click() {
+    ShowAboutDialog();
+}
 
 void TMainForm::ShowAboutDialog() {
     AboutDialog->setWindowTitle(QString::fromLatin1(AppTitleText));
@@ -452,7 +471,9 @@ void TMainForm::AddTrayIcon() {
     TrayIcon->show();
 }
 
-void TMainForm::RemoveTrayIcon() { TrayIcon->hide(); }
+void TMainForm::RemoveTrayIcon() {
+    TrayIcon->hide();
+}
 
 void TMainForm::MinimizeToTray() {
     if (!GeneralConfigSnapshot()->GotoTNA)
@@ -480,8 +501,12 @@ void TMainForm::RestoreFromTray() {
     show();
 }
 
-void TMainForm::Restore1Click() { RestoreFromTray(); }
-void TMainForm::Exit2Click() { close(); }
+void TMainForm::Restore1Click() {
+    RestoreFromTray();
+}
+void TMainForm::Exit2Click() {
+    close();
+}
 
 void TMainForm::changeEvent(QEvent* AEvent) {
     QMainWindow::changeEvent(AEvent);

@@ -42,7 +42,9 @@ TQtScreenLists::~TQtScreenLists() {
         Close();
 }
 
-bool TQtScreenLists::OnWindowThread() const { return QThread::currentThread() == FWindowThread; }
+bool TQtScreenLists::OnWindowThread() const {
+    return QThread::currentThread() == FWindowThread;
+}
 
 QPlainTextEdit* TQtScreenLists::View(TScreenLog ALog) const {
     return FViews[static_cast<int>(ALog)];
@@ -64,7 +66,8 @@ void TQtScreenLists::RunOnFrontEnd(const std::function<void()>& AChange) {
     if (!FServePosted) {
         // Posting under the lock: Close takes the lock before it deletes the waker.
         FServePosted = true;
-        QMetaObject::invokeMethod(FWaker.get(), [this] { ServeQueued(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            FWaker.get(), [this] { ServeQueued(); }, Qt::QueuedConnection);
     }
     FFinished.wait(lock, [&] { return change->Done; });
 }
@@ -94,11 +97,13 @@ void TQtScreenLists::ServeQueued() {
     }
     if (!FQueue.empty() && !FClosed && !FServePosted) {
         FServePosted = true;
-        QMetaObject::invokeMethod(FWaker.get(), [this] { ServeQueued(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            FWaker.get(), [this] { ServeQueued(); }, Qt::QueuedConnection);
     }
 }
 
-void TQtScreenLists::ServeUntilFinished(const bool& AFinished, std::unique_lock<std::mutex>& ALock) {
+void TQtScreenLists::ServeUntilFinished(const bool& AFinished,
+                                        std::unique_lock<std::mutex>& ALock) {
     for (;;) {
         FQueued.wait(ALock, [&] { return AFinished || !FQueue.empty(); });
         if (FQueue.empty())
@@ -163,7 +168,8 @@ std::string TQtScreenLists::Text(TScreenLog ALog) {
         plain += QLatin1Char('\n');
     const QByteArray bytes = plain.toUtf8();
     std::string result;
-    result.reserve(static_cast<std::size_t>(bytes.size()) + static_cast<std::size_t>(bytes.count('\n')));
+    result.reserve(static_cast<std::size_t>(bytes.size()) +
+                   static_cast<std::size_t>(bytes.count('\n')));
     for (char c : bytes) {
         if (c == '\n')
             result += '\r';
@@ -223,4 +229,6 @@ void TQtScreenLists::SetUpdatesSuspended(TScreenLog ALog, bool ASuspended) {
     View(ALog)->setUpdatesEnabled(!ASuspended);
 }
 
-void TQtScreenLists::Clear(TScreenLog ALog) { View(ALog)->clear(); }
+void TQtScreenLists::Clear(TScreenLog ALog) {
+    View(ALog)->clear();
+}

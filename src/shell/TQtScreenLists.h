@@ -1,5 +1,6 @@
-// The window's three on-screen lists (Memo1, Memo2, SysMemo) behind the tracking service's interface.
-// RunOnFrontEnd: any thread. Everything else: the window's thread (the one that created it).
+// The window's three on-screen lists (Memo1, Memo2, SysMemo) behind the tracking service's
+// interface. RunOnFrontEnd: any thread. Everything else: the window's thread (the one that created
+// it).
 #pragma once
 
 #include <condition_variable>
@@ -55,8 +56,8 @@ private:
     QThread* FWindowThread;
     // Carries the queued calls that make the window's thread serve the queue; deleted by Close.
     std::unique_ptr<QObject> FWaker;
-    std::mutex FQueueLock; // guards FQueue, FClosed, FServePosted and every TChange::Done
-    std::condition_variable FQueued;   // a change was queued or a served work finished
+    std::mutex FQueueLock;           // guards FQueue, FClosed, FServePosted and every TChange::Done
+    std::condition_variable FQueued; // a change was queued or a served work finished
     std::condition_variable FFinished; // a change was carried out or dropped
     std::deque<std::shared_ptr<TChange>> FQueue;
     bool FClosed = false;

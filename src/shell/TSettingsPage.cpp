@@ -72,8 +72,8 @@ QGroupBox* TSettingsPage::BuildServerControl() {
 QGroupBox* TSettingsPage::BuildServerSettings() {
     QGroupBox* group = NewGroup(this, QStringLiteral(" Server Settings "));
     cb_ResolveHN = NewCheckBox(group, "cb_ResolveHN", QStringLiteral("Resolve Hostnames"), true);
-    cb_UseIFM = NewCheckBox(group, "cb_UseIFM",
-                            QStringLiteral("Evaluate \"If-Mofidified-Since\""), true);
+    cb_UseIFM =
+        NewCheckBox(group, "cb_UseIFM", QStringLiteral("Evaluate \"If-Mofidified-Since\""), true);
     group->layout()->addWidget(cb_ResolveHN);
     group->layout()->addWidget(cb_UseIFM);
     return group;
@@ -81,13 +81,14 @@ QGroupBox* TSettingsPage::BuildServerSettings() {
 
 QGroupBox* TSettingsPage::BuildResponseHeaders() {
     QGroupBox* group = NewGroup(this, QStringLiteral(" Response Headers "));
-    cb_MaxAge = NewCheckBox(group, "cb_MaxAge", QStringLiteral("Cache-control: max-age [s]"), false);
+    cb_MaxAge =
+        NewCheckBox(group, "cb_MaxAge", QStringLiteral("Cache-control: max-age [s]"), false);
     SE_MaxAge = NewSpinBox(group, "SE_MaxAge", 0, 100000, 0);
     cb_Private = NewCheckBox(group, "cb_Private", QStringLiteral("Cache-control: private"), false);
     cb_NoCache = NewCheckBox(group, "cb_NoCache", QStringLiteral("Cache-control: no-cache"), true);
     cb_PNC = NewCheckBox(group, "cb_PNC", QStringLiteral("Pragma: no-cache"), true);
-    cb_LastModified = NewCheckBox(group, "cb_LastModified",
-                                  QStringLiteral("Last-Modified: now - [days]"), true);
+    cb_LastModified =
+        NewCheckBox(group, "cb_LastModified", QStringLiteral("Last-Modified: now - [days]"), true);
     SE_LastModified = NewSpinBox(group, "SE_LastModified", 0, 100000, 1);
     cb_Expires = NewCheckBox(group, "cb_Expires", QStringLiteral("Expires: now + [s]"), true);
     SE_Expires = NewSpinBox(group, "SE_Expires", 0, 100000, 3);

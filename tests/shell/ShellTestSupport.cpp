@@ -44,4 +44,6 @@ TMainForm& TFormFixture::Create(std::optional<int> APortOverride) {
     return *FForm;
 }
 
-QString MessagesText(TMainForm& AForm) { return AForm.Settings->SysMemo->toPlainText(); }
+QString MessagesText(TMainForm& AForm) {
+    return AForm.Settings->SysMemo->toPlainText();
+}

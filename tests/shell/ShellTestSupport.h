@@ -18,9 +18,9 @@ struct TScriptedDialogs {
     QStringList Questions;
     std::deque<bool> Answers; // taken in order; an unscripted question is answered No
     QStringList Messages;
-    QString SaveFile;         // what the save dialog "chooses"; empty: cancelled
-    std::string Folder;       // what the folder dialog "chooses"; empty: cancelled
-    std::string FolderStart;  // the initial folder it was given
+    QString SaveFile;        // what the save dialog "chooses"; empty: cancelled
+    std::string Folder;      // what the folder dialog "chooses"; empty: cancelled
+    std::string FolderStart; // the initial folder it was given
     QString AboutCaption;
     QString AboutVersion;
     bool TrayAvailable = true;

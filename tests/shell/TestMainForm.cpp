@@ -197,7 +197,8 @@ private slots:
 
     void ANewLogDirectoryTakesEffectForTheNextWrite() {
         TempDir first, second;
-        TFormFixture f("[General]\r\nLogDir=" + first.Path() + "\r\n[OverviewLog]\r\nLogToFile=1\r\n");
+        TFormFixture f("[General]\r\nLogDir=" + first.Path() +
+                       "\r\n[OverviewLog]\r\nLogToFile=1\r\n");
         TMainForm& form = f.Create();
         form.B_StartStopClick();
         const int port = form.Service().ListeningPort();
@@ -231,10 +232,12 @@ private slots:
         QVERIFY(form.ClosedDown());
         QVERIFY(!form.Service().ServerRunning());
         QCOMPARE(f.Dialogs.Questions.size(), 2);
-        QCOMPARE(f.Dialogs.Questions.at(1),
-                 QStringLiteral("Closing the program will disable sk_KAV-Server!\r\nClose program?"));
+        QCOMPARE(
+            f.Dialogs.Questions.at(1),
+            QStringLiteral("Closing the program will disable sk_KAV-Server!\r\nClose program?"));
         const QString messages = MessagesText(form);
-        QVERIFY(messages.indexOf("Server stopped.") < messages.indexOf("sk_KAV V1.0 - Program stopped"));
+        QVERIFY(messages.indexOf("Server stopped.") <
+                messages.indexOf("sk_KAV V1.0 - Program stopped"));
         QVERIFY(f.Dir.ReadFile("sk_KAV.ini").find("[WindowPos]") != std::string::npos);
     }
 
