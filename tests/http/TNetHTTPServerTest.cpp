@@ -114,7 +114,8 @@ TEST(TNetHTTPServerTest, AnswerBytes) {
         HTTPTestServer test;
         test.Server().OnCommandGet = [&c](TNetPeerThread&, TNetHTTPRequestInfo&,
                                           TNetHTTPResponseInfo& r) { c.Handler(r); };
-        const TAnswer answer = Ask(test.Start(), "GET / HTTP/1.0\r\n\r\n");
+        const std::string command = std::string(c.Name) == "head" ? "HEAD" : "GET";
+        const TAnswer answer = Ask(test.Start(), command + " / HTTP/1.0\r\n\r\n");
         EXPECT_EQ(answer.Bytes, c.Expected) << c.Name;
         EXPECT_TRUE(answer.Closed) << c.Name;
     }
