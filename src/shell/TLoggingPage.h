@@ -1,5 +1,5 @@
-// The "&Logging" page of the main window: the overview and the detail screen logs with their
-// controls, side by side on a movable splitter. Window's thread only.
+// The "&Logging" page: the overview and detail screen logs with their controls, side by side.
+// Window's thread only.
 #pragma once
 
 #include <QWidget>

@@ -1,6 +1,5 @@
-// The main window: the settings page, the two screen logs, menu and status bar, the tray icon,
-// start-up and the orderly shutdown. Window's thread only (its screen lists take changes from
-// any thread through the tracking service).
+// The main window: settings page, screen logs, menu, status bar, tray icon, start-up, shutdown.
+// Window's thread only (its screen lists take changes from peer threads through the service).
 #pragma once
 
 #include <QMainWindow>

@@ -1,6 +1,5 @@
-// The window's three on-screen lists (Memo1, Memo2, SysMemo) behind the tracking service's
-// interface. RunOnFrontEnd: any thread. Everything else: the window's thread (the one that created
-// it).
+// The window's on-screen lists (Memo1, Memo2, SysMemo) behind the tracking service's interface.
+// RunOnFrontEnd: any thread; everything else: the window's thread (the one that created it).
 #pragma once
 
 #include <condition_variable>

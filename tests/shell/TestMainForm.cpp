@@ -292,6 +292,19 @@ private slots:
         }
     }
 
+    void MinimisingWithGotoTnaHidesInTheTrayAndExitThereCloses() {
+        TFormFixture f("[General]\r\nGotoTNA=1\r\n");
+        TMainForm& form = f.Create();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 5000);
+        QVERIFY(form.TrayIcon->isVisible());
+        form.Exit2Click(); // the hidden window still closes down
+        QVERIFY(form.ClosedDown());
+        QVERIFY(!form.TrayIcon->isVisible());
+    }
+
     void AppTitleNamesCaptionAndTipButNotTheAboutDialog() {
         TFormFixture f("[General]\r\nAppTitle=Office\r\n");
         TMainForm& form = f.Create();
