@@ -82,6 +82,10 @@ void TNetListenerThread::ReportFailure(const std::string& AMessage, int ACode) {
 }
 
 void TNetListenerThread::Finish() {
+    // Halted by the server's deactivation, which releases the sockets itself and keeps their
+    // addresses for the next activation; releasing here too would race it and could clear them.
+    if (Terminated())
+        return;
     TNetSocketHandles& bindings = FServer.Bindings();
     for (int i = bindings.Count() - 1; i >= 0; --i)
         bindings.Items(i).ReleaseSocket(true);

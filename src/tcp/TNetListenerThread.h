@@ -28,7 +28,8 @@ public:
 protected:
     // Waits for the listening sockets, then accepts one connection from each ready one.
     void Cycle() override;
-    // Releases the listening sockets (clearing their addresses), last to first.
+    // After a failure that ends the listener: releases the listening sockets (clearing their
+    // addresses), last to first.
     void Finish() override;
 
 private:

@@ -51,6 +51,19 @@ TEST(TNetTCPServerTest, ActivationBindsReadsBackAndKeepsThePortAfterwards) {
     EXPECT_FALSE(server.Active());
     EXPECT_EQ(PortOf(server), port);
     EXPECT_EQ(server.ThreadMgr(), nullptr);
+    // A listener that sees the halt first (here: waiting for a free place) must not release
+    // the sockets itself, clearing the address that the next activation binds again.
+    server.SetMaxConnections(1);
+    for (int i = 0; i < 20; ++i) {
+        server.SetActive(true);
+        LoopbackClient idle;
+        ASSERT_TRUE(idle.Connect(port));
+        ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 1; }));
+        server.SetActive(false);
+        ASSERT_EQ(PortOf(server), port) << "cycle " << i;
+    }
+    server.SetActive(true);
+    EXPECT_EQ(Exchange(port, "still\n"), "echo still\r\n");
 }
 
 TEST(TNetTCPServerTest, ATakenPortFailsActivationAndALaterOneSucceeds) {
