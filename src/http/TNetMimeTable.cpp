@@ -42,7 +42,8 @@ TNetMimeTable::TTypeMap TNetMimeTable::LoadMimeTypesFile(const std::string& APat
     std::ifstream file(APath);
     std::string line;
     while (std::getline(file, line)) {
-        line = line.substr(0, line.find('#'));
+        if (std::size_t hash = line.find('#'); hash != std::string::npos)
+            line.erase(hash);
         std::istringstream words(line);
         std::string type, ext;
         if (!(words >> type))
