@@ -68,8 +68,10 @@ int AddressPart(const std::string& APart) {
     return value;
 }
 
+// Plain pointers, no static destructors: a detached peer thread may still be freeing its
+// connection (and so be the stack's last user) while the process runs its exit handlers.
 std::mutex GStackLock; // guards GStack and the creating/destroying changes of StackUsers
-std::unique_ptr<TNetStack> GStack;
+TNetStack* GStack = nullptr; // owned
 std::atomic<TNetStack*> GStackPointer{nullptr};
 
 } // namespace
@@ -131,8 +133,8 @@ TNetStack& SocketStack() {
 void AddStackUser() {
     std::lock_guard<std::mutex> lock(GStackLock);
     if (StackUsers.fetch_add(1) == 0) {
-        GStack = std::make_unique<TNetStackPosix>();
-        GStackPointer.store(GStack.get(), std::memory_order_release);
+        GStack = new TNetStackPosix();
+        GStackPointer.store(GStack, std::memory_order_release);
     }
 }
 
@@ -140,13 +142,15 @@ void RemoveStackUser() {
     std::lock_guard<std::mutex> lock(GStackLock);
     if (StackUsers.fetch_sub(1) == 1) {
         GStackPointer.store(nullptr, std::memory_order_release);
-        GStack.reset();
+        delete GStack;
+        GStack = nullptr;
     }
 }
 
 std::unique_ptr<TNetStack> ExchangeSocketStack(std::unique_ptr<TNetStack> AStack) {
     std::lock_guard<std::mutex> lock(GStackLock);
-    std::swap(GStack, AStack);
-    GStackPointer.store(GStack.get(), std::memory_order_release);
-    return AStack;
+    std::unique_ptr<TNetStack> previous(GStack);
+    GStack = AStack.release();
+    GStackPointer.store(GStack, std::memory_order_release);
+    return previous;
 }

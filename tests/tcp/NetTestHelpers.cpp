@@ -45,11 +45,12 @@ int TTestStack::AcceptOn(int ASocket, std::string& AIP, int& APort) {
 
 namespace {
 std::mutex GRetiredLock; // guards GRetired
-std::vector<std::unique_ptr<TNetStack>> GRetired;
+// Never destroyed: a detached peer thread may use a retired stack while the process exits.
+auto* GRetired = new std::vector<std::unique_ptr<TNetStack>>;
 
 void Retire(std::unique_ptr<TNetStack> AStack) {
     std::lock_guard<std::mutex> lock(GRetiredLock);
-    GRetired.push_back(std::move(AStack));
+    GRetired->push_back(std::move(AStack));
 }
 } // namespace
 
