@@ -1,5 +1,6 @@
 // TNetComponent: the transport's component base with the status event and work-progress events.
-// A component's events fire on the thread doing its I/O; construction and destruction on any thread.
+// A component's events fire on the thread doing its I/O; construction and destruction on any
+// thread.
 #pragma once
 
 #include <functional>

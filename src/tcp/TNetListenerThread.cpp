@@ -34,11 +34,9 @@ void TNetListenerThread::Cycle() {
     if (count < 1 || Terminated())
         return;
     for (int descriptor : ready) {
-        for (size_t i = 0; i < FDescriptors.size(); ++i)
-            if (FDescriptors[i] == descriptor && descriptor >= 0)
-                AcceptOn(descriptor, static_cast<int>(i));
         if (Terminated())
             return;
+        AcceptOn(descriptor);
     }
 }
 
@@ -51,8 +49,7 @@ bool TNetListenerThread::WaitForRoom() {
     return !Terminated();
 }
 
-void TNetListenerThread::AcceptOn(int AListening, int ABindingIndex) {
-    (void)ABindingIndex;
+void TNetListenerThread::AcceptOn(int AListening) {
     auto connection = std::make_unique<TNetTCPServerConnection>(FServer);
     try {
         connection->Binding().AcceptFrom(AListening);

@@ -1,5 +1,5 @@
-// TNetListenerThread: waits on a server's listening sockets and hands each connection to a peer thread.
-// Made, halted and joined by the server's thread; its cycles run on the thread itself.
+// TNetListenerThread: waits on a server's listening sockets and hands each connection to a peer
+// thread. Made, halted and joined by the server's thread; its cycles run on the thread itself.
 #pragma once
 
 #include <chrono>
@@ -23,7 +23,9 @@ public:
     void SetSelectWait(int AMilliseconds) { FSelectWait = AMilliseconds; }
     TNetTCPServer& Server() const { return FServer; }
     // The manager that makes the peer threads; set by the server before Launch.
-    void SetThreadMgr(std::shared_ptr<TNetThreadMgr> AThreadMgr) { FThreadMgr = std::move(AThreadMgr); }
+    void SetThreadMgr(std::shared_ptr<TNetThreadMgr> AThreadMgr) {
+        FThreadMgr = std::move(AThreadMgr);
+    }
 
 protected:
     // Waits for the listening sockets, then accepts one connection from each ready one.
@@ -34,7 +36,7 @@ protected:
 
 private:
     bool WaitForRoom();
-    void AcceptOn(int AListening, int ABindingIndex);
+    void AcceptOn(int AListening);
     void ReportFailure(const std::string& AMessage, int ACode);
 
     int FSelectWait = 1000;

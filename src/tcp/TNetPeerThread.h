@@ -23,7 +23,9 @@ public:
     void SetServedConnection(std::unique_ptr<TNetTCPServerConnection> AConnection);
     // Set by the listener before Launch: the server's shared part and the thread's manager.
     void SetServerShare(std::shared_ptr<TNetServerShare> AShare) { FShare = std::move(AShare); }
-    void SetThreadMgr(std::shared_ptr<TNetThreadMgr> AThreadMgr) { FThreadMgr = std::move(AThreadMgr); }
+    void SetThreadMgr(std::shared_ptr<TNetThreadMgr> AThreadMgr) {
+        FThreadMgr = std::move(AThreadMgr);
+    }
 
 protected:
     // Fires the server's OnConnect.

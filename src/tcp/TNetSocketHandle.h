@@ -1,5 +1,6 @@
-// TNetSocketHandle: one socket with its local and peer address; TNetSocketHandles: a server's bindings.
-// A handle belongs to one thread, except ReleaseSocket, which any thread may call to wake and close it.
+// TNetSocketHandle: one socket with its local and peer address; TNetSocketHandles: a server's
+// bindings. A handle belongs to one thread, except ReleaseSocket, which any thread may call to wake
+// and close it.
 #pragma once
 
 #include <memory>
@@ -81,7 +82,7 @@ private:
     std::string FRemoteIP;
     int FPort = 0;
     int FRemotePort = 0;
-    int FPins = 0;            // live TPin objects on FDescriptor
+    int FPins = 0;                  // live TPin objects on FDescriptor
     std::vector<int> FPendingClose; // released while pinned: closed by the last pin
 };
 

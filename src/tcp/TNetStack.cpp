@@ -70,7 +70,7 @@ int AddressPart(const std::string& APart) {
 
 // Plain pointers, no static destructors: a detached peer thread may still be freeing its
 // connection (and so be the stack's last user) while the process runs its exit handlers.
-std::mutex GStackLock; // guards GStack and the creating/destroying changes of StackUsers
+std::mutex GStackLock;       // guards GStack and the creating/destroying changes of StackUsers
 TNetStack* GStack = nullptr; // owned
 std::atomic<TNetStack*> GStackPointer{nullptr};
 

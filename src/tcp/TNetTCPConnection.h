@@ -58,7 +58,8 @@ public:
     virtual void SendText(const std::string& AText);
     virtual void SendLine(const std::string& AText);
     // Sends the stream from its position (or from the start) to its end.
-    virtual void SendStream(std::istream& AStream, bool AFromStart = true, bool AWithLength = false);
+    virtual void SendStream(std::istream& AStream, bool AFromStart = true,
+                            bool AWithLength = false);
 
     int InputSize() const { return static_cast<int>(FPendingInput.Size()); }
     // Exactly ACount bytes, or with AUntilClose everything until the peer closes.

@@ -1,5 +1,6 @@
 // TNetTCPServer: listens on its bindings and gives every accepted connection a peer thread.
-// Properties, activation, deactivation and destruction on the owner's thread; events on peer threads.
+// Properties, activation, deactivation and destruction on the owner's thread; events on peer
+// threads.
 #pragma once
 
 #include <atomic>
@@ -73,7 +74,9 @@ public:
     // backs off and goes on serving); at most once a second.
     TNetListenerErrorEvent OnListenerError;
 
-    // Closes every peer connection and waits up to TerminateWaitTime for the peer threads.
+    // Closes every peer connection and waits up to TerminateWaitTime for the peer threads,
+    // returning as soon as they are gone. The connections' close events fire on the calling
+    // thread under the peer list's lock: they must not ask the server for its peer threads.
     void StopPeerThreads();
 
     // Per-connection steps, called on the peer thread. ServeConnection fires OnExecute and gives

@@ -47,7 +47,8 @@ void TNetThread::Start() {
     if (error != 0) {
         delete start;
         FHalted = true;
-        throw ENetThreadMgrError(std::string("Thread could not be created: ") + std::strerror(error));
+        throw ENetThreadMgrError(std::string("Thread could not be created: ") +
+                                 std::strerror(error));
     }
     FStarted = true;
     FJoinable = !detached;

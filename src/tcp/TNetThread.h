@@ -69,7 +69,8 @@ private:
     std::atomic<bool> FFinished{false};
     std::atomic<bool> FFreeOnTerminate{false};
     size_t FStackSize = 0;
-    mutable std::mutex FLock; // guards FStarted, FJoinable, FThread, FFailureText; FWake waits on it
+    mutable std::mutex
+        FLock; // guards FStarted, FJoinable, FThread, FFailureText; FWake waits on it
     std::condition_variable FWake;
     bool FStarted = false;
     bool FJoinable = false;

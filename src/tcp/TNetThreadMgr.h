@@ -16,8 +16,7 @@ class TNetTCPServer;
 // Makes a new, not yet launched peer thread; the server's default makes a TNetPeerThread.
 using TNetPeerThreadClass = std::function<std::shared_ptr<TNetPeerThread>()>;
 
-class TNetThreadMgr : public TNetBaseComponent,
-                      public std::enable_shared_from_this<TNetThreadMgr> {
+class TNetThreadMgr : public TNetBaseComponent, public std::enable_shared_from_this<TNetThreadMgr> {
 public:
     explicit TNetThreadMgr(TNetTCPServer* AOwner = nullptr) : FOwner(AOwner) {}
     ~TNetThreadMgr() override = default;

@@ -56,5 +56,6 @@ TEST(TNetComponentTest, EveryTransportFailureIsAnENetException) {
     EXPECT_EQ(caught(ENetStackSetSizeExceeded()), "Set Size Exceeded.");
     EXPECT_EQ(caught(ENetThreadClassNotSpecified()), "Thread Class Not Specified.");
     EXPECT_EQ(caught(ENetInvalidServiceName("smtp2")), "smtp2 is not a valid service.");
-    EXPECT_EQ(caught(ENetStackCanNotLoadWinsock("wsock32.dll")), "wsock32.dll could not be loaded.");
+    EXPECT_EQ(caught(ENetStackCanNotLoadWinsock("wsock32.dll")),
+              "wsock32.dll could not be loaded.");
 }

@@ -18,12 +18,12 @@ TEST(TNetStackTest, ErrnoBecomesTheWindowsSocketsNumbers) {
     struct TCase {
         int Errno, Code;
     } cases[] = {
-        {EINTR, 10004},        {EBADF, 10009},        {EACCES, 10013},     {EINVAL, 10022},
-        {EMFILE, 10024},       {ENFILE, 10024},       {EAGAIN, 10035},     {EINPROGRESS, 10036},
-        {ENOTSOCK, 10038},     {EOPNOTSUPP, 10045},   {EADDRINUSE, 10048}, {EADDRNOTAVAIL, 10049},
-        {ENETUNREACH, 10051},  {ECONNABORTED, 10053}, {ECONNRESET, 10054}, {ENOBUFS, 10055},
-        {ENOMEM, 10055},       {ENOTCONN, 10057},     {EPIPE, 10058},      {ESHUTDOWN, 10058},
-        {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061}, {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
+        {EINTR, 10004},       {EBADF, 10009},        {EACCES, 10013},       {EINVAL, 10022},
+        {EMFILE, 10024},      {ENFILE, 10024},       {EAGAIN, 10035},       {EINPROGRESS, 10036},
+        {ENOTSOCK, 10038},    {EOPNOTSUPP, 10045},   {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},
+        {ENETUNREACH, 10051}, {ECONNABORTED, 10053}, {ECONNRESET, 10054},   {ENOBUFS, 10055},
+        {ENOMEM, 10055},      {ENOTCONN, 10057},     {EPIPE, 10058},        {ESHUTDOWN, 10058},
+        {ETIMEDOUT, 10060},   {ECONNREFUSED, 10061}, {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
     };
     for (const TCase& c : cases)
         EXPECT_EQ(SocketErrorOfErrno(c.Errno), c.Code) << "errno " << c.Errno;

@@ -83,8 +83,9 @@ TEST(TNetTCPServerStressTest, ThousandsOfConnectionsWithStopsLeaveNoThreadsOrDes
                     WaitUntil([&] { return result.Answered >= 100 * stop; });
                     auto started = std::chrono::steady_clock::now();
                     server.SetActive(false);
-                    longestStop = std::max(longestStop, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                            std::chrono::steady_clock::now() - started));
+                    longestStop =
+                        std::max(longestStop, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  std::chrono::steady_clock::now() - started));
                     std::this_thread::sleep_for(10ms);
                     server.SetActive(true);
                 }
@@ -102,12 +103,12 @@ TEST(TNetTCPServerStressTest, ThousandsOfConnectionsWithStopsLeaveNoThreadsOrDes
     // Detached peer threads may still be on their way out.
     bool descriptorsBack = WaitUntil([&] { return OpenDescriptorCount() <= descriptorsBefore; });
     bool threadsBack = WaitUntil([&] { return ThreadCount() <= threadsBefore; });
-    std::cout << "[ figures  ] " << Rounds * ClientThreads * ExchangesPerThread
-              << " exchanges, " << answered << " answered (" << retried
-              << " retried after a stop, longest stop under load "
-              << longestStop.count() << " ms); descriptors before "
-              << descriptorsBefore << ", after " << OpenDescriptorCount() << "; threads before "
-              << threadsBefore << ", after " << ThreadCount() << std::endl;
+    std::cout << "[ figures  ] " << Rounds * ClientThreads * ExchangesPerThread << " exchanges, "
+              << answered << " answered (" << retried
+              << " retried after a stop, longest stop under load " << longestStop.count()
+              << " ms); descriptors before " << descriptorsBefore << ", after "
+              << OpenDescriptorCount() << "; threads before " << threadsBefore << ", after "
+              << ThreadCount() << std::endl;
     EXPECT_TRUE(descriptorsBack);
     EXPECT_TRUE(threadsBack);
 }
