@@ -42,7 +42,8 @@ void TNetListenerThread::Cycle() {
 
 bool TNetListenerThread::WaitForRoom() {
     const size_t limit = static_cast<size_t>(std::max(FServer.MaxConnections(), 1));
-    const auto step = std::chrono::milliseconds(FSelectWait >= 0 ? FSelectWait : 1000);
+    // Peers leaving and a stop wake the wait; the step only bounds it.
+    const auto step = std::chrono::milliseconds(FSelectWait > 0 ? FSelectWait : 1000);
     while (!FServer.FShare->WaitBelow(limit, step))
         if (Terminated())
             return false;
@@ -54,7 +55,9 @@ void TNetListenerThread::AcceptOn(int AListening) {
     try {
         connection->Binding().AcceptFrom(AListening);
     } catch (const ENetSocketError& e) {
-        ReportFailure(e.Message(), e.SocketErrorCode());
+        // Would block: the client went away between the wait and the accept; nothing failed.
+        if (e.SocketErrorCode() != NetErrWouldBlock)
+            ReportFailure(e.Message(), e.SocketErrorCode());
         return;
     }
     try {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -223,6 +224,11 @@ uint16_t TNetStackPosix::ToNetShort(uint16_t AValue) {
 }
 
 int TNetStackPosix::ListenOn(int ASocket, int ABacklog) {
+    // Listening sockets are only accepted from after a wait says they are ready; non-blocking,
+    // an accept whose client has meanwhile gone away fails at once instead of blocking.
+    int flags = fcntl(ASocket, F_GETFL);
+    if (flags == -1 || fcntl(ASocket, F_SETFL, flags | O_NONBLOCK) == -1)
+        return Failed(-1);
     int result = listen(ASocket, ABacklog);
     return result == -1 ? Failed(-1) : result;
 }

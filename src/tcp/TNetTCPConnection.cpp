@@ -128,6 +128,7 @@ void TNetTCPConnection::ReceivedBytes(TNetBuffer& ATarget, int ACount, bool AApp
 std::string TNetTCPConnection::ReadLine(const std::string& ATerminator, int ATimeout) {
     const std::string terminator = ATerminator.empty() ? std::string("\n") : ATerminator;
     FLineTimedOut = false;
+    FLineSearched = 0; // the last call may have looked for another terminator
     size_t found = std::string::npos;
     for (;;) {
         if (!FPendingInput.Empty()) {

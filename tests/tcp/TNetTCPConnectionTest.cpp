@@ -62,6 +62,13 @@ TEST(TNetTCPConnectionTest, LinesSplitAtEveryByteOrSharingASegmentComeOutWhole) 
     EXPECT_EQ(split.Connection.ReadLine("\r\n", 5000), "split");
     EXPECT_EQ(split.Connection.ReadLine("\r\n", 5000), "end");
     writer.join();
+
+    TConnectedPair other; // a search for one terminator must not hide another one
+    ASSERT_TRUE(other.Client.Send("a\nb"));
+    ASSERT_TRUE(WaitUntil([&] { return other.Connection.FillInput(true, 0) > 0; }));
+    EXPECT_EQ(other.Connection.ReadLine(";", 10), "");
+    EXPECT_TRUE(other.Connection.LineTimedOut());
+    EXPECT_EQ(other.Connection.ReadLine("", 1000), "a");
 }
 
 TEST(TNetTCPConnectionTest, APartialLineThenCloseTimesOutOnceThenRaises) {
