@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <pthread.h>
 #include <sstream>
 #include <thread>
 
@@ -200,4 +202,30 @@ TEST(TNetTCPConnectionTest, TheAsciiFilterClearsTheTopBit) {
     pair.Connection.SetASCIIFilter(true);
     ASSERT_TRUE(pair.Client.Send("\xC1\xE2\n"));
     EXPECT_EQ(pair.Connection.ReadLine(), "Ab");
+}
+
+TEST(TNetTCPConnectionTest, SignalsDuringABlockedReadAreNotReported) {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: the wait and the receive see EINTR
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    TConnectedPair pair;
+    std::atomic<bool> reading{false};
+    std::string line;
+    std::thread reader([&] {
+        reading = true;
+        line = pair.Connection.ReadLine("", 10000);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return reading.load(); }));
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(10ms);
+        pthread_kill(reader.native_handle(), SIGUSR1);
+    }
+    pair.Client.Send("after signals\n");
+    reader.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(line, "after signals");
+    EXPECT_FALSE(pair.Connection.LineTimedOut());
 }
