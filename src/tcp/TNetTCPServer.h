@@ -37,6 +37,7 @@ public:
     // connection, waits up to TerminateWaitTime for the peer threads and joins the listener.
     virtual void SetActive(bool AValue);
 
+    // The listening addresses; change them only while the server is inactive.
     TNetSocketHandles& Bindings() { return FBindings; }
     const TNetSocketHandles& Bindings() const { return FBindings; }
     void SetBindings(const TNetSocketHandles& ABindings) { FBindings.Assign(ABindings); }
