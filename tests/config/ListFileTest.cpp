@@ -5,20 +5,15 @@
 using Lines = std::vector<std::string>;
 
 TEST(ListFileTest, SplitsAtEveryKindOfLineEnd) {
-    struct Case {
-        std::string Text;
-        Lines Expected;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, Lines> cases[] = {
         {"", {}},
         {"a", {"a"}},
         {"a\r\n", {"a"}},
-        {"a\r\nb\rc\nd", {"a", "b", "c", "d"}},
-        {"a\n\nb\r\n", {"a", "", "b"}},
         {"\r\r\n", {"", ""}},
         {"\n\r", {"", ""}},
-        {" 10.0.0.7 = Anna \r\n", {" 10.0.0.7 = Anna "}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(SplitListLines(c.Text), c.Expected) << c.Text;
+        {"a\n\nb\r\n", {"a", "", "b"}},
+        {"a\r\nb\rc\nd", {"a", "b", "c", "d"}},
+        {" 10.0.0.7 = Anna \r\n", {" 10.0.0.7 = Anna "}}};
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(SplitListLines(text), expected) << text;
 }

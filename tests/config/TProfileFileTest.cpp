@@ -12,61 +12,48 @@ TProfileFile WithText(const std::string& AText) {
 
 } // namespace
 
+// Decimal or 0x hexadecimal within 32 bits; anything else gives the default 88.
 TEST(TProfileFileTest, IntegersDecimalHexAndDefaults) {
-    struct Case {
-        const char* Value;
-        int32_t Expected;
-    };
-    const Case cases[] = {
-        {"80", 80},
-        {"0x50", 80},
-        {"0X1f", 31},
-        {"abc", 88},
-        {"", 88},
-        {"-5", -5},
-        {"+7", 7},
-        {"  42 ", 42},
-        {"12abc", 88},
-        {"0x", 88},
-        {"0x1g", 88},
-        {"2147483647", 2147483647},
-        {"2147483648", 88},
-        {"-2147483648", INT32_MIN},
-        {"0xFFFFFFFF", -1},
-        {"0x100000000", 88},
-        {"99999999999999999999", 88},
-        {"1.5", 88},
-        {"- 1", 88},
-    };
-    for (const Case& c : cases) {
-        TProfileFile file = WithText(std::string("[General]\r\nServerPort=") + c.Value + "\r\n");
-        EXPECT_EQ(file.ReadInteger("General", "ServerPort", 88), c.Expected) << c.Value;
+    const std::pair<const char*, int32_t> cases[] = {{"80", 80},
+                                                     {"0x50", 80},
+                                                     {"0X1f", 31},
+                                                     {"abc", 88},
+                                                     {"", 88},
+                                                     {"-5", -5},
+                                                     {"+7", 7},
+                                                     {"  42 ", 42},
+                                                     {"12abc", 88},
+                                                     {"0x", 88},
+                                                     {"0x1g", 88},
+                                                     {"2147483647", 2147483647},
+                                                     {"2147483648", 88},
+                                                     {"-2147483648", INT32_MIN},
+                                                     {"0xFFFFFFFF", -1},
+                                                     {"0x100000000", 88},
+                                                     {"99999999999999999999", 88},
+                                                     {"1.5", 88},
+                                                     {"- 1", 88}};
+    for (const auto& [value, expected] : cases) {
+        TProfileFile file = WithText(std::string("[General]\r\nServerPort=") + value + "\r\n");
+        EXPECT_EQ(file.ReadInteger("General", "ServerPort", 88), expected) << value;
     }
     EXPECT_EQ(WithText("").ReadInteger("General", "ServerPort", 88), 88);
 }
 
+// Booleans are integers: non-zero is true, and an empty or non-numeric value the default.
 TEST(TProfileFileTest, BooleansAreIntegers) {
     TProfileFile file = WithText("[G]\nA=2\nB=\nC=0\nD=-1\nE=yes\n");
-    EXPECT_TRUE(file.ReadBool("G", "A", false));
-    EXPECT_FALSE(file.ReadBool("G", "B", false));
-    EXPECT_TRUE(file.ReadBool("G", "B", true)); // empty is not a number: the default
-    EXPECT_FALSE(file.ReadBool("G", "C", true));
-    EXPECT_TRUE(file.ReadBool("G", "D", false));
-    EXPECT_TRUE(file.ReadBool("G", "E", true));
-    EXPECT_TRUE(file.ReadBool("G", "Missing", true));
+    const std::tuple<const char*, bool, bool> cases[] = {
+        {"A", false, true}, {"B", false, false}, {"B", true, true},      {"C", true, false},
+        {"D", false, true}, {"E", true, true},   {"Missing", true, true}};
+    for (const auto& [key, fallback, expected] : cases)
+        EXPECT_EQ(file.ReadBool("G", key, fallback), expected) << key;
 }
 
 TEST(TProfileFileTest, NamesIgnoreCaseAndFirstMatchWins) {
-    TProfileFile file = WithText("Orphan=1\r\n"
-                                 "[ general ]\r\n"
-                                 ";AppTitle=Comment\r\n"
-                                 " apptitle = Shop  \r\n"
-                                 "APPTITLE=Second\r\n"
-                                 "[Other]\r\n"
-                                 "Key=other\r\n"
-                                 "[GENERAL]\r\n"
-                                 "Key=late\r\n");
-    EXPECT_EQ(file.ReadString("General", "AppTitle", "-"), "Shop");
+    TProfileFile file = WithText("Orphan=1\r\n[ general ]\r\n;AppTitle=Comment\r\n"
+                                 " apptitle = Shop  \r\nAPPTITLE=Second\r\n"
+                                 "[Other]\r\nKey=other\r\n[GENERAL]\r\nKey=late\r\n");
     EXPECT_EQ(file.ReadString("GENERAL", "appTITLE", "-"), "Shop");
     EXPECT_EQ(file.ReadString("General", "Key", "-"), "-"); // only the first section counts
     EXPECT_EQ(file.ReadString("other", "KEY", "-"), "other");
@@ -80,38 +67,23 @@ TEST(TProfileFileTest, NamesIgnoreCaseAndFirstMatchWins) {
 }
 
 TEST(TProfileFileTest, TextsAreCutAt2047Characters) {
-    std::string longValue(3000, 'x');
-    TProfileFile file = WithText("[G]\r\nT=" + longValue + "\r\nE=\r\n");
+    TProfileFile file = WithText("[G]\r\nT=" + std::string(3000, 'x') + "\r\nE=\r\n");
     EXPECT_EQ(file.ReadString("G", "T", ""), std::string(2047, 'x'));
     EXPECT_EQ(file.ReadString("G", "E", "dflt"), ""); // present but empty is not missing
 }
 
+// Comments, unknown keys and line ends stay; new keys go to the end of their section, new
+// sections to the end of the file.
 TEST(TProfileFileTest, WritingChangesOnlyThatLine) {
-    const std::string original = "; hand-written comment\n"
-                                 "[General]\n"
-                                 "AppTitle=Shop\r\n"
-                                 "autostart=0\r\n"
-                                 "Unknown=keep me\n"
-                                 "\r\n"
-                                 "[WindowPos]\r\n"
-                                 "Top=5";
-    TProfileFile file = WithText(original);
+    TProfileFile file = WithText("; hand-written comment\n[General]\nAppTitle=Shop\r\n"
+                                 "autostart=0\r\nUnknown=keep me\n\r\n[WindowPos]\r\nTop=5");
     ASSERT_TRUE(file.WriteBool("GENERAL", "AutoStart", true));
     ASSERT_TRUE(file.WriteInteger("General", "ServerPort", 8080));
     ASSERT_TRUE(file.WriteInteger("WindowPos", "Left", -3));
     ASSERT_TRUE(file.WriteString("DetailLog", "WrapLines", "1"));
-    EXPECT_EQ(file.Text(), "; hand-written comment\n"
-                           "[General]\n"
-                           "AppTitle=Shop\r\n"
-                           "AutoStart=1\r\n"
-                           "Unknown=keep me\n"
-                           "ServerPort=8080\r\n"
-                           "\r\n"
-                           "[WindowPos]\r\n"
-                           "Top=5\r\n"
-                           "Left=-3\r\n"
-                           "[DetailLog]\r\n"
-                           "WrapLines=1\r\n");
+    EXPECT_EQ(file.Text(), "; hand-written comment\n[General]\nAppTitle=Shop\r\n"
+                           "AutoStart=1\r\nUnknown=keep me\nServerPort=8080\r\n\r\n"
+                           "[WindowPos]\r\nTop=5\r\nLeft=-3\r\n[DetailLog]\r\nWrapLines=1\r\n");
 }
 
 TEST(TProfileFileTest, LineBreaksInValuesAreRefused) {

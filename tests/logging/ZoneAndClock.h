@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "base/DateTime.h"
@@ -32,13 +33,12 @@ class ScopedClock {
 public:
     explicit ScopedClock(std::chrono::system_clock::time_point ATime) {
         Set(ATime);
-        SetClockForTesting(&Read);
+        SetClockForTesting([] { return FTime.load(); });
     }
     ~ScopedClock() { SetClockForTesting(nullptr); }
     static void Set(std::chrono::system_clock::time_point ATime) { FTime = ATime; }
 
 private:
-    static std::chrono::system_clock::time_point Read() { return FTime; }
     static inline std::atomic<std::chrono::system_clock::time_point> FTime{};
 };
 
@@ -47,16 +47,14 @@ public:
     explicit ScopedTimeZone(const char* AZone) {
         if (const char* old = std::getenv("TZ"))
             FOld = old;
-        FHadOld = std::getenv("TZ") != nullptr;
         setenv("TZ", AZone, 1);
         tzset();
     }
     ~ScopedTimeZone() {
-        FHadOld ? setenv("TZ", FOld.c_str(), 1) : unsetenv("TZ");
+        FOld ? setenv("TZ", FOld->c_str(), 1) : unsetenv("TZ");
         tzset();
     }
 
 private:
-    std::string FOld;
-    bool FHadOld = false;
+    std::optional<std::string> FOld;
 };
