@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,30 @@ bool WaitUntil(const std::function<bool()>& APredicate, std::chrono::millisecond
         std::this_thread::sleep_for(2ms);
     }
     return true;
+}
+
+int ActivateOnLoopback(TNetTCPServer& AServer) {
+    AServer.Bindings().Clear();
+    AServer.Bindings().AddBinding().SetIP("127.0.0.1");
+    AServer.SetActive(true);
+    return AServer.Bindings().Items(0).Port();
+}
+
+void EchoLine(TNetPeerThread& AThread) {
+    TNetTCPConnection& connection = *AThread.ServedConnection();
+    std::string line = connection.ReadLine();
+    connection.SendLine("echo " + line);
+    connection.CloseConnection();
+}
+
+std::vector<std::unique_ptr<LoopbackClient>> ConnectClients(int APort, int ACount) {
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    for (int i = 0; i < ACount; ++i) {
+        clients.push_back(std::make_unique<LoopbackClient>());
+        if (!clients.back()->Connect(APort))
+            throw std::runtime_error("loopback connect failed");
+    }
+    return clients;
 }
 
 TConnectedPair::TConnectedPair() {
@@ -33,10 +58,8 @@ int TTestStack::SendOn(int ASocket, const void* ABuffer, int ALength, int AFlags
 }
 
 int TTestStack::AcceptOn(int ASocket, std::string& AIP, int& APort) {
-    int left = AcceptFailures.load();
-    while (left > 0 && !AcceptFailures.compare_exchange_weak(left, left - 1)) {
-    }
-    if (left > 0) {
+    int left = AcceptFailures.load(); // only the listener accepts: no other thread counts down
+    if (left > 0 && AcceptFailures.compare_exchange_strong(left, left - 1)) {
         errno = AcceptErrno.load();
         return Failed(-1);
     }

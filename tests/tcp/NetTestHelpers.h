@@ -7,16 +7,35 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/LoopbackClient.h"
 #include "tcp/TNetStackPosix.h"
 #include "tcp/TNetTCPConnection.h"
+#include "tcp/TNetTCPServer.h"
 
 using namespace std::chrono_literals;
 
 // Polls APredicate every few milliseconds; true as soon as it holds, false after ATimeout.
 bool WaitUntil(const std::function<bool()>& APredicate,
                std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
+
+// Activates AServer on 127.0.0.1 with an OS-chosen port; returns the port.
+int ActivateOnLoopback(TNetTCPServer& AServer);
+
+// A handler that echoes one line back with a prefix and closes.
+void EchoLine(TNetPeerThread& AThread);
+
+// ACount raw clients connected to APort.
+std::vector<std::unique_ptr<LoopbackClient>> ConnectClients(int APort, int ACount);
+
+// How long AStep takes.
+template <typename F> std::chrono::milliseconds TimeOf(F AStep) {
+    auto started = std::chrono::steady_clock::now();
+    AStep();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 started);
+}
 
 // A connection accepted from a raw loopback client.
 struct TConnectedPair {

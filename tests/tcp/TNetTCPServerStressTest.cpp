@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "NetTestHelpers.h"
-#include "support/LoopbackClient.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -18,17 +17,8 @@ constexpr int ClientThreads = 50;
 constexpr int ExchangesPerThread = 10;
 constexpr int Rounds = 4;
 
-void EchoLine(TNetPeerThread& AThread) {
-    TNetTCPConnection& connection = *AThread.ServedConnection();
-    std::string line = connection.ReadLine();
-    connection.SendLine("echo " + line);
-    connection.CloseConnection();
-}
-
 struct TRoundResult {
-    std::atomic<int> Answered{0};
-    std::atomic<int> Unanswered{0};
-    std::atomic<int> Wrong{0};
+    std::atomic<int> Answered{0}, Unanswered{0}, Wrong{0};
 };
 
 // ClientThreads threads, each ExchangesPerThread exchanges with the port.
@@ -55,12 +45,6 @@ void RunClients(int APort, TRoundResult& AResult) {
         client.join();
 }
 
-void ActivateOnLoopback(TNetTCPServer& AServer) {
-    AServer.Bindings().Clear();
-    AServer.Bindings().AddBinding().SetIP("127.0.0.1");
-    AServer.SetActive(true);
-}
-
 } // namespace
 
 TEST(TNetTCPServerStressTest, ThousandsOfConnectionsWithStopsLeaveNoThreadsOrDescriptors) {
@@ -73,19 +57,14 @@ TEST(TNetTCPServerStressTest, ThousandsOfConnectionsWithStopsLeaveNoThreadsOrDes
         TNetTCPServer server;
         server.OnExecute = EchoLine;
         for (int round = 0; round < Rounds; ++round) {
-            ActivateOnLoopback(server);
+            int port = ActivateOnLoopback(server);
             TRoundResult result;
-            int port = server.Bindings().Items(0).Port();
             // Every other round the server stops and starts again (same port) under load.
             bool restarts = round % 2 == 1;
             std::thread stopper([&] {
                 for (int stop = 1; restarts && stop <= 3; ++stop) {
                     WaitUntil([&] { return result.Answered >= 100 * stop; });
-                    auto started = std::chrono::steady_clock::now();
-                    server.SetActive(false);
-                    longestStop =
-                        std::max(longestStop, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                  std::chrono::steady_clock::now() - started));
+                    longestStop = std::max(longestStop, TimeOf([&] { server.SetActive(false); }));
                     std::this_thread::sleep_for(10ms);
                     server.SetActive(true);
                 }
@@ -113,23 +92,19 @@ TEST(TNetTCPServerStressTest, ThousandsOfConnectionsWithStopsLeaveNoThreadsOrDes
     EXPECT_TRUE(threadsBack);
 }
 
-TEST(TNetTCPServerStressTest, DeactivationWithAHundredIdleClients) {
+// The stop must close idle clients and wake the listener, not wait out its cycle.
+TEST(TNetTCPServerStressTest, StopWithAHundredIdleClientsReturnsWellBeforeTheWaitTime) {
     TNetTCPServer server;
+    server.SetSelectWait(60000);
     server.OnExecute = EchoLine;
-    ActivateOnLoopback(server);
-    std::vector<std::unique_ptr<LoopbackClient>> clients;
-    for (int i = 0; i < 100; ++i) {
-        clients.push_back(std::make_unique<LoopbackClient>());
-        ASSERT_TRUE(clients.back()->Connect(server.Bindings().Items(0).Port()));
-    }
+    auto clients = ConnectClients(ActivateOnLoopback(server), 100);
     ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 100; }));
     auto started = std::chrono::steady_clock::now();
     server.SetActive(false);
-    auto took = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - started);
-    std::cout << "[ figures  ] deactivation with 100 idle clients: " << took.count() / 1000.0
-              << " ms" << std::endl;
-    EXPECT_LT(took, std::chrono::milliseconds(server.TerminateWaitTime()));
+    std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - started;
+    std::cout << "[ figures  ] deactivation with 100 idle clients: " << took.count() << " ms"
+              << std::endl;
+    EXPECT_LT(took.count(), server.TerminateWaitTime() / 2);
     EXPECT_EQ(server.PeerThreadCount(), 0u);
     for (auto& client : clients)
         EXPECT_TRUE(client->WaitForClose(5s));

@@ -69,7 +69,6 @@ TEST(TNetThreadTest, AThreadThatFreesItselfNeedsNoOwner) {
     {
         auto thread = std::make_shared<TCountingThread>();
         thread->SetFreeOnTerminate(true);
-        thread->SetStackSize(256 * 1024);
         thread->RaiseInCycle = true;
         watch = thread;
         thread->Launch();
