@@ -12,42 +12,24 @@ TProfileFile WithText(const std::string& AText) {
 
 } // namespace
 
-// Decimal or 0x hexadecimal within 32 bits; anything else gives the default 88.
+// Decimal or 0x hexadecimal within 32 bits; anything else gives the default 88. Booleans are
+// the same integers: non-zero is true, and a value that is no number the default.
 TEST(TProfileFileTest, IntegersDecimalHexAndDefaults) {
-    const std::pair<const char*, int32_t> cases[] = {{"80", 80},
-                                                     {"0x50", 80},
-                                                     {"0X1f", 31},
-                                                     {"abc", 88},
-                                                     {"", 88},
-                                                     {"-5", -5},
-                                                     {"+7", 7},
-                                                     {"  42 ", 42},
-                                                     {"12abc", 88},
-                                                     {"0x", 88},
-                                                     {"0x1g", 88},
-                                                     {"2147483647", 2147483647},
-                                                     {"2147483648", 88},
-                                                     {"-2147483648", INT32_MIN},
-                                                     {"0xFFFFFFFF", -1},
-                                                     {"0x100000000", 88},
-                                                     {"99999999999999999999", 88},
-                                                     {"1.5", 88},
-                                                     {"- 1", 88}};
+    // clang-format off
+    const std::pair<const char*, int32_t> cases[] = {
+        {"80", 80}, {"0", 0}, {"0x50", 80}, {"0X1f", 31}, {"abc", 88}, {"", 88}, {"-5", -5},
+        {"+7", 7}, {"  42 ", 42}, {"12abc", 88}, {"0x", 88}, {"0x1g", 88}, {"1.5", 88},
+        {"- 1", 88}, {"2147483647", 2147483647}, {"2147483648", 88}, {"-2147483648", INT32_MIN},
+        {"0xFFFFFFFF", -1}, {"0x100000000", 88}, {"99999999999999999999", 88}};
+    // clang-format on
     for (const auto& [value, expected] : cases) {
         TProfileFile file = WithText(std::string("[General]\r\nServerPort=") + value + "\r\n");
         EXPECT_EQ(file.ReadInteger("General", "ServerPort", 88), expected) << value;
+        EXPECT_EQ(file.ReadBool("General", "ServerPort", false), expected != 88 && expected != 0)
+            << value;
+        EXPECT_EQ(file.ReadBool("General", "ServerPort", true), expected != 0) << value;
     }
     EXPECT_EQ(WithText("").ReadInteger("General", "ServerPort", 88), 88);
-}
-
-// Booleans are integers: non-zero is true, and an empty or non-numeric value the default.
-TEST(TProfileFileTest, BooleansAreIntegers) {
-    TProfileFile file = WithText("[G]\nA=2\nB=\nC=0\nD=-1\nE=yes\n");
-    const std::tuple<const char*, bool, bool> cases[] = {
-        {"A", false, true}, {"B", false, false}, {"B", true, true},      {"C", true, false},
-        {"D", false, true}, {"E", true, true},   {"Missing", true, true}};
-    for (const auto& [key, fallback, expected] : cases)
-        EXPECT_EQ(file.ReadBool("G", key, fallback), expected) << key;
 }
 
 TEST(TProfileFileTest, NamesIgnoreCaseAndFirstMatchWins) {

@@ -48,68 +48,52 @@ TEST(configTest, NoFilesGiveTheDefaults) {
     EXPECT_EQ(dir.Dir.ReadFile("sk_KAV.ini"), DefaultSettingsFile);
 }
 
+// Names without regard to case, hexadecimal, texts trimmed, a LogDir only if it exists.
 TEST(configTest, ValuesFromTheFile) {
-    using TCheck = bool (*)(const TKAV_GeneralConfig&);
-    const std::pair<const char*, TCheck> cases[] = {
-        {"[General]\nServerPort=0x50", [](auto& c) { return c.ServerPort == 80; }},
-        {"[General]\nServerPort=abc", [](auto& c) { return c.ServerPort == 88; }},
-        {"[General]\nAutoStart=2", [](auto& c) { return c.AutoStart; }},
-        {"[General]\nAutoStart=", [](auto& c) { return !c.AutoStart; }},
-        {"[general]\nexpires=0", [](auto& c) { return !c.Expires; }},
-        {"[DetailLog]\nLogNoLogs=1", [](auto& c) { return c.DetailLogNoLogs && !c.LogNoLogs; }},
-        {"[OverviewLog]\nScreenLogLines=12",
-         [](auto& c) { return c.OverviewScreenLogLines == 12 && c.DetailScreenLogLines == 5000; }},
-        {"[General]\nAppTitle=  Shop  ", [](auto& c) { return c.AppTitle == "Shop"; }},
-        {"[General]\nLogDir=/no/such/dir", [](auto& c) { return c.LogDir.empty(); }},
-    };
-    for (const auto& [text, holds] : cases) {
-        TConfigDir dir;
-        dir.Dir.WriteFile("sk_KAV.ini", text);
-        EXPECT_TRUE(holds(dir.Loaded())) << text;
-    }
-}
-
-TEST(configTest, LogDirMustExistAndEndsWithADelimiter) {
     TConfigDir dir;
-    std::string logs = dir.Dir.Path() + "logs";
-    std::filesystem::create_directory(logs);
-    dir.Dir.WriteFile("sk_KAV.ini", "[General]\r\nLogDir=" + logs + "\r\n");
-    EXPECT_EQ(dir.Loaded().LogDir, logs + "/");
-    std::filesystem::remove(logs);
-    ASSERT_TRUE(SaveConfig(dir.Loaded(), dir.Files));
-    EXPECT_NE(dir.Dir.ReadFile("sk_KAV.ini").find("\r\nLogDir=\r\n"), std::string::npos);
+    dir.Dir.WriteFile("sk_KAV.ini", "[general]\nServerPort=0x50\nAutoStart=2\nexpires=0\n"
+                                    "AppTitle=  Shop  \nLogDir=/no/such/dir\n[DetailLog]\n"
+                                    "LogNoLogs=1\n[OverviewLog]\nScreenLogLines=12");
+    TKAV_GeneralConfig config = dir.Loaded();
+    EXPECT_EQ(config.ServerPort, 80);
+    EXPECT_TRUE(config.AutoStart && config.DetailLogNoLogs);
+    EXPECT_FALSE(config.Expires || config.LogNoLogs);
+    EXPECT_EQ(config.OverviewScreenLogLines, 12);
+    EXPECT_EQ(config.DetailScreenLogLines, 5000);
+    EXPECT_EQ(config.AppTitle, "Shop");
+    EXPECT_EQ(config.LogDir, "");
+    std::filesystem::create_directory(dir.Dir.Path() + "logs");
+    dir.Dir.WriteFile("sk_KAV.ini", "[General]\r\nServerPort=abc\r\nAutoStart=\r\nLogDir=" +
+                                        dir.Dir.Path() + "logs\r\n");
+    config = dir.Loaded();
+    EXPECT_EQ(config.ServerPort, 88);
+    EXPECT_FALSE(config.AutoStart);
+    EXPECT_EQ(config.LogDir, dir.Dir.Path() + "logs/");
 }
 
-TEST(configTest, SavingKeepsHandWrittenLinesAndRoundTrips) {
+// Lists read with any line end (the last one may lack it) and written with CR LF.
+TEST(configTest, SavingKeepsHandWrittenLinesAndListsAndRoundTrips) {
     TConfigDir dir;
     dir.Dir.WriteFile("sk_KAV.ini", "; my shop\r\n[General]\r\nAppTitle=Shop\r\nMine=1\r\n");
+    dir.Dir.WriteFile("sk_KAV.NN", "10.0.0.7=Anna\n 10.0.0.8 = Bob ");
+    dir.Dir.WriteFile("sk_KAV.NL", "");
     TKAV_GeneralConfig config = dir.Loaded();
+    EXPECT_EQ(config.NickNames, (std::vector<std::string>{"10.0.0.7=Anna", " 10.0.0.8 = Bob "}));
+    EXPECT_TRUE(config.NoLogs.empty());
     config.ServerPort = 8088;
     config.DetailLogToFile = true;
     config.CacheControlMaxAgeSecs = -7;
-    config.NickNames = {"10.0.0.7=Anna", " 10.0.0.8 = Bob "};
-    config.NoLogs = {"10.0.0.9"};
     TKAV_GeneralConfig changedTitle = config;
     changedTitle.AppTitle = "Overwritten?"; // never written
     for (int save = 0; save < 3; ++save)
         ASSERT_TRUE(SaveConfig(changedTitle, dir.Files));
     EXPECT_TRUE(dir.Dir.ReadFile("sk_KAV.ini")
                     .starts_with("; my shop\r\n[General]\r\nAppTitle=Shop\r\nMine=1\r\n"));
-    EXPECT_EQ(dir.Loaded(), config);
     EXPECT_EQ(dir.Dir.ReadFile("sk_KAV.NN"), "10.0.0.7=Anna\r\n 10.0.0.8 = Bob \r\n");
-}
-
-TEST(configTest, ListFiles) {
-    TConfigDir dir;
-    dir.Dir.WriteFile("sk_KAV.NN", "10.0.0.7=Anna\n10.0.0.8=Bob");
-    dir.Dir.WriteFile("sk_KAV.NL", "");
-    TKAV_GeneralConfig config = dir.Loaded();
-    EXPECT_EQ(config.NickNames, (std::vector<std::string>{"10.0.0.7=Anna", "10.0.0.8=Bob"}));
-    EXPECT_TRUE(config.NoLogs.empty());
-    ASSERT_TRUE(SaveConfig(config, dir.Files));
-    EXPECT_EQ(dir.Dir.ReadFile("sk_KAV.NN"), "10.0.0.7=Anna\r\n10.0.0.8=Bob\r\n");
-    EXPECT_TRUE(dir.Dir.Exists("sk_KAV.NL"));
     EXPECT_EQ(dir.Dir.ReadFile("sk_KAV.NL"), "");
+    config.NoLogs = {"10.0.0.9"};
+    ASSERT_TRUE(SaveConfig(config, dir.Files));
+    EXPECT_EQ(dir.Loaded(), config);
 }
 
 TEST(configTest, UnreadableSettingsFileIsNeitherLoadedNorReplaced) {
@@ -189,8 +173,10 @@ TEST(configTest, ReadersNeverSeeAHalfChangedRecord) {
             ++torn;
         }
     };
-    ChangeGeneralConfig([](TKAV_GeneralConfig& AConfig) { AConfig = TKAV_GeneralConfig(); });
-    ChangeGeneralConfig([](TKAV_GeneralConfig& AConfig) { AConfig.ServerPort = 0; });
+    ChangeGeneralConfig([](TKAV_GeneralConfig& AConfig) {
+        AConfig = TKAV_GeneralConfig();
+        AConfig.ServerPort = 0;
+    });
     std::vector<std::thread> readers;
     for (int i = 0; i < 4; ++i)
         readers.emplace_back(reader);

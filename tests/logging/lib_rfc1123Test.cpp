@@ -72,23 +72,18 @@ TEST(lib_rfc1123Test, ParsesRfc1123AndRfc850AsGmt) {
 TEST(lib_rfc1123Test, UnreadableOrImpossibleDatesAreInvalid) {
     ScopedTimeZone zone(ZoneBerlin);
     ScopedClock clock(kWinter);
+    // The asctime form has no month after the first number; without a weekday word "Nov" is
+    // taken for it; month names are exactly three letters; the "N" right after the day is
+    // dropped; 4294967302 is above 32 bits, though 6 modulo 2^32.
+    // clang-format off
     const char* texts[] = {
-        "",
-        " \t ",
-        "Sun,",
-        "Sun Nov  6 08:49:37 1994",           // asctime: no month after the first number
-        "06 Nov 1994 08:49:37 GMT",           // no weekday word: "Nov" is taken for it
-        "Sun, 06 November 1994 08:49:37 GMT", // month names are exactly three letters
-        "Sun, 06Nov1994 08:49:37 GMT",        // the "N" right after the day is dropped
-        "Sun, 29 Feb 1995 00:00:00 GMT",
-        "Sun, 31 Apr 1995 00:00:00 GMT",
-        "Sun, 00 Nov 1994 08:49:37 GMT",
-        "Sun, 06 Nov 1994 08:49:60 GMT",
-        "Sun, 06 Nov 1994 24:00:00 GMT",
-        "Sun, 06 Nov 10000 08:49:37 GMT",
-        "Sun, 06 Nov 1994 08:49 GMT",
-        "Sun, 4294967302 Nov 1994 08:49:37 GMT", // above 32 bits, though 6 modulo 2^32
-    };
+        "", " \t ", "Sun,", "Sun Nov  6 08:49:37 1994", "06 Nov 1994 08:49:37 GMT",
+        "Sun, 06 November 1994 08:49:37 GMT", "Sun, 06Nov1994 08:49:37 GMT",
+        "Sun, 29 Feb 1995 00:00:00 GMT", "Sun, 31 Apr 1995 00:00:00 GMT",
+        "Sun, 00 Nov 1994 08:49:37 GMT", "Sun, 06 Nov 1994 08:49:60 GMT",
+        "Sun, 06 Nov 1994 24:00:00 GMT", "Sun, 06 Nov 10000 08:49:37 GMT",
+        "Sun, 06 Nov 1994 08:49 GMT", "Sun, 4294967302 Nov 1994 08:49:37 GMT"};
+    // clang-format on
     for (const char* text : texts)
         EXPECT_EQ(ParseHttpDate(text), HttpDateInvalid) << '"' << text << '"';
 }
