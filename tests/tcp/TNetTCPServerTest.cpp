@@ -10,7 +10,6 @@
 
 #include "NetTestHelpers.h"
 #include "tcp/NetExceptions.h"
-#include "tcp/TNetThreadMgrDefault.h"
 
 TEST(TNetTCPServerTest, ActivationBindsReadsBackAndKeepsThePortAfterwards) {
     TNetTCPServer server;
@@ -94,7 +93,8 @@ TEST(TNetTCPServerTest, EachPeerThreadEndsWithTheFailureItsClientCaused) {
         std::function<void(LoopbackClient&)> Act;
         std::string Failure;
     } cases[] = {
-        {"connect and close", [](TNetPeerThread& AThread) { AThread.ServedConnection()->ReadLine(); },
+        {"connect and close",
+         [](TNetPeerThread& AThread) { AThread.ServedConnection()->ReadLine(); },
          [](LoopbackClient& AClient) { AClient.Close(); }, "Connection Closed Gracefully."},
         {"reset during the answer", flood,
          [](LoopbackClient& AClient) {
