@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -20,12 +19,12 @@ constexpr const char* ZoneStJohns = "NST3:30NDT,M3.2.0,M11.1.0"; // America/St_J
 constexpr const char* ZoneKiritimati = "LINT-14";                // Pacific/Kiritimati
 constexpr const char* ZoneUtc = "UTC0";
 
-inline std::chrono::system_clock::time_point UtcInstant(int AYear, int AMonth, int ADay,
+inline std::chrono::system_clock::time_point UtcInstant(int AYear, unsigned AMonth, unsigned ADay,
                                                         int AHour = 0, int AMinute = 0,
                                                         int ASecond = 0, int AMSec = 0) {
-    TDateTime value = EncodeDateTime(AYear, AMonth, ADay, AHour, AMinute, ASecond, AMSec);
-    auto ms = std::llround((value - 25569.0) * MSecsPerDay); // 25569: 1 January 1970
-    return std::chrono::system_clock::time_point(std::chrono::milliseconds(ms));
+    using namespace std::chrono;
+    return sys_days(year(AYear) / AMonth / ADay) + hours(AHour) + minutes(AMinute) +
+           seconds(ASecond) + milliseconds(AMSec);
 }
 
 // Makes Now() and the UTC offset read an instant that the test moves by hand.
