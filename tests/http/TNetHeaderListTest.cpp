@@ -2,20 +2,16 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-TNetHeaderList ListOf(std::initializer_list<const char*> ALines) {
+static TNetHeaderList ListOf(std::initializer_list<const char*> ALines) {
     TNetHeaderList list;
     for (const char* line : ALines)
         list.Add(line);
     return list;
 }
 
-} // namespace
-
 TEST(TNetHeaderListTest, NamesAndValues) {
-    TNetHeaderList list = ListOf(
-        {"Content-Length:12", "host: a.b", "Content-Type:   x/y  ", "Host : other", "NoColon", ""});
+    TNetHeaderList list = ListOf({"Content-Length:12", "host: a.b", "Content-Type:   x/y  ",
+                                  "Host : other", "NoColon", "", "cookie: b=2"});
     EXPECT_EQ(list.ValueOf("content-length"), "12");
     EXPECT_EQ(list.ValueOf("HOST"), "a.b");
     EXPECT_EQ(list.FindName("Host"), 1);
@@ -24,6 +20,11 @@ TEST(TNetHeaderListTest, NamesAndValues) {
     EXPECT_EQ(list.LineName(4), "");
     EXPECT_EQ(list.ValueOf("Missing"), "");
     EXPECT_EQ(list.LineValue(-1), "");
+    list.Insert(0, "Cookie: a=1");
+    std::vector<std::string> values;
+    list.ValuesOf("COOKIE", &values); // every line of the name, in order
+    EXPECT_EQ(values, (std::vector<std::string>{"a=1", "b=2"}));
+    list.ValuesOf("Cookie", nullptr);
 }
 
 TEST(TNetHeaderListTest, UnfoldsContinuationLines) {
@@ -37,27 +38,15 @@ TEST(TNetHeaderListTest, UnfoldsContinuationLines) {
     EXPECT_EQ(list.ValueOf("X-A"), "one");
 }
 
-TEST(TNetHeaderListTest, ValuesOfCollectsEveryLineInOrder) {
-    TNetHeaderList list = ListOf({"Cookie: a=1", "Host: h", "cookie: b=2"});
-    EXPECT_EQ(list.ValueOf("Cookie"), "a=1");
-    std::vector<std::string> values;
-    list.ValuesOf("COOKIE", &values);
-    EXPECT_EQ(values, (std::vector<std::string>{"a=1", "b=2"}));
-    list.ValuesOf("Cookie", nullptr);
-}
-
 TEST(TNetHeaderListTest, AssignValueReplacesInPlaceAndRemoves) {
     TNetHeaderList list = ListOf({"A: 1", "B: 2", "C: 3", "SERVER: old", "D: 4"});
     list.SetFoldLines(false);
     list.AssignValue("Server", "new");
-    EXPECT_EQ(list.Strings(3), "Server: new");
-    EXPECT_EQ(list.Count(), 5);
     list.AssignValue("Content-Type", "");
-    EXPECT_EQ(list.Count(), 5);
     list.AssignValue("B", "");
-    EXPECT_EQ(list.Lines(), (std::vector<std::string>{"A: 1", "C: 3", "Server: new", "D: 4"}));
     list.AssignValue("E", "5");
-    EXPECT_EQ(list.Strings(4), "E: 5");
+    EXPECT_EQ(list.Lines(),
+              (std::vector<std::string>{"A: 1", "C: 3", "Server: new", "D: 4", "E: 5"}));
 }
 
 TEST(TNetHeaderListTest, FoldingListReplacesContinuationsAndWraps) {
