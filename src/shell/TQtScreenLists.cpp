@@ -7,8 +7,6 @@
 #include <QTextDocument>
 #include <QThread>
 
-#include <exception>
-#include <thread>
 
 namespace {
 
@@ -52,108 +50,37 @@ QPlainTextEdit* TQtScreenLists::View(TScreenLog ALog) const {
 
 void TQtScreenLists::RunOnFrontEnd(const std::function<void()>& AChange) {
     if (OnWindowThread()) {
-        if (!FClosed)
+        if (!FQueue.Closed())
             AChange();
         return;
     }
-    auto change = std::make_shared<TChange>();
-    change->Run = AChange;
-    std::unique_lock<std::mutex> lock(FQueueLock);
-    if (FClosed)
-        return;
-    FQueue.push_back(change);
-    FQueued.notify_all();
-    if (!FServePosted) {
-        // Posting under the lock: Close takes the lock before it deletes the waker.
-        FServePosted = true;
-        QMetaObject::invokeMethod(
-            FWaker.get(), [this] { ServeQueued(); }, Qt::QueuedConnection);
-    }
-    FFinished.wait(lock, [&] { return change->Done; });
+    // The wake-up is posted under the queue's lock: Close takes it before deleting the waker.
+    FQueue.RunAndWait(AChange, [this] { PostServe(); });
 }
 
-void TQtScreenLists::RunOne(const std::shared_ptr<TChange>& AChange,
-                            std::unique_lock<std::mutex>& ALock) {
-    ALock.unlock();
-    try {
-        AChange->Run();
-    } catch (...) {
-        // A failed change must not take the window down; its caller goes on all the same.
-    }
-    ALock.lock();
-    AChange->Done = true;
-    FFinished.notify_all();
+void TQtScreenLists::PostServe() {
+    if (!FServePosted.exchange(true))
+        QMetaObject::invokeMethod(
+            FWaker.get(), [this] { ServeQueued(); }, Qt::QueuedConnection);
 }
 
 void TQtScreenLists::ServeQueued() {
-    std::unique_lock<std::mutex> lock(FQueueLock);
     FServePosted = false;
-    // Serve only what was queued when the call arrived, so the event loop gets its turn.
-    std::size_t count = FQueue.size();
-    while (count-- > 0 && !FQueue.empty() && !FClosed) {
-        std::shared_ptr<TChange> change = FQueue.front();
-        FQueue.pop_front();
-        RunOne(change, lock);
-    }
-    if (!FQueue.empty() && !FClosed && !FServePosted) {
-        FServePosted = true;
-        QMetaObject::invokeMethod(
-            FWaker.get(), [this] { ServeQueued(); }, Qt::QueuedConnection);
-    }
-}
-
-void TQtScreenLists::ServeUntilFinished(const bool& AFinished,
-                                        std::unique_lock<std::mutex>& ALock) {
-    for (;;) {
-        FQueued.wait(ALock, [&] { return AFinished || !FQueue.empty(); });
-        if (FQueue.empty())
-            return; // the work has finished and nothing is left to serve
-        std::shared_ptr<TChange> change = FQueue.front();
-        FQueue.pop_front();
-        if (FClosed) {
-            change->Done = true;
-            FFinished.notify_all();
-            continue;
-        }
-        RunOne(change, ALock);
-    }
+    // Serve only a turn's worth, so the event loop gets its turn between batches.
+    if (FQueue.RunQueued(64) > 0)
+        PostServe();
 }
 
 void TQtScreenLists::RunServingChanges(const std::function<void()>& AWork) {
-    bool finished = false; // guarded by FQueueLock
-    std::exception_ptr failure;
-    std::thread worker([&] {
-        try {
-            AWork();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        std::lock_guard<std::mutex> guard(FQueueLock);
-        finished = true;
-        FQueued.notify_all();
-    });
-    {
-        // The window's thread serves nothing but the queued changes here: no user input, no
-        // timers, no re-entered handlers, while the work (a stop) waits for the peer threads.
-        std::unique_lock<std::mutex> lock(FQueueLock);
-        ServeUntilFinished(finished, lock);
-    }
-    worker.join();
-    if (failure)
-        std::rethrow_exception(failure);
+    // The window's thread serves nothing but the queued changes here: no user input, no
+    // timers, no re-entered handlers, while the work (a stop) waits for the peer threads.
+    FQueue.RunServing(AWork);
 }
 
 void TQtScreenLists::Close() {
-    {
-        std::lock_guard<std::mutex> guard(FQueueLock);
-        if (FClosed)
-            return;
-        FClosed = true;
-        for (auto& change : FQueue)
-            change->Done = true;
-        FQueue.clear();
-        FFinished.notify_all();
-    }
+    if (FQueue.Closed())
+        return;
+    FQueue.Close();
     FWaker.reset(); // nobody posts to it any more; its pending calls go with it
 }
 

@@ -2,14 +2,13 @@
 // RunOnFrontEnd: any thread; everything else: the window's thread (the one that created it).
 #pragma once
 
-#include <condition_variable>
-#include <deque>
+#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "tracking/IScreenLists.h"
+#include "tracking/TChangeQueue.h"
 
 class QObject;
 class QPlainTextEdit;
@@ -40,25 +39,16 @@ public:
     void Close();
 
 private:
-    struct TChange {
-        std::function<void()> Run;
-        bool Done = false;
-    };
-
     bool OnWindowThread() const;
     QPlainTextEdit* View(TScreenLog ALog) const;
+    // Posts one call that makes the window's thread serve the queue, unless one is pending.
+    void PostServe();
     void ServeQueued();
-    void RunOne(const std::shared_ptr<TChange>& AChange, std::unique_lock<std::mutex>& ALock);
-    void ServeUntilFinished(const bool& AFinished, std::unique_lock<std::mutex>& ALock);
 
     QPlainTextEdit* FViews[3];
     QThread* FWindowThread;
     // Carries the queued calls that make the window's thread serve the queue; deleted by Close.
     std::unique_ptr<QObject> FWaker;
-    std::mutex FQueueLock;           // guards FQueue, FClosed, FServePosted and every TChange::Done
-    std::condition_variable FQueued; // a change was queued or a served work finished
-    std::condition_variable FFinished; // a change was carried out or dropped
-    std::deque<std::shared_ptr<TChange>> FQueue;
-    bool FClosed = false;
-    bool FServePosted = false;
+    TChangeQueue FQueue;
+    std::atomic<bool> FServePosted{false};
 };
