@@ -6,6 +6,7 @@
 #include "http/TNetCookie.h"
 #include "http/TNetHTTPRequestInfo.h"
 #include "http/TNetHTTPRequestReader.h"
+#include "support/MemoryHTTPInput.h"
 #include "tcp/NetExceptions.h"
 
 #include <cstddef>
@@ -14,38 +15,13 @@
 
 namespace {
 
-// Hands the bytes out in pieces whose sizes come from the first byte, then reports the close.
-class TFuzzInput : public INetHTTPInput {
-public:
-    TFuzzInput(std::string ABytes, size_t AStep) : FRest(std::move(ABytes)), FStep(AStep) {}
-    const char* Data() const override { return FBuffer.data(); }
-    size_t Size() const override { return FBuffer.size(); }
-    std::string Take(size_t ACount) override {
-        std::string head = FBuffer.substr(0, ACount);
-        FBuffer.erase(0, ACount);
-        return head;
-    }
-    size_t Fill(int) override {
-        if (FRest.empty())
-            throw ENetConnClosedGracefully();
-        const std::string piece = FRest.substr(0, FStep);
-        FRest.erase(0, piece.size());
-        FBuffer += piece;
-        return piece.size();
-    }
-
-private:
-    std::string FBuffer, FRest;
-    size_t FStep;
-};
-
 void ReadRequest(const std::string& ABytes, size_t AStep) {
     TNetHTTPLimits limits;
     limits.MaxLineLength = 512;
     limits.MaxHeaderLines = 20;
     limits.MaxHeaderSize = 4096;
     limits.MaxBodySize = 4096;
-    TFuzzInput input(ABytes, AStep);
+    TMemoryHTTPInput input(ABytes, AStep);
     TNetHTTPRequestReader reader(input, limits);
     std::string command, target, version;
     ParseRequestLine(reader.ReadLine(), command, target, version);

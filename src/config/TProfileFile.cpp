@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "base/HexDigit.h"
 #include "config/FileText.h"
 
 namespace {
@@ -45,16 +46,6 @@ bool KeyNameOf(const std::string& ALine, std::string& AName) {
         return false;
     AName = Trimmed(ALine.substr(0, equals));
     return true;
-}
-
-int HexDigit(char AChar) {
-    if (AChar >= '0' && AChar <= '9')
-        return AChar - '0';
-    if (AChar >= 'a' && AChar <= 'f')
-        return AChar - 'a' + 10;
-    if (AChar >= 'A' && AChar <= 'F')
-        return AChar - 'A' + 10;
-    return -1;
 }
 
 // Digits only, in base 10 or 16, at most ALimit; false on anything else or overflow.

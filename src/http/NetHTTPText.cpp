@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "base/HexDigit.h"
+
 namespace {
 
 char UpperAscii(char AChar) {
@@ -11,16 +13,6 @@ char UpperAscii(char AChar) {
 
 bool IsCtlOrBlank(char AChar) {
     return static_cast<unsigned char>(AChar) <= 32;
-}
-
-int HexDigit(char AChar) {
-    if (AChar >= '0' && AChar <= '9')
-        return AChar - '0';
-    if (AChar >= 'a' && AChar <= 'f')
-        return AChar - 'a' + 10;
-    if (AChar >= 'A' && AChar <= 'F')
-        return AChar - 'A' + 10;
-    return -1;
 }
 
 // Value of one to two hex digits, or -1 when empty or any of them is not a digit.
