@@ -34,14 +34,16 @@ sigset_t ShutdownSignals() {
     return set;
 }
 
-void StartSignalThread(std::atomic<bool>& AStopRequested, TQueuedScreenLists& ALists) {
-    std::thread([&AStopRequested, &ALists] {
+// The thread shares the lists, so a signal that comes late during exit finds them alive.
+void StartSignalThread(std::atomic<bool>& AStopRequested,
+                       std::shared_ptr<TQueuedScreenLists> ALists) {
+    std::thread([&AStopRequested, ALists] {
         sigset_t set = ShutdownSignals();
         int signal = 0;
         while (sigwait(&set, &signal) != 0) {
         }
         AStopRequested.store(true);
-        ALists.Wake();
+        ALists->Wake();
     }).detach();
 }
 
@@ -63,14 +65,14 @@ int RunHeadlessApp(std::optional<int> APortOverride) {
     if (!LoadConfig())
         std::fputs("Error loading configuration, using default values\n", stderr);
     ApplyPortOverride(APortOverride);
-    LogZoneText(); // fixed once, before any hit is logged
 
     static std::atomic<bool> stopRequested{false};
-    StartSignalThread(stopRequested, *lists);
+    StartSignalThread(stopRequested, lists);
 
     int status = 0;
     {
-        TTrackingService service(lists);
+        TTrackingService service(lists); // creates the two log writers
+        LogZoneText();                   // fixed once, before any hit is logged
         service.AddSysMessage(std::string(AppTitleText) + " - Program started");
         service.StartStopServer(true);
         if (service.ServerRunning()) {
