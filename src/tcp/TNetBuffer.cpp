@@ -6,7 +6,10 @@
 #include "tcp/NetExceptions.h"
 
 void TNetBuffer::SetSize(size_t ASize) {
+    size_t old = FData.size();
     FData.resize(ASize);
+    if (ASize > old)
+        std::memset(FData.data() + old, 0, ASize - old);
     FPosition = std::min(FPosition, ASize);
 }
 

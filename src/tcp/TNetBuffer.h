@@ -3,12 +3,36 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+// Leaves new elements uninitialised: a receive buffer is written by recv() before it is read,
+// and zeroing 32 KiB for every connection showed up as the hottest user-space code under load.
+template <class T>
+struct TUninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = TUninitialisedAllocator<U>;
+    };
+    TUninitialisedAllocator() = default;
+    template <class U>
+    TUninitialisedAllocator(const TUninitialisedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* APlace) noexcept {
+        ::new (static_cast<void*>(APlace)) U;
+    }
+    template <class U, class... TArgs>
+    void construct(U* APlace, TArgs&&... AArgs) {
+        ::new (static_cast<void*>(APlace)) U(std::forward<TArgs>(AArgs)...);
+    }
+};
 
 class TNetBuffer {
 public:
     TNetBuffer() = default;
+    // ASize bytes whose contents are undefined until written.
     explicit TNetBuffer(size_t ASize) : FData(ASize) {}
 
     char* Memory() { return FData.data(); }
@@ -32,6 +56,6 @@ public:
     std::string Text(size_t ACount) const { return std::string(FData.data(), ACount); }
 
 private:
-    std::vector<char> FData;
+    std::vector<char, TUninitialisedAllocator<char>> FData;
     size_t FPosition = 0;
 };

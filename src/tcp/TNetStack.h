@@ -20,6 +20,8 @@ constexpr int NetFamilyInet = 2;
 constexpr int NetErrAccess = 10013;
 constexpr int NetErrTooManyFiles = 10024;
 constexpr int NetErrWouldBlock = 10035;
+// Receive flag of ours: return at once (-1 with NetErrWouldBlock) when nothing has arrived.
+constexpr int NetRecvDontWait = 0x10000;
 constexpr int NetErrAddressInUse = 10048;
 constexpr int NetErrConnAborted = 10053;
 constexpr int NetErrConnReset = 10054;

@@ -238,9 +238,12 @@ uint16_t TNetStackPosix::ToHostShort(uint16_t AValue) {
 }
 
 int TNetStackPosix::ReceiveOn(int ASocket, void* ABuffer, int ALength, int AFlags) {
+    int flags = AFlags & ~NetRecvDontWait;
+    if (AFlags & NetRecvDontWait)
+        flags |= MSG_DONTWAIT;
     ssize_t result;
     do {
-        result = recv(ASocket, ABuffer, static_cast<size_t>(ALength), AFlags);
+        result = recv(ASocket, ABuffer, static_cast<size_t>(ALength), flags);
     } while (result == -1 && errno == EINTR);
     return result == -1 ? Failed(-1) : static_cast<int>(result);
 }
