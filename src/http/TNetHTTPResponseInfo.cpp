@@ -100,7 +100,9 @@ void TNetHTTPResponseInfo::EndBatchQuietly() noexcept {
     }
 }
 
-void TNetHTTPResponseInfo::WriteHeader() {
+void TNetHTTPResponseInfo::WriteHeader() { WriteHeader(std::string()); }
+
+void TNetHTTPResponseInfo::WriteHeader(const std::string& ABody) {
     if (HeaderWritten)
         throw ENetHTTPHeaderAlreadyWritten();
     HeaderWritten = true;
@@ -108,6 +110,8 @@ void TNetHTTPResponseInfo::WriteHeader() {
     Connection->StartBatch(-1);
     try {
         SendHeaderBlock();
+        if (!ABody.empty())
+            Connection->SendText(ABody);
     } catch (...) {
         EndBatchQuietly();
         throw;

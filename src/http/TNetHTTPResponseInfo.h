@@ -24,6 +24,8 @@ public:
     // Sends the status line and the header block in one write; a second call raises
     // ENetHTTPHeaderAlreadyWritten.
     void WriteHeader();
+    // The same, with ABody sent in the same write right after the empty line (a small file).
+    void WriteHeader(const std::string& ABody);
     // Sends ContentText, else ContentStream, else a small default page.
     void WriteContent();
 

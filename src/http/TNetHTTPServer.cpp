@@ -217,6 +217,14 @@ std::int64_t TNetHTTPServer::AnswerWithFile(TNetPeerThread& /*AThread*/,
         throw ENetException("Cannot open file \"" + AFileName + "\".");
     const long long size = StreamSize(file);
     AResponseInfo.ContentLength = size;
+    if (size <= AResponseInfo.Connection->SendBufferSize()) {
+        // A small file (a tracking pixel) goes out with the header in one write.
+        std::string body(static_cast<size_t>(size), '\0');
+        file.read(body.data(), size);
+        body.resize(static_cast<size_t>(file.gcount()));
+        AResponseInfo.WriteHeader(body);
+        return static_cast<std::int64_t>(body.size());
+    }
     AResponseInfo.WriteHeader();
     AResponseInfo.Connection->SendStream(file, true, false);
     return size;
