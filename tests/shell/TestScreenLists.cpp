@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -78,17 +79,24 @@ private slots:
     void ClearWhileThreadsAppendLosesNoLaterEntry() {
         constexpr int Threads = 4, PerThread = 200;
         std::atomic<int> done{0};
+        std::atomic<bool> cleared{false};
         std::vector<std::thread> threads;
         for (int t = 0; t < Threads; ++t)
             threads.emplace_back([&, t] {
-                for (int i = 0; i < PerThread; ++i)
+                for (int i = 0; i < PerThread; ++i) {
+                    // Halfway, each thread waits for the clear, so every thread still has
+                    // entries to append after it, whatever the scheduling.
+                    while (i == PerThread / 2 && !cleared)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
                     FLists->RunOnFrontEnd([&, t, i] {
                         FLists->AppendEntry(TScreenLog::Overview, std::to_string(t * 1000 + i));
                     });
+                }
                 ++done;
             });
         QTRY_VERIFY_WITH_TIMEOUT(FLists->LineCount(TScreenLog::Overview) > 50, 10000);
         FLists->Clear(TScreenLog::Overview);
+        cleared = true;
         QTRY_COMPARE_WITH_TIMEOUT(done.load(), Threads, 20000);
         for (auto& thread : threads)
             thread.join();
