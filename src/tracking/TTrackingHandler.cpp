@@ -1,7 +1,5 @@
 #include "tracking/TTrackingHandler.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -9,6 +7,7 @@
 #include "base/DateTime.h"
 #include "base/ProgramDir.h"
 #include "config/config.h"
+#include "http/NetHTTPText.h"
 #include "http/TNetHTTPRequestInfo.h"
 #include "http/TNetHTTPResponseInfo.h"
 #include "http/TNetHTTPServer.h"
@@ -33,12 +32,6 @@ constexpr TContentChoice ContentChoices[] = {
     {nullptr, "/ROBOTS.TXT", nullptr, "robots.txt", "text/plain"},
 };
 
-std::string UpperCase(std::string AText) {
-    std::transform(AText.begin(), AText.end(), AText.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return AText;
-}
-
 bool EndsWith(const std::string& AText, const std::string& ASuffix) {
     return AText.size() >= ASuffix.size() &&
            AText.compare(AText.size() - ASuffix.size(), ASuffix.size(), ASuffix) == 0;
@@ -51,7 +44,9 @@ bool FileExists(const std::string& APath) {
 
 // Chooses the content file for a document; empty when none matches.
 std::string ChooseContentFile(const std::string& ADocument, std::string& AContentType) {
-    std::string upper = UpperCase(ADocument);
+    // ASCII only: the process locale (set by the window's toolkit) must not decide a match;
+    // under a Turkish locale toupper leaves 'i' alone and "/t.gif" would be 404.
+    std::string upper = UpperCaseAscii(ADocument);
     std::string dir = ProgramDir();
     for (const TContentChoice& choice : ContentChoices) {
         bool matches = choice.Suffix ? EndsWith(upper, choice.Suffix)
@@ -181,7 +176,7 @@ void AddCachingLines(const TKAV_GeneralConfig& ASettings, TDateTime ANow,
 }
 
 bool SameCommand(const std::string& ACommand, const char* AName) {
-    return UpperCase(ACommand) == AName;
+    return UpperCaseAscii(ACommand) == AName;
 }
 
 } // namespace
