@@ -167,7 +167,8 @@ void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnecti
     CallHandler(AThread, *request, *response);
     if (!response->HeaderWritten)
         response->WriteHeader();
-    if (!response->ContentText.empty() || response->ContentStream)
+    // A HEAD answer has no body; its header block (with the length a GET would get) stays.
+    if (ACommand != "HEAD" && (!response->ContentText.empty() || response->ContentStream))
         response->WriteContent();
 }
 
