@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "config/config.h"
-#include "logging/sk_WebLogging.h"
 #include "tracking/TQueuedScreenLists.h"
 #include "tracking/TTrackingService.h"
 
@@ -72,8 +71,8 @@ int RunHeadlessApp(std::optional<int> APortOverride) {
     int status = 0;
     {
         TTrackingService service(lists); // creates the two log writers
-        LogZoneText();                   // fixed once, before any hit is logged
         service.AddSysMessage(std::string(AppTitleText) + " - Program started");
+        service.AddStartupMessages();
         service.StartStopServer(true);
         if (service.ServerRunning()) {
             lists->ServeUntil([] { return stopRequested.load(); });

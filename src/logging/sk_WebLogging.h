@@ -1,18 +1,18 @@
 // Text of one access-log line in the NCSA common and combined formats.
-// Pure builders; any thread. The zone text is fixed by the first call of LogZoneText.
+// Pure builders; any thread.
 #pragma once
 
 #include <string>
 
 #include "base/DateTime.h"
 
-// Zone text of the log lines ("+0100", "-0500"), computed on the first call and unchanged for
-// the rest of the run. Call it once at start-up, before the server can run.
-const std::string& LogZoneText();
-// The zone text for a given UTC bias in seconds (UTC minus local); whole hours only.
+// The zone text for a UTC bias in seconds (UTC minus local): "+0100", "-0500", "+0530".
 std::string LogZoneTextOf(int AUtcBiasSeconds);
+// The zone text of the offset in force at the local time ALocal, so that a line written after
+// a daylight-saving change, or in a half-hour zone, names the instant it was logged at.
+std::string LogZoneTextAt(TDateTime ALocal);
 
-// "07/Dec/2026:08:49:37 +0100" for a local time (no conversion; LogZoneText appended).
+// "07/Dec/2026:08:49:37 +0100" for a local time (no conversion; its own zone text appended).
 std::string LogDateText(TDateTime ATime);
 
 // host ident user [date] "request" status size. Empty identity and user become "-". Every

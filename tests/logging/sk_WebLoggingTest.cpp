@@ -8,29 +8,56 @@
 namespace {
 
 const TDateTime kDec7 = EncodeDateTime(2026, 12, 7, 8, 49, 37, 125);
-const std::string kDec7Text = "[07/Dec/2026:08:49:37 " + LogZoneText() + "]";
+const std::string kDec7Text = "[07/Dec/2026:08:49:37 " + LogZoneTextAt(kDec7) + "]";
+
+// The bracketed date of a line logged at a UTC instant in a zone, with the clock at that instant.
+std::string LoggedAt(const char* AZone, std::chrono::system_clock::time_point AInstant) {
+    ScopedTimeZone zone(AZone);
+    ScopedClock clock(AInstant);
+    return LogDateText(Now());
+}
 
 } // namespace
 
-TEST(sk_WebLoggingTest, ZoneTextKeepsWholeHoursAndIsFixedAtStart) {
-    const std::string fixed = LogZoneText();
-    const std::pair<const char*, const char*> zones[] = {
-        {ZoneBerlin, "+0100"},  {ZoneNewYork, "-0500"}, {ZoneUtc, "+0000"},
-        {ZoneKolkata, "+0500"}, {ZoneStJohns, "-0300"}, {ZoneKiritimati, "+1400"}};
-    ScopedClock clock(UtcInstant(2026, 12, 7, 12));
-    for (const auto& [z, expected] : zones) {
-        ScopedTimeZone zone(z);
-        EXPECT_EQ(LogZoneTextOf(UtcBiasSeconds()), expected) << z;
-        EXPECT_EQ(LogZoneText(), fixed);
-    }
-    EXPECT_EQ(LogZoneTextOf(1800), "+0000");
-    EXPECT_EQ(LogZoneTextOf(43200), "-1200");
+TEST(sk_WebLoggingTest, ZoneTextOfEachLineKeepsItsMinutesAndFollowsDaylightSaving) {
+    const struct {
+        const char* Zone;
+        std::chrono::system_clock::time_point Instant;
+        const char* Expected;
+    } cases[] = {
+        {ZoneBerlin, UtcInstant(2026, 12, 7, 7, 49, 37), "07/Dec/2026:08:49:37 +0100"},
+        {ZoneNewYork, UtcInstant(2026, 12, 7, 13), "07/Dec/2026:08:00:00 -0500"},
+        {ZoneUtc, UtcInstant(2026, 12, 7, 8), "07/Dec/2026:08:00:00 +0000"},
+        {ZoneKiritimati, UtcInstant(2026, 12, 7), "07/Dec/2026:14:00:00 +1400"},
+        {ZoneKolkata, UtcInstant(2026, 12, 7, 3, 19, 37), "07/Dec/2026:08:49:37 +0530"},
+        {ZoneStJohns, UtcInstant(2026, 12, 7, 12), "07/Dec/2026:08:30:00 -0330"},
+        {ZoneStJohns, UtcInstant(2026, 7, 7, 11), "07/Jul/2026:08:30:00 -0230"},
+        // Clocks go forward on 29 March 2026 at 01:00 UTC, back on 25 October at 01:00 UTC.
+        {ZoneBerlin, UtcInstant(2026, 3, 29, 0, 59, 59), "29/Mar/2026:01:59:59 +0100"},
+        {ZoneBerlin, UtcInstant(2026, 3, 29, 1), "29/Mar/2026:03:00:00 +0200"},
+        {ZoneBerlin, UtcInstant(2026, 10, 25, 0, 30), "25/Oct/2026:02:30:00 +0200"},
+        {ZoneBerlin, UtcInstant(2026, 10, 25, 1, 30), "25/Oct/2026:02:30:00 +0100"},
+        {ZoneNewYork, UtcInstant(2026, 7, 4, 16), "04/Jul/2026:12:00:00 -0400"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LoggedAt(c.Zone, c.Instant), c.Expected) << c.Zone;
+}
+
+TEST(sk_WebLoggingTest, ALineLoggedLaterNamesItsOwnZoneNotTheCurrentOne) {
+    // Lines for other days than today (a screen log saved late, a test clock) still carry the
+    // offset of their own time.
+    ScopedTimeZone zone(ZoneBerlin);
+    ScopedClock summer(UtcInstant(2026, 7, 1, 12));
+    EXPECT_EQ(LogDateText(EncodeDateTime(2026, 12, 7, 8, 49, 37)), "07/Dec/2026:08:49:37 +0100");
+    EXPECT_EQ(LogDateText(EncodeDateTime(2026, 7, 7, 8, 49, 37)), "07/Jul/2026:08:49:37 +0200");
+    EXPECT_EQ(LogZoneTextOf(1800), "-0030");
+    EXPECT_EQ(LogZoneTextOf(-45900), "+1245");
 }
 
 TEST(sk_WebLoggingTest, DateTextIsTheLocalTimeRoundedToTheMillisecond) {
     // 23:59:59.9996 is already the next year.
-    EXPECT_EQ(LogDateText(EncodeDateTime(2026, 12, 31, 23, 59, 59, 999) + 0.6 / MSecsPerDay),
-              "01/Jan/2027:00:00:00 " + LogZoneText());
+    const TDateTime time = EncodeDateTime(2026, 12, 31, 23, 59, 59, 999) + 0.6 / MSecsPerDay;
+    EXPECT_EQ(LogDateText(time), "01/Jan/2027:00:00:00 " + LogZoneTextAt(time));
 }
 
 TEST(sk_WebLoggingTest, BuildsCommonAndCombinedLines) {
