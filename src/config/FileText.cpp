@@ -76,15 +76,37 @@ void SyncDirectory(const std::string& ADir) {
         ::fsync(dir.Fd());
 }
 
-bool WriteTemporary(const std::string& ATemp, const std::string& ATarget,
-                    const std::string& AText) {
+enum class TTemporaryResult { Written, CannotCreate, CannotKeepOwner, Failed };
+
+// The new file takes the old one's owner and mode, so a rename changes nothing but the text.
+TTemporaryResult WriteTemporary(const std::string& ATemp, const struct stat* AOld,
+                                const std::string& AText) {
     TDescriptor file(::open(ATemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (file.Fd() < 0)
+        return TTemporaryResult::CannotCreate;
+    if (AOld) {
+        struct stat made {};
+        if (::fstat(file.Fd(), &made) != 0)
+            return TTemporaryResult::Failed;
+        if ((made.st_uid != AOld->st_uid || made.st_gid != AOld->st_gid) &&
+            ::fchown(file.Fd(), AOld->st_uid, AOld->st_gid) != 0)
+            return TTemporaryResult::CannotKeepOwner;
+        if (::fchmod(file.Fd(), AOld->st_mode & 07777) != 0)
+            return TTemporaryResult::Failed;
+    }
+    const bool written = WriteAll(file.Fd(), AText) && ::fsync(file.Fd()) == 0 && file.Close();
+    return written ? TTemporaryResult::Written : TTemporaryResult::Failed;
+}
+
+// Overwrites the file itself: owner, mode, links and inode stay. Not safe against a crash in
+// the middle, so only used where no new file can be made beside it.
+bool WriteInPlace(const std::string& ATarget, const std::string& AText) {
+    TDescriptor file(::open(ATarget.c_str(), O_WRONLY | O_CLOEXEC));
+    if (file.Fd() < 0)
         return false;
-    struct stat old {};
-    if (::stat(ATarget.c_str(), &old) == 0 && ::fchmod(file.Fd(), old.st_mode & 07777) != 0)
-        return false;
-    return WriteAll(file.Fd(), AText) && ::fsync(file.Fd()) == 0 && file.Close();
+    return WriteAll(file.Fd(), AText) &&
+           ::ftruncate(file.Fd(), static_cast<off_t>(AText.size())) == 0 &&
+           ::fsync(file.Fd()) == 0 && file.Close();
 }
 
 } // namespace
@@ -111,11 +133,19 @@ TFileReadResult ReadFileText(const std::string& APath, std::string& AText) {
 
 bool ReplaceFileText(const std::string& APath, const std::string& AText) {
     std::string target = ResolvedTarget(APath);
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     std::string temp = TemporaryNameFor(target);
-    if (!WriteTemporary(temp, target, AText) || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
+    const TTemporaryResult result = WriteTemporary(temp, exists ? &old : nullptr, AText);
+    if (result == TTemporaryResult::Written && ::rename(temp.c_str(), target.c_str()) == 0) {
+        SyncDirectory(DirectoryOf(target));
+        return true;
     }
-    SyncDirectory(DirectoryOf(target));
-    return true;
+    if (result != TTemporaryResult::CannotCreate)
+        ::unlink(temp.c_str());
+    // A directory that takes no new files (a settings file shared in a read-only folder), or
+    // a file whose owner we could not give the new one: the file itself may still be written.
+    const bool inPlace =
+        result == TTemporaryResult::CannotCreate || result == TTemporaryResult::CannotKeepOwner;
+    return exists && inPlace && WriteInPlace(target, AText);
 }
