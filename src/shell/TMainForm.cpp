@@ -27,6 +27,7 @@
 #include "shell/TLoggingPage.h"
 #include "shell/TQtScreenLists.h"
 #include "shell/TSettingsPage.h"
+#include "shell/WindowPlacement.h"
 #include "shell/sk_BrowseDialog.h"
 #include "tracking/TTrackingService.h"
 
@@ -154,7 +155,8 @@ void TMainForm::BuildTray() {
     TrayIcon->setContextMenu(TNAMenu); // opens at the pointer on a right click
     connect(TrayIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason AReason) {
-                if (AReason == QSystemTrayIcon::DoubleClick)
+                // Linux desktops use a tray icon with a single click, Windows with a double.
+                if (AReason == QSystemTrayIcon::Trigger || AReason == QSystemTrayIcon::DoubleClick)
                     RestoreFromTray();
             });
     connect(qApp, &QGuiApplication::commitDataRequest, this,
@@ -204,6 +206,7 @@ void TMainForm::FormCreate() {
         std::make_shared<TQtScreenLists>(Logging->Memo1, Logging->Memo2, Settings->SysMemo);
     FService = std::make_unique<TTrackingService>(FScreenLists);
     FService->AddSysMessage(std::string(AppTitleText) + " - Program started");
+    FService->AddStartupMessages();
     FSaveDir = QString::fromStdString(ProgramDir());
     FScreenLists->Clear(TScreenLog::Overview);
     FScreenLists->Clear(TScreenLog::Detail);
@@ -219,8 +222,8 @@ void TMainForm::LoadSettings() {
         ShowConfig();
         FConfigChanged = false;
         const TWindowBounds bounds = LoadWindowPos(TWindowBounds{0, 0, 373, 819});
-        move(bounds.Left, bounds.Top);
         resize(bounds.Width, bounds.Height);
+        RestoreFramePos(QPoint(bounds.Left, bounds.Top));
     }
     FFilePort = GeneralConfigSnapshot()->ServerPort;
     if (FPortOverride) {
@@ -229,6 +232,28 @@ void TMainForm::LoadSettings() {
         Settings->SE_Port->setValue(port); // held within the field's range
         FShownOverridePort = Settings->SE_Port->value();
     }
+}
+
+// The saved position is the frame's. An X11 window manager adds the frame only after the
+// window is shown, so the position is checked again then: the frame lands where it was, not
+// the inside of the window (which put the title bar above the screen), and never off screen.
+void TMainForm::RestoreFramePos(const QPoint& AFramePos) {
+    FWantedFramePos = PlacedFrameOnScreens(QRect(AFramePos, frameGeometry().size())).topLeft();
+    move(FWantedFramePos);
+    FFramePosPending = true;
+}
+
+void TMainForm::showEvent(QShowEvent* AEvent) {
+    QMainWindow::showEvent(AEvent);
+    if (FFramePosPending)
+        QTimer::singleShot(0, this, &TMainForm::KeepFramePos); // once the frame is there
+}
+
+void TMainForm::KeepFramePos() {
+    FFramePosPending = false;
+    const QRect placed = PlacedFrameOnScreens(QRect(FWantedFramePos, frameGeometry().size()));
+    if (frameGeometry().topLeft() != placed.topLeft())
+        move(placed.topLeft());
 }
 
 void TMainForm::SetCaptions(const std::string& AAppTitle) {

@@ -108,6 +108,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* AEvent) override;
     void changeEvent(QEvent* AEvent) override;
+    void showEvent(QShowEvent* AEvent) override;
 
 private:
     void FormCreate();
@@ -121,6 +122,8 @@ private:
     void ConnectLogging();
     void FillDefaultDialogs();
     void SetCaptions(const std::string& AAppTitle);
+    void RestoreFramePos(const QPoint& AFramePos);
+    void KeepFramePos();
     void StartStopServer(bool AStart);
     void UpdateServerControls();
     void SaveScreenLog(TScreenLog ALog);
@@ -136,6 +139,8 @@ private:
     bool FSessionEnding = false;
     bool FInCloseQuery = false;
     bool FClosedDown = false;
+    QPoint FWantedFramePos;        // where the saved position puts the frame
+    bool FFramePosPending = false; // checked once the window is shown and its frame known
     QString FAppTitle;
     QString FSaveDir;
     std::shared_ptr<TQtScreenLists> FScreenLists;

@@ -19,6 +19,7 @@
 #include "config/config.h"
 #include "shell/TLoggingPage.h"
 #include "shell/TSettingsPage.h"
+#include "shell/WindowPlacement.h"
 #include "support/LoopbackClient.h"
 #include "tracking/TTrackingService.h"
 
@@ -303,6 +304,62 @@ private slots:
         form.Exit2Click(); // the hidden window still closes down
         QVERIFY(form.ClosedDown());
         QVERIFY(!form.TrayIcon->isVisible());
+    }
+
+    void ASingleClickOnTheTrayIconRestores() {
+        TFormFixture f("[General]\r\nGotoTNA=1\r\n");
+        TMainForm& form = f.Create();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 5000);
+        emit form.TrayIcon->activated(QSystemTrayIcon::Context); // the menu's click
+        QVERIFY(!form.isVisible());
+        emit form.TrayIcon->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(form.isVisible());
+        QVERIFY(!form.TrayIcon->isVisible());
+    }
+
+    void TheSavedFrameComesBackWhereItCanBeReached_data() {
+        QTest::addColumn<QPoint>("saved");
+        QTest::addColumn<QPoint>("placed");
+        QTest::newRow("as saved") << QPoint(30, 40) << QPoint(30, 40);
+        QTest::newRow("title bar above the screen") << QPoint(10, -20) << QPoint(10, 0);
+        QTest::newRow("off every screen") << QPoint(5000, 4000) << QPoint(0, 0);
+    }
+    void TheSavedFrameComesBackWhereItCanBeReached() {
+        QFETCH(QPoint, saved);
+        QFETCH(QPoint, placed);
+        TFormFixture f("[WindowPos]\r\nTop=" + std::to_string(saved.y()) +
+                       "\r\nLeft=" + std::to_string(saved.x()) + "\r\nHeight=300\r\nWidth=500\r\n");
+        TMainForm& form = f.Create();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTRY_COMPARE_WITH_TIMEOUT(form.frameGeometry().topLeft(), placed, 5000);
+        QVERIFY(form.close());
+        // What the next start reads puts the frame in the same place again: no drift.
+        const TWindowBounds next = LoadWindowPos(f.Dir.Path() + "sk_KAV.ini", TWindowBounds());
+        QCOMPARE(QPoint(next.Left, next.Top), placed);
+    }
+
+    void PlacedFrameKeepsTheTitleBarOnAScreen_data() {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QPoint>("placed");
+        // Two screens side by side; the right one is the primary and starts below a panel.
+        QTest::newRow("on the left screen") << QRect(100, 100, 400, 300) << QPoint(100, 100);
+        QTest::newRow("on the right screen") << QRect(2000, 300, 400, 300) << QPoint(2000, 300);
+        QTest::newRow("under the panel") << QRect(2000, 5, 400, 300) << QPoint(2000, 30);
+        QTest::newRow("hanging off the right") << QRect(3800, 200, 400, 300) << QPoint(3740, 200);
+        QTest::newRow("below the bottom") << QRect(100, 1070, 400, 300) << QPoint(100, 1050);
+        QTest::newRow("hanging off the left") << QRect(-380, 200, 400, 300) << QPoint(-300, 200);
+        QTest::newRow("off every screen") << QRect(9000, 9000, 400, 300) << QPoint(1920, 30);
+    }
+    void PlacedFrameKeepsTheTitleBarOnAScreen() {
+        QFETCH(QRect, frame);
+        QFETCH(QPoint, placed);
+        const QRect left(0, 0, 1920, 1080);
+        const QRect right(1920, 30, 1920, 1050);
+        QCOMPARE(PlacedFrame(frame, {left, right}, right).topLeft(), placed);
     }
 
     void AppTitleNamesCaptionAndTipButNotTheAboutDialog() {
