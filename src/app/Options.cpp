@@ -67,7 +67,8 @@ std::string UsageText() {
     return "Usage: sk_kav [--headless] [--dir DIR] [--port N] [--help] [--version]\n"
            "  --headless  run the tracking server without a window, until SIGINT or SIGTERM\n"
            "  --dir DIR   program directory: content files, settings and list files\n"
-           "              (default: the directory of the executable)\n"
+           "              (default: the executable's directory when it holds sk_KAV.ini\n"
+           "              or 1x1.gif, else ~/.config/sk_kav, filled on first start)\n"
            "  --port N    listen on port N for this run only (0: a free port)\n"
            "  --help      show this text\n"
            "  --version   show the version\n";

@@ -9,7 +9,7 @@ struct TAppOptions {
     bool Headless = false;
     bool Help = false;
     bool Version = false;
-    std::string Dir;              // empty: the executable's directory
+    std::string Dir;              // empty: chosen at start-up (see SetUpProgramDir)
     std::optional<int> Port;      // overrides ServerPort for this run only
 };
 

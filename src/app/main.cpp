@@ -1,11 +1,11 @@
-// sk_kav: the composition root. Parses the command line, sets the program directory and runs
-// the window or, with --headless, the terminal front end.
+// sk_kav: the composition root. Parses the command line, sets up the program directory and runs
+// the window or, with --headless (or when built without the window), the terminal front end.
 #include <cstdio>
 #include <string>
 
+#include "app/FirstRun.h"
 #include "app/HeadlessApp.h"
 #include "app/Options.h"
-#include "base/ProgramDir.h"
 #ifdef SKAV_HAVE_GUI
 #include "shell/DesktopApp.h"
 #endif
@@ -25,14 +25,13 @@ int main(int argc, char** argv) {
         std::puts("sk_KAV V1.0");
         return 0;
     }
-    if (!options.Dir.empty())
-        SetProgramDir(options.Dir);
+    SetUpProgramDir(options.Dir);
     if (options.Headless)
         return RunHeadlessApp(options.Port);
 #ifdef SKAV_HAVE_GUI
     return RunDesktopApp(argc, argv, options.Port);
 #else
-    std::fputs("sk_kav: built without the window; run it with --headless\n", stderr);
-    return 1;
+    std::fputs("sk_kav: built without the window; running headless\n", stderr);
+    return RunHeadlessApp(options.Port);
 #endif
 }

@@ -1,12 +1,37 @@
 #include "base/ProgramDir.h"
 
 #include <mutex>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 std::mutex gLock; // guards gDir
 std::string gDir;
+
+std::string WithDelimiter(std::string ADir) {
+    if (ADir.empty())
+        return "./";
+    if (ADir.back() != '/')
+        ADir += '/';
+    return ADir;
+}
+
+bool IsFile(const std::string& APath) {
+    struct stat info {};
+    return ::stat(APath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The home directory: $HOME, else the password database's entry, else empty.
+std::string HomeDir(const char* AHome) {
+    if (AHome != nullptr && *AHome != '\0')
+        return AHome;
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+}
+
+} // namespace
 
 std::string ExecutableDir() {
     char buffer[4096];
@@ -17,15 +42,23 @@ std::string ExecutableDir() {
     return path.substr(0, path.rfind('/') + 1);
 }
 
-std::string WithDelimiter(std::string ADir) {
-    if (ADir.empty())
-        return "./";
-    if (ADir.back() != '/')
-        ADir += '/';
-    return ADir;
+TProgramDirChoice ChooseProgramDir(const std::string& AGiven, const std::string& AExecutableDir,
+                                   const char* AXdgConfigHome, const char* AHome) {
+    if (!AGiven.empty())
+        return {WithDelimiter(AGiven), TProgramDirKind::Given};
+    const std::string exe = WithDelimiter(AExecutableDir);
+    if (IsFile(exe + "sk_KAV.ini") || IsFile(exe + "1x1.gif"))
+        return {exe, TProgramDirKind::Portable};
+    // The base directory specification says to ignore a relative $XDG_CONFIG_HOME.
+    std::string base = AXdgConfigHome != nullptr && AXdgConfigHome[0] == '/' ? AXdgConfigHome : "";
+    if (base.empty()) {
+        const std::string home = HomeDir(AHome);
+        if (home.empty())
+            return {exe, TProgramDirKind::Portable}; // nowhere else to go
+        base = WithDelimiter(home) + ".config";
+    }
+    return {WithDelimiter(base) + "sk_kav/", TProgramDirKind::PerUser};
 }
-
-} // namespace
 
 std::string ProgramDir() {
     std::lock_guard<std::mutex> guard(gLock);

@@ -4,9 +4,11 @@
 #include <cxxabi.h>
 #include <typeinfo>
 
+#include "base/ProgramDir.h"
 #include "config/config.h"
 #include "http/TNetHTTPServer.h"
 #include "logging/TSKX_Logger.h"
+#include "tracking/StartupMessages.h"
 #include "tracking/THitLog.h"
 #include "tracking/TTrackingHandler.h"
 
@@ -24,8 +26,14 @@ std::string ClassNameOf(const std::exception& AError) {
     return name;
 }
 
+// An empty LogDir means the program directory, not wherever the program was started from
+// (the home directory, for a desktop launcher).
+std::string LogDirectoryFor(const std::string& ALogDir) {
+    return ALogDir.empty() ? ProgramDir() : ALogDir;
+}
+
 std::shared_ptr<TSKX_Logger> MakeLogger(const std::string& ADir, const std::string& AName) {
-    auto logger = std::make_shared<TSKX_Logger>(ADir, AName);
+    auto logger = std::make_shared<TSKX_Logger>(LogDirectoryFor(ADir), AName);
     logger->SetUseLock(true); // peer threads write concurrently
     return logger;
 }
@@ -136,8 +144,18 @@ bool TTrackingService::ServerRunning() const { return FImpl->ServerRunning; }
 int TTrackingService::ListeningPort() const { return FImpl->ListeningPort; }
 
 void TTrackingService::SetLogDir(const std::string& ADir) {
-    FImpl->HitLog->OverviewLogger().SetDirectory(ADir);
-    FImpl->HitLog->DetailLogger().SetDirectory(ADir);
+    FImpl->HitLog->OverviewLogger().SetDirectory(LogDirectoryFor(ADir));
+    FImpl->HitLog->DetailLogger().SetDirectory(LogDirectoryFor(ADir));
+}
+
+std::string TTrackingService::LogDirectory() const {
+    return FImpl->HitLog->OverviewLogger().Directory();
+}
+
+void TTrackingService::AddStartupMessages() {
+    for (const std::string& line :
+         StartupMessages(*GeneralConfigSnapshot(), ProgramDir(), LogDirectory()))
+        AddSysMessage(line);
 }
 
 void TTrackingService::AddSysMessage(const std::string& AText) { FImpl->HitLog->AddSysMessage(AText); }

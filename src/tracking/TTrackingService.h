@@ -11,7 +11,8 @@ class TTrackingServiceImpl;
 
 class TTrackingService {
 public:
-    // Creates the two log writers for the current LogDir (overview ".log", detail ".log2").
+    // Creates the two log writers for the current LogDir (overview ".log", detail ".log2");
+    // an empty LogDir means the program directory.
     // The screen lists must stay usable until Shutdown has returned.
     explicit TTrackingService(std::shared_ptr<IScreenLists> AScreen);
     ~TTrackingService(); // runs Shutdown when it has not run
@@ -23,8 +24,14 @@ public:
     void StartStopServer(bool AStart);
     bool ServerRunning() const;
 
-    // Gives both log writers a new directory at once.
+    // Gives both log writers a new directory at once (empty: the program directory).
     void SetLogDir(const std::string& ADir);
+    // The directory the log files go to now, with a trailing '/'.
+    std::string LogDirectory() const;
+
+    // The Messages lines after "Program started": the program and log directories, and a
+    // warning when no log is on.
+    void AddStartupMessages();
 
     // Appends "<long stamp>: <text>" to the Messages list (at most 5001 lines). Any thread.
     void AddSysMessage(const std::string& AText);

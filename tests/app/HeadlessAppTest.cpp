@@ -156,7 +156,9 @@ TEST(HeadlessAppTest, ServesLogsAndStopsInOrderOnSigterm) {
     std::vector<std::string> texts = TextsOf(run.Err());
     ASSERT_GE(texts.size(), 6u) << run.Err();
     EXPECT_EQ(texts[0], "sk_KAV V1.0 - Program started");
-    EXPECT_EQ(texts[1], "Trying to start server ...");
+    EXPECT_EQ(texts[1],
+              "Program directory \"" + dir.Path() + "\", log directory \"" + dir.Path() + "\"");
+    EXPECT_EQ(texts[2], "Trying to start server ...");
     EXPECT_EQ(texts[texts.size() - 3], "Trying to stop server ...");
     EXPECT_EQ(texts[texts.size() - 2], "Server stopped.");
     EXPECT_EQ(texts.back(), "sk_KAV V1.0 - Program stopped");
@@ -179,6 +181,17 @@ TEST(HeadlessAppTest, TakenPortEndsWithStatusOne) {
         << second.Err();
     first.Signal(SIGINT);
     EXPECT_EQ(first.WaitForExit(), 0);
+}
+
+TEST(HeadlessAppTest, AStartThatRecordsNothingSaysSo) {
+    TempDir dir;
+    dir.WriteFile("sk_KAV.ini", "[General]\r\nAutoStart=0\r\n");
+    ProgramRun run({"--headless", "--dir", dir.Path(), "--port", "0"});
+    ASSERT_TRUE(run.WaitForErr("listening on")) << run.Err();
+    EXPECT_NE(run.Err().find("All logs are off: hits will not be recorded."), std::string::npos)
+        << run.Err();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.WaitForExit(), 0);
 }
 
 TEST(HeadlessAppTest, UnreadableSettingsFallBackToDefaults) {

@@ -1,11 +1,15 @@
 #include "tracking/TTrackingService.h"
 
 #include <atomic>
+#include <clocale>
+#include <filesystem>
 #include <thread>
 
 #include "base/DateTime.h"
 #include "logging/lib_rfc1123.h"
 #include "support/LoopbackClient.h"
+#include "tracking/StartupMessages.h"
+#include "tracking/TTrackingHandler.h"
 #include "tracking/TrackingFixture.h"
 
 namespace {
@@ -41,6 +45,55 @@ TEST_F(TrackingServiceTest, ContentFileChoiceByDocument) {
     EXPECT_EQ(HeaderOf(Get("/x/t.gif"), "Content-Type"), "image/gif");
 }
 
+// The window's toolkit sets the process locale from the environment; under Turkish rules
+// toupper('i') is 'i', which once made every ".gif" and "/index.htm" request a 404.
+TEST_F(TrackingServiceTest, DocumentMatchDoesNotDependOnTheLocale) {
+    if (!std::setlocale(LC_ALL, "tr_TR.UTF-8"))
+        GTEST_SKIP() << "locale tr_TR.UTF-8 not generated (tools/deps.sh test makes it)";
+    Start();
+    for (const char* target : {"/t.gif", "/index.htm", "/robots.txt", "/PICS/T.GIF"})
+        EXPECT_EQ(StatusOf(Get(target)), 200) << target;
+    FService->StartStopServer(false);
+    std::setlocale(LC_ALL, "C");
+}
+
+// A desktop launcher starts the program in the home directory; the logs still belong in the
+// program directory, and the start says where that is and whether anything is recorded.
+TEST_F(TrackingServiceTest, EmptyLogDirMeansTheProgramDirectoryAndTheStartSaysSo) {
+    TempDir elsewhere;
+    const std::filesystem::path started = std::filesystem::current_path();
+    std::filesystem::current_path(elsewhere.Path());
+    Configure([](TKAV_GeneralConfig& AConfig) { AConfig.LogDir.clear(); });
+    FService = std::make_unique<TTrackingService>(FScreen);
+    FService->AddStartupMessages();
+    Start();
+    EXPECT_EQ(StatusOf(Get("/t.gif")), 200);
+    std::filesystem::current_path(started);
+    EXPECT_NE(OverviewFile().find("GET /t.gif"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.Path()));
+    EXPECT_NE(Messages().find(": Program directory \"" + FDir.Path() + "\", log directory \"" +
+                              FDir.Path() + "\"\n"),
+              std::string::npos)
+        << Messages();
+    EXPECT_EQ(Messages().find("hits will not be recorded"), std::string::npos);
+}
+
+TEST(StartupMessagesTest, WarnsOnlyWhenEveryLogIsOff) {
+    TKAV_GeneralConfig config; // no settings file: every log off
+    std::vector<std::string> lines = StartupMessages(config, "/p/", "/l/");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Program directory \"/p/\", log directory \"/l/\"");
+    EXPECT_EQ(lines[1].rfind("All logs are off: hits will not be recorded.", 0), 0u);
+    EXPECT_NE(lines[1].find("LogToFile=1"), std::string::npos);
+    for (bool TKAV_GeneralConfig::*channel :
+         {&TKAV_GeneralConfig::OverviewLogToScreen, &TKAV_GeneralConfig::OverviewLogToFile,
+          &TKAV_GeneralConfig::DetailLogToScreen, &TKAV_GeneralConfig::DetailLogToFile}) {
+        TKAV_GeneralConfig one;
+        one.*channel = true;
+        EXPECT_EQ(StartupMessages(one, "/p/", "/l/").size(), 1u);
+    }
+}
+
 TEST_F(TrackingServiceTest, HeadAnswersLengthWithoutBody) {
     Start();
     std::string answer = Request("HEAD /pics/Track.Gif?x=1 HTTP/1.1\r\nHost: a\r\n\r\n");
@@ -50,6 +103,11 @@ TEST_F(TrackingServiceTest, HeadAnswersLengthWithoutBody) {
     EXPECT_EQ(BodyOf(answer), "");
     EXPECT_NE(OverviewFile().find("\"HEAD /pics/Track.Gif x=1 HTTP/1.1\" 200 43"), std::string::npos)
         << OverviewFile();
+    // The error page's length is announced, the page itself is not sent.
+    std::string missing = Request("HEAD /nothing HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(StatusOf(missing), 404);
+    EXPECT_EQ(HeaderOf(missing, "Content-Length"), std::to_string(ErrorPageOf("Not Found").size()));
+    EXPECT_EQ(BodyOf(missing), "");
 }
 
 TEST_F(TrackingServiceTest, MissingGifAndPostAnswers) {
