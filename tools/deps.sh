@@ -6,6 +6,11 @@ packages=(g++ make cmake libgtest-dev libgmock-dev media-types qt6-base-dev)
 if [ "${1:-}" = test ]; then
     # clang and its runtime for the fuzz targets; zone data for the time-zone tests.
     packages+=(clang libclang-rt-14-dev tzdata)
+    # The install and package checks: dpkg-shlibdeps, lintian, the desktop, AppStream, man
+    # page and unit validators, and namespaces and setpriv for the service test.
+    packages+=(dpkg-dev lintian desktop-file-utils appstream man-db systemd util-linux iproute2)
+    # A Turkish locale, whose upper-casing of 'i' once broke the document match.
+    packages+=(locales)
 fi
 missing=()
 for p in "${packages[@]}"; do
@@ -17,4 +22,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
     apt-get update -qq
     # No recommends: they pull in a platform theme whose native dialogs tests cannot answer.
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if [ "${1:-}" = test ] && ! locale -a 2>/dev/null | grep -qix 'tr_TR.utf8'; then
+    echo "deps: generating the locale tr_TR.UTF-8"
+    localedef -i tr_TR -f UTF-8 tr_TR.UTF-8
 fi

@@ -10,10 +10,11 @@ passed=0
 failed=0
 
 stage() { # stage NAME COMMAND...
-    local name=$1
+    local name=$1 started=$SECONDS
     shift
     echo "=== $name"
     if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "=== $name FAILED"; fi
+    echo "=== $name: $((SECONDS - started)) s"
 }
 
 build() { # build DIR CMAKE-ARGS...
@@ -33,10 +34,17 @@ asan() {
 
 tsan() {
     # The window is left out: Qt's own code is not instrumented, so TSan could not judge it.
+    # This is also the build without the window (-DSKAV_BUILD_GUI=OFF): its program is run by
+    # the app tests, and its install tree is checked.
     build build-tsan -DSKAV_SANITIZER=thread -DSKAV_BUILD_GUI=OFF &&
         TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-            ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+            ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded &&
+        bash tests/dist/install.sh build-tsan
 }
+
+# Reuses the plain build: its install tree, then both .deb packages made from it, checked,
+# installed and removed, and the service's command line run as the unit would run it.
+packaging() { bash tests/dist/install.sh build && bash tests/dist/packages.sh build; }
 
 fuzz() {
     CC=clang CXX=clang++ build build-fuzz -DSKAV_FUZZ=ON -DSKAV_BUILD_GUI=OFF \
@@ -44,6 +52,7 @@ fuzz() {
 }
 
 stage "plain build and tests" plain
+stage "install tree and packages" packaging
 stage "ASan+UBSan build and tests" asan
 stage "TSan build and threaded tests" tsan
 if [ -f fuzz/run.sh ]; then stage "fuzzing" fuzz; fi
