@@ -49,7 +49,7 @@ TProgramDirChoice ChooseProgramDir(const std::string& AGiven, const std::string&
     const std::string exe = WithDelimiter(AExecutableDir);
     if (IsFile(exe + "sk_KAV.ini") || IsFile(exe + "1x1.gif"))
         return {exe, TProgramDirKind::Portable};
-    // The base directory specification says to ignore a relative $XDG_CONFIG_HOME.
+    // A relative $XDG_CONFIG_HOME is to be ignored, as the XDG base directory rules say.
     std::string base = AXdgConfigHome != nullptr && AXdgConfigHome[0] == '/' ? AXdgConfigHome : "";
     if (base.empty()) {
         const std::string home = HomeDir(AHome);
