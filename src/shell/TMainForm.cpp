@@ -240,17 +240,22 @@ void TMainForm::LoadSettings() {
 void TMainForm::RestoreFramePos(const QPoint& AFramePos) {
     FWantedFramePos = PlacedFrameOnScreens(QRect(AFramePos, frameGeometry().size())).topLeft();
     move(FWantedFramePos);
-    FFramePosPending = true;
+    FFramePosChecks = 2;
 }
 
 void TMainForm::showEvent(QShowEvent* AEvent) {
     QMainWindow::showEvent(AEvent);
-    if (FFramePosPending)
-        QTimer::singleShot(0, this, &TMainForm::KeepFramePos); // once the frame is there
+    if (FFramePosChecks == 0)
+        return;
+    // Once the window is mapped, and again when a slow window manager has framed it.
+    QTimer::singleShot(0, this, &TMainForm::KeepFramePos);
+    QTimer::singleShot(300, this, &TMainForm::KeepFramePos);
 }
 
 void TMainForm::KeepFramePos() {
-    FFramePosPending = false;
+    if (FFramePosChecks == 0)
+        return;
+    --FFramePosChecks;
     const QRect placed = PlacedFrameOnScreens(QRect(FWantedFramePos, frameGeometry().size()));
     if (frameGeometry().topLeft() != placed.topLeft())
         move(placed.topLeft());

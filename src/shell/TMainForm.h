@@ -140,7 +140,7 @@ private:
     bool FInCloseQuery = false;
     bool FClosedDown = false;
     QPoint FWantedFramePos;        // where the saved position puts the frame
-    bool FFramePosPending = false; // checked once the window is shown and its frame known
+    int FFramePosChecks = 0;       // checks left once the window is shown and framed
     QString FAppTitle;
     QString FSaveDir;
     std::shared_ptr<TQtScreenLists> FScreenLists;
