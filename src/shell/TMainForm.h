@@ -139,8 +139,8 @@ private:
     bool FSessionEnding = false;
     bool FInCloseQuery = false;
     bool FClosedDown = false;
-    QPoint FWantedFramePos;        // where the saved position puts the frame
-    int FFramePosChecks = 0;       // checks left once the window is shown and framed
+    QPoint FWantedFramePos;  // where the saved position puts the frame
+    int FFramePosChecks = 0; // checks left once the window is shown and framed
     QString FAppTitle;
     QString FSaveDir;
     std::shared_ptr<TQtScreenLists> FScreenLists;

@@ -183,17 +183,6 @@ TEST(HeadlessAppTest, TakenPortEndsWithStatusOne) {
     EXPECT_EQ(first.WaitForExit(), 0);
 }
 
-TEST(HeadlessAppTest, AStartThatRecordsNothingSaysSo) {
-    TempDir dir;
-    dir.WriteFile("sk_KAV.ini", "[General]\r\nAutoStart=0\r\n");
-    ProgramRun run({"--headless", "--dir", dir.Path(), "--port", "0"});
-    ASSERT_TRUE(run.WaitForErr("listening on")) << run.Err();
-    EXPECT_NE(run.Err().find("All logs are off: hits will not be recorded."), std::string::npos)
-        << run.Err();
-    run.Signal(SIGTERM);
-    EXPECT_EQ(run.WaitForExit(), 0);
-}
-
 TEST(HeadlessAppTest, UnreadableSettingsFallBackToDefaults) {
     TempDir dir;
     ASSERT_EQ(mkdir((dir.Path() + "sk_KAV.ini").c_str(), 0755), 0); // exists, cannot be read
