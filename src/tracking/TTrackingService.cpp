@@ -140,6 +140,10 @@ void TTrackingService::SetLogDir(const std::string& ADir) {
     FImpl->HitLog->DetailLogger().SetDirectory(ADir);
 }
 
+void TTrackingService::SetOnOverviewLine(std::function<void(const std::string& ALine)> AEvent) {
+    FImpl->HitLog->SetOnOverviewLine(std::move(AEvent));
+}
+
 void TTrackingService::AddSysMessage(const std::string& AText) { FImpl->HitLog->AddSysMessage(AText); }
 
 void TTrackingService::Shutdown() {
