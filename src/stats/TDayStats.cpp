@@ -1,0 +1,167 @@
+#include "stats/TDayStats.h"
+
+#include <algorithm>
+
+#include "stats/HitRules.h"
+
+namespace {
+
+constexpr std::string_view OtherName = "(other)";
+constexpr std::string_view UnknownPage = "(unknown)";
+constexpr std::string_view DirectSource = "(direct)";
+
+void AppendLowerAscii(std::string_view AText, std::string& AOut) {
+    for (char c : AText)
+        AOut += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Cut before MaxNameBytes, never inside a UTF-8 character.
+std::string CutName(std::string_view AName) {
+    std::size_t cut = TNameCounter::MaxNameBytes - 3;
+    while (cut > 0 && (static_cast<unsigned char>(AName[cut]) & 0xC0) == 0x80)
+        --cut;
+    return std::string(AName.substr(0, cut)) + "...";
+}
+
+bool ByViewsThenName(const TNameCount& A, const TNameCount& B) {
+    return A.Views != B.Views ? A.Views > B.Views : A.Name < B.Name;
+}
+
+} // namespace
+
+void TNameCounter::Add(std::string_view AName) {
+    if (AName.size() > MaxNameBytes) {
+        Add(CutName(AName));
+        return;
+    }
+    if (auto found = FCounts.find(AName); found != FCounts.end())
+        ++found->second;
+    else if (FCounts.size() < MaxNames)
+        FCounts.emplace(AName, 1);
+    else
+        ++FOther;
+}
+
+std::vector<TNameCount> TNameCounter::Top(std::size_t ATop) const {
+    std::vector<TNameCount> all;
+    all.reserve(FCounts.size() + 1);
+    std::uint64_t other = FOther;
+    for (const auto& [name, views] : FCounts) {
+        if (name == OtherName)
+            other += views; // a client's own "(other)" joins ours rather than standing twice
+        else
+            all.push_back({name, views});
+    }
+    if (other > 0)
+        all.push_back({std::string(OtherName), other});
+    std::size_t top = std::min(ATop, all.size());
+    std::partial_sort(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(top), all.end(),
+                      ByViewsThenName);
+    all.resize(top);
+    for (TNameCount& entry : all)
+        entry.Name = DisplayName(entry.Name);
+    return all;
+}
+
+void TVisitorSet::Add(std::string_view AAddress, std::string_view AUserAgent) {
+    std::hash<std::string_view> hash;
+    std::uint64_t h = hash(AAddress);
+    h ^= hash(AUserAgent) + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
+    Insert(h == 0 ? 1 : h);
+}
+
+void TVisitorSet::Insert(std::uint64_t AHash) {
+    if ((FCount + 1) * 2 > FSlots.size()) {
+        std::vector<std::uint64_t> old(FSlots.empty() ? 1024 : FSlots.size() * 2, 0);
+        old.swap(FSlots);
+        FCount = 0;
+        for (std::uint64_t slot : old)
+            if (slot != 0)
+                Insert(slot);
+    }
+    std::size_t mask = FSlots.size() - 1;
+    for (std::size_t i = AHash & mask;; i = (i + 1) & mask) {
+        if (FSlots[i] == AHash)
+            return;
+        if (FSlots[i] == 0) {
+            FSlots[i] = AHash;
+            ++FCount;
+            return;
+        }
+    }
+}
+
+TDayStats::TDayStats(const std::vector<std::string>& ANickNames) {
+    for (const std::string& line : ANickNames) {
+        std::size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        std::string address;
+        AppendLowerAscii(std::string_view(line).substr(0, eq), address);
+        FNickNames.emplace(std::move(address), line.substr(eq + 1)); // the first one stays
+    }
+}
+
+void TDayStats::AddLine(std::string_view ALine) {
+    if (ALine.empty() || ALine == "\r")
+        return;
+    if (ReadCombinedLine(ALine, FLine))
+        AddHit(FLine);
+    else
+        ++FUnreadable;
+}
+
+void TDayStats::AddHit(const THitLine& AHit) {
+    ++FHits;
+    if (!IsGifDocument(AHit.Document) || (AHit.Status != 200 && AHit.Status != 304))
+        return;
+    if (IsBotAgent(AHit.UserAgent)) {
+        ++FBots;
+        return;
+    }
+    AddPageView(AHit);
+}
+
+void TDayStats::AddPageView(const THitLine& AHit) {
+    ++FPageViews;
+    ++FHours[static_cast<std::size_t>(AHit.Hour)];
+    FVisitors.Add(AHit.Host, AHit.UserAgent);
+    FVisitorNames.Add(VisitorNameOf(AHit.Host));
+    FBrowsers.Add(BrowserFamilyOf(AHit.UserAgent));
+
+    if (FindParam(AHit.Params, "page", FValue) && !FValue.empty())
+        FPages.Add(FValue);
+    else if (std::string_view page = WithoutQueryAndFragment(AHit.Referer); !page.empty())
+        FPages.Add(page);
+    else
+        FPages.Add(UnknownPage);
+
+    FName.clear();
+    if (FindParam(AHit.Params, "ref", FValue))
+        AssignHostOf(FValue, FName);
+    FSources.Add(FName.empty() ? DirectSource : std::string_view(FName));
+}
+
+std::string_view TDayStats::VisitorNameOf(const std::string& AAddress) {
+    if (FNickNames.empty())
+        return AAddress;
+    FName.clear();
+    AppendLowerAscii(AAddress, FName);
+    auto found = FNickNames.find(FName);
+    return found == FNickNames.end() ? std::string_view(AAddress) : found->second;
+}
+
+TStatsSummary TDayStats::Summary() const {
+    TStatsSummary summary;
+    summary.Hits = FHits;
+    summary.PageViews = FPageViews;
+    summary.Visitors = FVisitors.Count();
+    summary.Bots = FBots;
+    summary.Unreadable = FUnreadable;
+    summary.Hours = FHours;
+    summary.Pages = FPages.Top(TopCount);
+    summary.Sources = FSources.Top(TopCount);
+    summary.VisitorNames = FVisitorNames.Top(TopCount);
+    summary.Browsers = FBrowsers.Top(TopCount);
+    return summary;
+}
