@@ -1,11 +1,12 @@
 // sk_kav: the composition root. Parses the command line, sets the program directory and runs
-// the window or, with --headless, the terminal front end.
+// the window or, with --headless, the terminal front end; --report only prints statistics.
 #include <cstdio>
 #include <string>
 
 #include "app/HeadlessApp.h"
 #include "app/Options.h"
 #include "base/ProgramDir.h"
+#include "stats/StatsReport.h"
 #ifdef SKAV_HAVE_GUI
 #include "shell/DesktopApp.h"
 #endif
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
     }
     if (!options.Dir.empty())
         SetProgramDir(options.Dir);
+    if (options.Report)
+        return RunStatsReport(options.ReportDay, options.Json, stdout, stderr);
     if (options.Headless)
         return RunHeadlessApp(options.Port);
 #ifdef SKAV_HAVE_GUI
