@@ -27,6 +27,7 @@
 #include "shell/TLoggingPage.h"
 #include "shell/TQtScreenLists.h"
 #include "shell/TSettingsPage.h"
+#include "shell/TStatisticsPage.h"
 #include "shell/sk_BrowseDialog.h"
 #include "tracking/TTrackingService.h"
 
@@ -122,6 +123,8 @@ void TMainForm::BuildPages() {
     Logging = new TLoggingPage(PageControl1);
     PageControl1->addTab(Settings, QStringLiteral("Settings"));
     PageControl1->addTab(Logging, QStringLiteral("&Logging"));
+    Statistics = new TStatisticsPage(PageControl1);
+    PageControl1->addTab(Statistics, QStringLiteral("Statistics"));
     setCentralWidget(PageControl1);
     StatusBar1 = new QLabel(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -203,6 +206,7 @@ void TMainForm::FormCreate() {
     FScreenLists =
         std::make_shared<TQtScreenLists>(Logging->Memo1, Logging->Memo2, Settings->SysMemo);
     FService = std::make_unique<TTrackingService>(FScreenLists);
+    FService->SetOnOverviewLine(Statistics->OverviewLineSink());
     FService->AddSysMessage(std::string(AppTitleText) + " - Program started");
     FSaveDir = QString::fromStdString(ProgramDir());
     FScreenLists->Clear(TScreenLog::Overview);
