@@ -1,5 +1,7 @@
 #include "stats/CombinedLineReader.h"
 
+#include <algorithm>
+
 #include "base/HexDigit.h"
 
 namespace {
@@ -41,17 +43,20 @@ bool ReadDate(std::string_view ALine, std::size_t AAt, int& AHour) {
 }
 
 // The double-quoted field at AAt: its inside (still escaped) and the position after it. A
-// backslash hides the character after it, so \" of other writers does not end the field.
+// quote after an odd number of backslashes is escaped (\" of other writers) and does not end
+// the field.
 bool ReadQuoted(std::string_view ALine, std::size_t AAt, std::string_view& AInside,
                 std::size_t& AEnd) {
     if (AAt >= ALine.size() || ALine[AAt] != '"')
         return false;
-    for (std::size_t i = AAt + 1; i < ALine.size(); ++i) {
-        if (ALine[i] == '\\') {
-            ++i;
-        } else if (ALine[i] == '"') {
-            AInside = ALine.substr(AAt + 1, i - AAt - 1);
-            AEnd = i + 1;
+    for (std::size_t quote = ALine.find('"', AAt + 1); quote != std::string_view::npos;
+         quote = ALine.find('"', quote + 1)) {
+        std::size_t backslashes = 0;
+        while (ALine[quote - 1 - backslashes] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0) {
+            AInside = ALine.substr(AAt + 1, quote - AAt - 1);
+            AEnd = quote + 1;
             return true;
         }
     }
@@ -144,17 +149,23 @@ bool ReadAgentFields(std::string_view ALine, std::size_t AAt, THitLine& AHit) {
 } // namespace
 
 void AppendUnescaped(std::string_view AText, std::string& AOut) {
-    for (std::size_t i = 0; i < AText.size(); ++i) {
-        char c = AText[i];
-        if (c == '\\' && i + 3 < AText.size() && AText[i + 1] == 'x' &&
-            HexDigit(AText[i + 2]) >= 0 && HexDigit(AText[i + 3]) >= 0) {
-            AOut += static_cast<char>(HexDigit(AText[i + 2]) * 16 + HexDigit(AText[i + 3]));
-            i += 3;
-        } else if (c == '\\' && i + 1 < AText.size() &&
-                   (AText[i + 1] == '"' || AText[i + 1] == '\\')) {
-            AOut += AText[++i];
+    // Most fields hold no escape at all: whole runs are copied at once.
+    for (std::size_t at = 0; at < AText.size();) {
+        std::size_t backslash = std::min(AText.find('\\', at), AText.size());
+        AOut.append(AText.substr(at, backslash - at));
+        if (backslash == AText.size())
+            return;
+        std::string_view rest = AText.substr(backslash);
+        if (rest.size() >= 4 && rest[1] == 'x' && HexDigit(rest[2]) >= 0 &&
+            HexDigit(rest[3]) >= 0) {
+            AOut += static_cast<char>(HexDigit(rest[2]) * 16 + HexDigit(rest[3]));
+            at = backslash + 4;
+        } else if (rest.size() >= 2 && (rest[1] == '"' || rest[1] == '\\')) {
+            AOut += rest[1];
+            at = backslash + 2;
         } else {
-            AOut += c;
+            AOut += '\\';
+            at = backslash + 1;
         }
     }
 }

@@ -14,6 +14,16 @@ char LowerAscii(char AChar) {
     return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar;
 }
 
+// The first position of any of ASet's characters. The library's find_first_of searches the
+// set once per character of the text, which costs a call each; a file has millions of them.
+std::size_t FindAny(std::string_view AText, std::string_view ASet) {
+    for (std::size_t i = 0; i < AText.size(); ++i)
+        for (char c : ASet)
+            if (AText[i] == c)
+                return i;
+    return std::string_view::npos;
+}
+
 bool Contains(std::string_view AText, std::string_view APart) {
     return AText.find(APart) != std::string_view::npos;
 }
@@ -108,12 +118,12 @@ void AppendUrlDecoded(std::string_view AText, std::string& AOut) {
 bool FindParam(std::string_view AParams, std::string_view AName, std::string& AValue) {
     std::string decodedName;
     while (!AParams.empty()) {
-        std::size_t end = std::min(AParams.find_first_of("&\r\n"), AParams.size());
+        std::size_t end = std::min(FindAny(AParams, "&\r\n"), AParams.size());
         std::string_view item = AParams.substr(0, end);
         AParams.remove_prefix(std::min(end + 1, AParams.size()));
         std::size_t eq = item.find('=');
         std::string_view name = item.substr(0, eq);
-        if (name.find_first_of("%+") != std::string_view::npos) {
+        if (FindAny(name, "%+") != std::string_view::npos) {
             decodedName.clear();
             AppendUrlDecoded(name, decodedName);
             name = decodedName;
@@ -129,17 +139,17 @@ bool FindParam(std::string_view AParams, std::string_view AName, std::string& AV
 }
 
 std::string_view WithoutQueryAndFragment(std::string_view AUrl) {
-    return AUrl.substr(0, AUrl.find_first_of("?#"));
+    return AUrl.substr(0, FindAny(AUrl, "?#"));
 }
 
 void AssignHostOf(std::string_view AUrl, std::string& AHost) {
     std::string_view rest = AUrl;
     std::size_t scheme = rest.find("://");
-    if (scheme != std::string_view::npos && scheme < rest.find_first_of("/?#"))
+    if (scheme != std::string_view::npos && scheme < FindAny(rest, "/?#"))
         rest.remove_prefix(scheme + 3);
     else if (rest.substr(0, 2) == "//")
         rest.remove_prefix(2);
-    rest = rest.substr(0, rest.find_first_of("/?#\\"));
+    rest = rest.substr(0, FindAny(rest, "/?#\\"));
     if (std::size_t at = rest.rfind('@'); at != std::string_view::npos)
         rest.remove_prefix(at + 1);
     if (!rest.empty() && rest.front() == '[')

@@ -34,23 +34,53 @@ void TNameCounter::Add(std::string_view AName) {
         Add(CutName(AName));
         return;
     }
-    if (auto found = FCounts.find(AName); found != FCounts.end())
-        ++found->second;
-    else if (FCounts.size() < MaxNames)
-        FCounts.emplace(AName, 1);
-    else
+    const std::uint64_t hash = std::hash<std::string_view>()(AName) >> 32 << 32;
+    const std::size_t mask = FSlots.size() - 1;
+    for (std::size_t i = FSlots.empty() ? 0 : (hash >> 32) & mask; !FSlots.empty();
+         i = (i + 1) & mask) {
+        const std::uint64_t slot = FSlots[i];
+        if (slot == 0)
+            break;
+        TNameCount& entry = FEntries[(slot & 0xFFFFFFFF) - 1];
+        if ((slot >> 32 << 32) == hash && entry.Name == AName) {
+            ++entry.Views;
+            return;
+        }
+    }
+    if (FEntries.size() >= MaxNames) {
         ++FOther;
+        return;
+    }
+    FEntries.push_back({std::string(AName), 1});
+    if (FEntries.size() * 4 > FSlots.size() * 3)
+        Grow();
+    else
+        Place(hash | FEntries.size());
+}
+
+void TNameCounter::Grow() {
+    FSlots.assign(FSlots.empty() ? 16 : FSlots.size() * 2, 0);
+    for (std::size_t i = 0; i < FEntries.size(); ++i)
+        Place(std::hash<std::string_view>()(FEntries[i].Name) >> 32 << 32 | (i + 1));
+}
+
+void TNameCounter::Place(std::uint64_t ASlot) {
+    const std::size_t mask = FSlots.size() - 1;
+    std::size_t i = (ASlot >> 32) & mask;
+    while (FSlots[i] != 0)
+        i = (i + 1) & mask;
+    FSlots[i] = ASlot;
 }
 
 std::vector<TNameCount> TNameCounter::Top(std::size_t ATop) const {
     std::vector<TNameCount> all;
-    all.reserve(FCounts.size() + 1);
+    all.reserve(FEntries.size() + 1);
     std::uint64_t other = FOther;
-    for (const auto& [name, views] : FCounts) {
-        if (name == OtherName)
-            other += views; // a client's own "(other)" joins ours rather than standing twice
+    for (const TNameCount& entry : FEntries) {
+        if (entry.Name == OtherName)
+            other += entry.Views; // a client's own "(other)" joins ours rather than standing twice
         else
-            all.push_back({name, views});
+            all.push_back(entry);
     }
     if (other > 0)
         all.push_back({std::string(OtherName), other});
@@ -63,10 +93,9 @@ std::vector<TNameCount> TNameCounter::Top(std::size_t ATop) const {
     return all;
 }
 
-void TVisitorSet::Add(std::string_view AAddress, std::string_view AUserAgent) {
-    std::hash<std::string_view> hash;
-    std::uint64_t h = hash(AAddress);
-    h ^= hash(AUserAgent) + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
+void TVisitorSet::Add(std::string_view AAddress, std::uint64_t AAgentHash) {
+    std::uint64_t h = std::hash<std::string_view>()(AAddress);
+    h ^= AAgentHash + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
     Insert(h == 0 ? 1 : h);
 }
 
@@ -79,7 +108,7 @@ void TVisitorSet::Insert(std::uint64_t AHash) {
             if (slot != 0)
                 Insert(slot);
     }
-    std::size_t mask = FSlots.size() - 1;
+    const std::size_t mask = FSlots.size() - 1;
     for (std::size_t i = AHash & mask;; i = (i + 1) & mask) {
         if (FSlots[i] == AHash)
             return;
@@ -115,19 +144,30 @@ void TDayStats::AddHit(const THitLine& AHit) {
     ++FHits;
     if (!IsGifDocument(AHit.Document) || (AHit.Status != 200 && AHit.Status != 304))
         return;
-    if (IsBotAgent(AHit.UserAgent)) {
+    const std::uint64_t agentHash = std::hash<std::string_view>()(AHit.UserAgent);
+    const TAgentKind& kind = AgentKindOf(AHit.UserAgent, agentHash);
+    if (kind.Bot)
         ++FBots;
-        return;
-    }
-    AddPageView(AHit);
+    else
+        AddPageView(AHit, agentHash, kind.Family);
 }
 
-void TDayStats::AddPageView(const THitLine& AHit) {
+const TDayStats::TAgentKind& TDayStats::AgentKindOf(std::string_view AUserAgent,
+                                                    std::uint64_t AHash) {
+    // Two agents with one 64-bit hash would share a kind: far rarer than any agent that lies.
+    TAgentKind& kind = FAgentKinds[AHash % AgentKinds];
+    if (kind.Hash != AHash || kind.Family.empty())
+        kind = {AHash, IsBotAgent(AUserAgent), BrowserFamilyOf(AUserAgent)};
+    return kind;
+}
+
+void TDayStats::AddPageView(const THitLine& AHit, std::uint64_t AAgentHash,
+                            std::string_view AFamily) {
     ++FPageViews;
     ++FHours[static_cast<std::size_t>(AHit.Hour)];
-    FVisitors.Add(AHit.Host, AHit.UserAgent);
+    FVisitors.Add(AHit.Host, AAgentHash);
     FVisitorNames.Add(VisitorNameOf(AHit.Host));
-    FBrowsers.Add(BrowserFamilyOf(AHit.UserAgent));
+    FBrowsers.Add(AFamily);
 
     if (FindParam(AHit.Params, "page", FValue) && !FValue.empty())
         FPages.Add(FValue);

@@ -35,7 +35,8 @@ struct TStatsSummary {
 
 // Page views per name. Memory stays bounded whatever the clients send: at most MaxNames
 // distinct names, later new names count as "(other)"; a name longer than MaxNameBytes is cut
-// and ends in "...".
+// and ends in "...". An open-addressing table of (hash, entry) pairs keeps a look-up to one
+// or two probes without division, as a day's file asks millions of them.
 class TNameCounter {
 public:
     static constexpr std::size_t MaxNames = 10000;
@@ -47,13 +48,12 @@ public:
     std::vector<TNameCount> Top(std::size_t ATop) const;
 
 private:
-    struct THash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view AText) const {
-            return std::hash<std::string_view>()(AText);
-        }
-    };
-    std::unordered_map<std::string, std::uint64_t, THash, std::equal_to<>> FCounts;
+    void Grow();
+    void Place(std::uint64_t ASlot);
+
+    std::vector<TNameCount> FEntries;
+    // Upper 32 bits: the name's hash; lower: its index in FEntries plus one (0: empty slot).
+    std::vector<std::uint64_t> FSlots;
     std::uint64_t FOther = 0;
 };
 
@@ -62,7 +62,8 @@ private:
 // same hash would count once; at 64 bits that is far below one in a million for a day.
 class TVisitorSet {
 public:
-    void Add(std::string_view AAddress, std::string_view AUserAgent);
+    // AAgentHash: std::hash of the User-Agent, which the caller needs anyway.
+    void Add(std::string_view AAddress, std::uint64_t AAgentHash);
     std::uint64_t Count() const { return FCount; }
 
 private:
@@ -87,8 +88,18 @@ public:
     std::uint64_t Hits() const { return FHits; }
 
 private:
+    // What a User-Agent is, remembered by its hash: agents repeat from line to line, and
+    // judging one takes dozens of searches.
+    struct TAgentKind {
+        std::uint64_t Hash = 0;
+        bool Bot = false;
+        std::string_view Family;
+    };
+    static constexpr std::size_t AgentKinds = 1024;
+
     void AddHit(const THitLine& AHit);
-    void AddPageView(const THitLine& AHit);
+    void AddPageView(const THitLine& AHit, std::uint64_t AAgentHash, std::string_view AFamily);
+    const TAgentKind& AgentKindOf(std::string_view AUserAgent, std::uint64_t AHash);
     std::string_view VisitorNameOf(const std::string& AAddress);
 
     std::uint64_t FHits = 0;
@@ -102,7 +113,8 @@ private:
     TNameCounter FVisitorNames;
     TNameCounter FBrowsers;
     std::unordered_map<std::string, std::string> FNickNames; // lower-case address -> name
-    THitLine FLine;                                          // reused from line to line
-    std::string FValue;                                      // reused: a parameter value
-    std::string FName;                                       // reused: a name being built
+    std::vector<TAgentKind> FAgentKinds = std::vector<TAgentKind>(AgentKinds);
+    THitLine FLine;     // reused from line to line
+    std::string FValue; // reused: a parameter value
+    std::string FName;  // reused: a name being built
 };
