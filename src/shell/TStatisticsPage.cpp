@@ -6,7 +6,6 @@
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -34,8 +33,10 @@ QString Number(std::uint64_t AValue) {
 QLabel* NewFigure(QWidget* AParent, const char* AName) {
     auto* label = new QLabel(QStringLiteral("0"), AParent);
     label->setObjectName(QString::fromLatin1(AName));
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("00000000")));
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }
 
@@ -120,26 +121,25 @@ std::function<void(const std::string&)> TStatisticsPage::OverviewLineSink() cons
 
 QWidget* TStatisticsPage::BuildTotals() {
     auto* box = new QWidget(this);
-    auto* grid = new QGridLayout(box);
-    grid->setContentsMargins(0, 0, 0, 0);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
     struct TFigure {
         const char* Caption;
         const char* Name;
         QLabel** Label;
     };
-    const TFigure figures[] = {{"Hits", "L_Hits", &L_Hits},
-                               {"Page views", "L_PageViews", &L_PageViews},
-                               {"Visitors", "L_Visitors", &L_Visitors},
-                               {"Bots", "L_Bots", &L_Bots},
-                               {"Unreadable", "L_Unreadable", &L_Unreadable}};
-    int column = 0;
+    const TFigure figures[] = {{"Hits:", "L_Hits", &L_Hits},
+                               {"Page views:", "L_PageViews", &L_PageViews},
+                               {"Visitors:", "L_Visitors", &L_Visitors},
+                               {"Bots:", "L_Bots", &L_Bots},
+                               {"Unreadable:", "L_Unreadable", &L_Unreadable}};
     for (const TFigure& figure : figures) {
         *figure.Label = NewFigure(box, figure.Name);
-        grid->addWidget(new QLabel(QString::fromLatin1(figure.Caption) + QLatin1Char(':'), box), 0,
-                        column++);
-        grid->addWidget(*figure.Label, 0, column++);
+        row->addWidget(new QLabel(QString::fromLatin1(figure.Caption), box));
+        row->addWidget(*figure.Label);
+        row->addSpacing(18);
     }
-    grid->setColumnStretch(column, 1);
+    row->addStretch(1);
     return box;
 }
 
