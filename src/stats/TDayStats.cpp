@@ -73,24 +73,26 @@ void TNameCounter::Place(std::uint64_t ASlot) {
 }
 
 std::vector<TNameCount> TNameCounter::Top(std::size_t ATop) const {
-    std::vector<TNameCount> all;
+    // Sorted by pointer, so the window's half-second refresh copies ten names, not ten thousand.
+    std::vector<const TNameCount*> all;
     all.reserve(FEntries.size() + 1);
-    std::uint64_t other = FOther;
+    TNameCount other{std::string(OtherName), FOther};
     for (const TNameCount& entry : FEntries) {
         if (entry.Name == OtherName)
-            other += entry.Views; // a client's own "(other)" joins ours rather than standing twice
+            other.Views += entry.Views; // a client's own "(other)" joins ours, not twice
         else
-            all.push_back(entry);
+            all.push_back(&entry);
     }
-    if (other > 0)
-        all.push_back({std::string(OtherName), other});
-    std::size_t top = std::min(ATop, all.size());
-    std::partial_sort(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(top), all.end(),
-                      ByViewsThenName);
-    all.resize(top);
-    for (TNameCount& entry : all)
-        entry.Name = DisplayName(entry.Name);
-    return all;
+    if (other.Views > 0)
+        all.push_back(&other);
+    const std::size_t top = std::min(ATop, all.size());
+    std::partial_sort(
+        all.begin(), all.begin() + static_cast<std::ptrdiff_t>(top), all.end(),
+        [](const TNameCount* A, const TNameCount* B) { return ByViewsThenName(*A, *B); });
+    std::vector<TNameCount> shown;
+    for (std::size_t i = 0; i < top; ++i)
+        shown.push_back({DisplayName(all[i]->Name), all[i]->Views});
+    return shown;
 }
 
 void TVisitorSet::Add(std::string_view AAddress, std::uint64_t AAgentHash) {

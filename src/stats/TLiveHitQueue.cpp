@@ -13,7 +13,7 @@ TLiveHitQueue::~TLiveHitQueue() {
 }
 
 void TLiveHitQueue::Push(const std::string& ALine) noexcept {
-    if (!FEnabled.load(std::memory_order_relaxed))
+    if (!FEnabled.load())
         return;
     const std::size_t cost = CostOf(ALine);
     if (FBytes.fetch_add(cost) + cost > FMaxBytes) {
