@@ -154,8 +154,6 @@ TEST(DayStatsTest, DaysAndTheirFiles) {
     EXPECT_EQ(days, (std::vector<TLogDay>{{2026, 12, 8}, {2026, 12, 7}}));
     EXPECT_EQ(DayBefore({2027, 1, 1}), (TLogDay{2026, 12, 31}));
     EXPECT_EQ(DayBefore({2024, 3, 1}), (TLogDay{2024, 2, 29}));
-    EXPECT_EQ(OverviewFilePath("/x", {2026, 1, 2}), "/x/20260102.log");
-    EXPECT_EQ(IsoDayText({2026, 1, 2}), "2026-01-02");
 }
 
 } // namespace

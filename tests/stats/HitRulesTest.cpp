@@ -31,11 +31,8 @@ TEST(HitRulesTest, BotsAndBrowserFamilies) {
         {"Mozilla/5.0 (compatible; YandexBOT/3.0)", true, "other"},
         {"Mozilla/5.0 AppleWebKit/537.36 HeadlessChrome/120.0 Safari/537.36", true, "Chrome"},
         {"curl/8.4.0", true, "other"},
-        {"Wget/1.21", true, "other"},
         {"python-requests/2.31", true, "other"},
         {"Mozilla/5.0 (compatible; Yahoo! Slurp)", true, "other"},
-        {"facebookexternalhit/1.1 (+http://www.facebook.com/externalhit_uatext.php) Crawler", true,
-         "other"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsBotAgent(c.Agent), c.Bot) << c.Agent;
