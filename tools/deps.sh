@@ -2,7 +2,10 @@
 # Installs the Debian packages that are missing for building and running (and, with "test",
 # for the test suite). Runs apt-get only when something is missing.
 set -euo pipefail
-packages=(g++ make cmake libgtest-dev libgmock-dev media-types qt6-base-dev)
+# Qt Charts' CMake files need the OpenGL ones (libqt6opengl6-dev), which qt6-charts-dev does not
+# pull in by itself.
+packages=(g++ make cmake libgtest-dev libgmock-dev media-types qt6-base-dev qt6-charts-dev
+    libqt6opengl6-dev)
 if [ "${1:-}" = test ]; then
     # clang and its runtime for the fuzz targets; zone data for the time-zone tests.
     packages+=(clang libclang-rt-14-dev tzdata)

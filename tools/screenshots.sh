@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Starts the program under Xvfb with a few hits on its screen logs and saves a screenshot of
-# each page: docs/screenshots/settings.png and docs/screenshots/logging.png. Debian; installs
-# what is missing (Xvfb, ImageMagick, xdotool, fonts). Extra arguments: the build folder.
+# each page: docs/screenshots/settings.png, logging.png and statistics.png (today's overview
+# file is first filled with a made-up whole day, yesterday's beside it, so the chart has
+# something to show). Debian; installs what is missing (Xvfb, ImageMagick, xdotool, fonts).
+# Extra arguments: the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -44,12 +46,37 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A program folder with the content files, screen logs on, nicknames in use and AutoStart.
+# A program folder with the content files, screen logs on, the overview file on, nicknames in
+# use and AutoStart.
 cp content/* "$work/"
-printf '[General]\r\nAutoStart=1\r\nUseNickNames=1\r\n[OverviewLog]\r\nLogToScreen=1\r\n[DetailLog]\r\nLogToScreen=1\r\n' \
-    >"$work/sk_KAV.ini"
+mkdir "$work/logs"
+printf '[General]\r\nAutoStart=1\r\nUseNickNames=1\r\nLogDir=%s/logs/\r\n[OverviewLog]\r\nLogToScreen=1\r\nLogToFile=1\r\n[DetailLog]\r\nLogToScreen=1\r\n' \
+    "$work" >"$work/sk_KAV.ini"
 printf '127.0.0.1=Office PC\r\n10.0.0.7=Anna\r\n' >"$work/sk_KAV.NN"
 printf '10.0.0.99\r\n' >"$work/sk_KAV.NL"
+
+# A made-up day: page views that rise in the morning and the evening, from a few browsers and
+# sources. day_lines DAY-OFFSET LAST-HOUR
+day_lines() {
+    awk -v day="$(date -d "$1 days" +%d/%b/%Y)" -v last="$2" -v seed="$1" 'BEGIN {
+        srand(7 - seed)
+        split("/|/about|/blog/first-post|/contact|/prices|/blog/second-post", page, "|")
+        split("|https%3A%2F%2Fwww.search.example%2F|https%3A%2F%2Fnews.example%2Fitem|https%3A%2F%2Fsocial.example%2F", ref, "|")
+        split("Mozilla/5.0 (X11; Linux x86_64; rv:120.0) Gecko/20100101 Firefox/120.0|Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0.0.0 Safari/537.36|Mozilla/5.0 (iPhone; CPU iPhone OS 17_0 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like Gecko) Version/17.0 Mobile/15E148 Safari/604.1|Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0.0.0 Safari/537.36 Edg/120.0.0.0|Mozilla/5.0 (compatible; ExampleBot/2.1)", ua, "|")
+        for (h = 0; h <= last; h++) {
+            n = int(3 + 14 * exp(-((h - 10) ^ 2) / 8) + 10 * exp(-((h - 20) ^ 2) / 6) + rand() * 4)
+            for (i = 0; i < n; i++) {
+                p = page[1 + int(rand() * 6)]; r = ref[1 + int(rand() * 4)]
+                params = "page=" p (r == "" ? "" : "&ref=" r)
+                printf "10.0.%d.%d - - [%s:%02d:%02d:%02d +0000] \"GET /t.gif %s HTTP/1.1\" 200 43 \"\" \"%s\"\r\n",
+                    int(rand() * 3), int(rand() * 40), day, h, int(rand() * 60), int(rand() * 60),
+                    params, ua[1 + int(rand() * 5)]
+            }
+        }
+    }'
+}
+day_lines 0 23 >"$work/logs/$(date +%Y%m%d).log"
+day_lines -1 23 >"$work/logs/$(date -d yesterday +%Y%m%d).log"
 
 port=$(free_port)
 display=:$(free_display)
@@ -83,7 +110,11 @@ xdotool windowfocus "$wid" 2>/dev/null || true # no window manager: focus it our
 xdotool key --window "$wid" alt+l 2>/dev/null
 sleep 0.5
 import -window "$wid" "$out/logging.png"
-echo "screenshots: $out/settings.png $out/logging.png"
+# Back past Settings to the last page, Statistics, whatever pages stand between.
+xdotool key --window "$wid" ctrl+shift+Tab ctrl+shift+Tab 2>/dev/null
+sleep 1.5 # the page reads the day's file on a worker thread
+import -window "$wid" "$out/statistics.png"
+echo "screenshots: $out/settings.png $out/logging.png $out/statistics.png"
 
 kill -TERM "$app" # closes the window as a session end does: server stopped, position kept
 for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "stats/StatsFile.h"
+
 namespace {
 
 bool ParsePort(const std::string& AText, int& APort) {
@@ -55,21 +57,45 @@ bool ParseOptions(int argc, char** argv, TAppOptions& AOptions, std::string& AEr
                 return false;
             }
             AOptions.Port = port;
+        } else if (arg == "--report") {
+            // The day is optional: a following word that is no option is taken as the day.
+            if (!hasValue && i + 1 < argc && argv[i + 1][0] != '-') {
+                value = argv[++i];
+                hasValue = true;
+            }
+            TLogDay day;
+            if (hasValue && !ParseLogDay(value, day)) {
+                AError = "--report needs a day as yyyymmdd";
+                return false;
+            }
+            AOptions.Report = true;
+            AOptions.ReportDay = value;
+        } else if (arg == "--json" && !hasValue) {
+            AOptions.Json = true;
         } else {
             AError = std::string("unknown argument: ") + argv[i];
             return false;
         }
+    }
+    if (AOptions.Json && !AOptions.Report) {
+        AError = "--json goes with --report";
+        return false;
     }
     return true;
 }
 
 std::string UsageText() {
     return "Usage: sk_kav [--headless] [--dir DIR] [--port N] [--help] [--version]\n"
+           "       sk_kav --report [yyyymmdd] [--dir DIR] [--json]\n"
            "  --headless  run the tracking server without a window, until SIGINT or SIGTERM\n"
            "  --dir DIR   program directory: content files, settings and list files\n"
            "              (default: the executable's directory when it holds sk_KAV.ini\n"
            "              or 1x1.gif, else ~/.config/sk_kav, filled on first start)\n"
            "  --port N    listen on port N for this run only (0: a free port)\n"
+           "  --report [yyyymmdd]\n"
+           "              print the statistics of that day's overview log (default: today)\n"
+           "              and exit; needs no display and never starts the server\n"
+           "  --json      with --report: one JSON object instead of the table\n"
            "  --help      show this text\n"
            "  --version   show the version\n";
 }

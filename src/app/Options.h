@@ -1,4 +1,4 @@
-// The program's command line: --headless, --dir, --port, --help, --version.
+// The program's command line: --headless, --dir, --port, --report, --json, --help, --version.
 // Parsed once on the main thread before anything else starts.
 #pragma once
 
@@ -9,8 +9,11 @@ struct TAppOptions {
     bool Headless = false;
     bool Help = false;
     bool Version = false;
-    std::string Dir;              // empty: chosen at start-up (see SetUpProgramDir)
-    std::optional<int> Port;      // overrides ServerPort for this run only
+    std::string Dir;         // empty: chosen at start-up (see SetUpProgramDir)
+    std::optional<int> Port; // overrides ServerPort for this run only
+    bool Report = false;     // print a day's statistics and exit
+    std::string ReportDay;   // "yyyymmdd"; empty: today
+    bool Json = false;       // the report as one JSON object
 };
 
 // Parses the arguments; false with AError set when they are not understood.

@@ -1,11 +1,13 @@
 // sk_kav: the composition root. Parses the command line, sets up the program directory and runs
-// the window or, with --headless (or when built without the window), the terminal front end.
+// the window or, with --headless (or when built without the window), the terminal front end;
+// --report only prints statistics.
 #include <cstdio>
 #include <string>
 
 #include "app/FirstRun.h"
 #include "app/HeadlessApp.h"
 #include "app/Options.h"
+#include "stats/StatsReport.h"
 #ifdef SKAV_HAVE_GUI
 #include "shell/DesktopApp.h"
 #endif
@@ -26,6 +28,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     SetUpProgramDir(options.Dir);
+    if (options.Report)
+        return RunStatsReport(options.ReportDay, options.Json, stdout, stderr);
     if (options.Headless)
         return RunHeadlessApp(options.Port);
 #ifdef SKAV_HAVE_GUI

@@ -134,6 +134,10 @@ void ChangeGeneralConfig(const std::function<void(TKAV_GeneralConfig&)>& AChange
     Publish(std::move(changed));
 }
 
+std::string LogDirectoryFor(const std::string& ALogDir) {
+    return ALogDir.empty() ? ProgramDir() : ALogDir;
+}
+
 std::string ConfigFilePath() {
     return ProgramDir() + "sk_KAV.ini";
 }

@@ -56,6 +56,10 @@ std::shared_ptr<const TKAV_GeneralConfig> GeneralConfigSnapshot();
 // serialised; AChange must not call ChangeGeneralConfig itself. Window's thread.
 void ChangeGeneralConfig(const std::function<void(TKAV_GeneralConfig&)>& AChange);
 
+// The directory the log files go to for a LogDir setting: an empty one means the program
+// directory, not wherever the program was started from (the home directory, for a launcher).
+std::string LogDirectoryFor(const std::string& ALogDir);
+
 // ProgramDir() followed by "sk_KAV.ini", "sk_KAV.NN" and "sk_KAV.NL".
 std::string ConfigFilePath();
 std::string NickNameFilePath();

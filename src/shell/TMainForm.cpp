@@ -27,6 +27,7 @@
 #include "shell/TLoggingPage.h"
 #include "shell/TQtScreenLists.h"
 #include "shell/TSettingsPage.h"
+#include "shell/TStatisticsPage.h"
 #include "shell/WindowPlacement.h"
 #include "shell/sk_BrowseDialog.h"
 #include "tracking/TTrackingService.h"
@@ -123,6 +124,8 @@ void TMainForm::BuildPages() {
     Logging = new TLoggingPage(PageControl1);
     PageControl1->addTab(Settings, QStringLiteral("Settings"));
     PageControl1->addTab(Logging, QStringLiteral("&Logging"));
+    Statistics = new TStatisticsPage(PageControl1);
+    PageControl1->addTab(Statistics, QStringLiteral("Statistics"));
     setCentralWidget(PageControl1);
     StatusBar1 = new QLabel(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -205,6 +208,7 @@ void TMainForm::FormCreate() {
     FScreenLists =
         std::make_shared<TQtScreenLists>(Logging->Memo1, Logging->Memo2, Settings->SysMemo);
     FService = std::make_unique<TTrackingService>(FScreenLists);
+    FService->SetOnOverviewLine(Statistics->OverviewLineSink());
     FService->AddSysMessage(std::string(AppTitleText) + " - Program started");
     FService->AddStartupMessages();
     FSaveDir = QString::fromStdString(ProgramDir());

@@ -20,6 +20,7 @@ class TKAV_AboutDialog;
 class TLoggingPage;
 class TQtScreenLists;
 class TSettingsPage;
+class TStatisticsPage;
 class TTrackingService;
 
 // The window caption and the application title without an AppTitle prefix.
@@ -98,6 +99,7 @@ public:
     QTabWidget* PageControl1;
     TSettingsPage* Settings;
     TLoggingPage* Logging;
+    TStatisticsPage* Statistics;
     QLabel* StatusBar1;
     QTimer* StartupTimer;
     QTimer* UpdateTimer;

@@ -173,6 +173,8 @@ void THitLog::WriteOverviewFileLine(const TKAV_GeneralConfig& ASettings, bool AW
                                        AReferer);
     if (!FOverviewLogger->WriteLog(line))
         ReportLogDirError(ASettings);
+    else if (FOnOverviewLine)
+        FOnOverviewLine(line);
 }
 
 void THitLog::DetachScreen() { FScreenDetached.store(true); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -69,6 +70,12 @@ public:
     // From now on nothing more reaches the screen lists (the front end is closing). Any thread.
     void DetachScreen();
 
+    // Receives each combined line once the overview file holds it. Set before the server
+    // starts; peer threads call it, many at once, so it must return at once.
+    void SetOnOverviewLine(std::function<void(const std::string& ALine)> AEvent) {
+        FOnOverviewLine = std::move(AEvent);
+    }
+
     TSKX_Logger& OverviewLogger() { return *FOverviewLogger; }
     TSKX_Logger& DetailLogger() { return *FDetailLogger; }
 
@@ -92,4 +99,5 @@ private:
     TScreenLogState FOverview{TScreenLog::Overview};
     TScreenLogState FDetail{TScreenLog::Detail};
     std::atomic<bool> FScreenDetached{false};
+    std::function<void(const std::string& ALine)> FOnOverviewLine;
 };

@@ -26,12 +26,6 @@ std::string ClassNameOf(const std::exception& AError) {
     return name;
 }
 
-// An empty LogDir means the program directory, not wherever the program was started from
-// (the home directory, for a desktop launcher).
-std::string LogDirectoryFor(const std::string& ALogDir) {
-    return ALogDir.empty() ? ProgramDir() : ALogDir;
-}
-
 std::shared_ptr<TSKX_Logger> MakeLogger(const std::string& ADir, const std::string& AName) {
     auto logger = std::make_shared<TSKX_Logger>(LogDirectoryFor(ADir), AName);
     logger->SetUseLock(true); // peer threads write concurrently
@@ -156,6 +150,10 @@ void TTrackingService::AddStartupMessages() {
     for (const std::string& line :
          StartupMessages(*GeneralConfigSnapshot(), ProgramDir(), LogDirectory()))
         AddSysMessage(line);
+}
+
+void TTrackingService::SetOnOverviewLine(std::function<void(const std::string& ALine)> AEvent) {
+    FImpl->HitLog->SetOnOverviewLine(std::move(AEvent));
 }
 
 void TTrackingService::AddSysMessage(const std::string& AText) { FImpl->HitLog->AddSysMessage(AText); }

@@ -2,6 +2,7 @@
 // Create, StartStopServer, SetLogDir and Shutdown on the front end's thread; AddSysMessage on any.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -40,6 +41,11 @@ public:
     // Stops the server if running and detaches the screen lists: peer threads that outlived
     // the stop's wait write no more screen entries but keep their log writers until done.
     void Shutdown();
+
+    // Receives each combined line once it is in the overview file (the window's live
+    // statistics). Set before the first start; peer threads call it, many at once: it must
+    // return at once and never wait for the front end.
+    void SetOnOverviewLine(std::function<void(const std::string& ALine)> AEvent);
 
     // Port the last successful start listens on (0 when stopped); for tests and --port 0.
     int ListeningPort() const;

@@ -194,6 +194,26 @@ TEST(HeadlessAppTest, UnreadableSettingsFallBackToDefaults) {
     EXPECT_EQ(run.WaitForExit(), 0);
 }
 
+TEST(HeadlessAppTest, ReportNeedsNoDisplayAndStartsNoServer) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        unsetenv(name);
+    TempDir dir;
+    dir.WriteFile("sk_KAV.ini", "[General]\r\nLogDir=" + dir.Path() + "\r\nAutoStart=1\r\n");
+    dir.WriteFile("20261208.log", "1.2.3.4 - - [08/Dec/2026:10:00:00 +0100] \"GET /t.gif  "
+                                  "HTTP/1.1\" 200 43 \"\" \"Firefox/1\"\r\n");
+    ProgramRun json({"--report", "20261208", "--dir", dir.Path(), "--json"});
+    EXPECT_EQ(json.WaitForExit(), 0) << json.Err();
+    EXPECT_EQ(json.Out().rfind(R"({"date":"2026-12-08","hits":1,"pageviews":1,"visitors":1,)", 0),
+              0u)
+        << json.Out();
+    EXPECT_EQ(json.Err(), "");
+    ProgramRun missing({"--report", "20261207", "--dir", dir.Path()});
+    EXPECT_EQ(missing.WaitForExit(), 1);
+    EXPECT_NE(missing.Err().find("20261207.log does not exist"), std::string::npos)
+        << missing.Err();
+    EXPECT_EQ(missing.Out(), "");
+}
+
 TEST(HeadlessAppTest, CommandLineAnswers) {
     ProgramRun bad({"--no-such-option"});
     EXPECT_EQ(bad.WaitForExit(), 2);

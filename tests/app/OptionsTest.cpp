@@ -28,10 +28,44 @@ TEST(OptionsTest, AcceptsEachOptionInBothForms) {
     EXPECT_FALSE(other.Headless);
 }
 
+TEST(OptionsTest, ReportWithAndWithoutADay) {
+    const struct {
+        std::vector<std::string> Args;
+        const char* Day;
+        bool Json;
+    } cases[] = {
+        {{"--report"}, "", false},
+        {{"--report", "20261208", "--json"}, "20261208", true},
+        {{"--json", "--report=20240229", "--dir", "/x"}, "20240229", true},
+        {{"--report", "--dir", "/x"}, "", false},
+    };
+    for (const auto& c : cases) {
+        TAppOptions options;
+        std::string error;
+        ASSERT_TRUE(Parse(c.Args, options, error)) << error;
+        EXPECT_TRUE(options.Report);
+        EXPECT_EQ(options.ReportDay, c.Day);
+        EXPECT_EQ(options.Json, c.Json);
+    }
+}
+
 TEST(OptionsTest, RejectsWhatItDoesNotUnderstand) {
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {"--bogus"}, {"--port"}, {"--port", "80x"}, {"--port", "65536"}, {"--port", "-1"},
-             {"--dir"}, {"--dir="}, {"--headless=1"}, {"stray"}}) {
+    for (std::vector<std::string> args :
+         std::vector<std::vector<std::string>>{{"--bogus"},
+                                               {"--port"},
+                                               {"--port", "80x"},
+                                               {"--port", "65536"},
+                                               {"--port", "-1"},
+                                               {"--dir"},
+                                               {"--dir="},
+                                               {"--headless=1"},
+                                               {"stray"},
+                                               {"--json"},
+                                               {"--report", "2026128"},
+                                               {"--report", "20230229"},
+                                               {"--report=x"},
+                                               {"--report", "20261208", "20261209"},
+                                               {"--json=1", "--report"}}) {
         TAppOptions options;
         std::string error;
         EXPECT_FALSE(Parse(args, options, error)) << args[0];

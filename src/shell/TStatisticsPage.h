@@ -1,0 +1,121 @@
+// The "Statistics" page: page views per hour as bars with the day before as a line, the
+// totals and four top lists of one day, read from its overview file; for today also each new
+// hit as the tracking service logs it. Window's thread only, except the sink it hands out.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "stats/StatsFile.h"
+#include "stats/TDayStats.h"
+
+class QBarSet;
+class QChart;
+class QChartView;
+class QComboBox;
+class QLabel;
+class QLineSeries;
+class QTableWidget;
+class QTimer;
+class QValueAxis;
+class TLiveHitQueue;
+
+class TStatisticsPage : public QWidget {
+    Q_OBJECT
+
+public:
+    // How often the page takes the hits handed over and checks for a new day.
+    static constexpr int UpdateIntervalMs = 500;
+
+    explicit TStatisticsPage(QWidget* AParent = nullptr);
+    ~TStatisticsPage() override;
+
+    // For TTrackingService::SetOnOverviewLine: keeps each new combined line for the page while
+    // it shows today, without ever waiting for the window's thread. Any thread.
+    std::function<void(const std::string& ALine)> OverviewLineSink() const;
+
+    // Takes the hits handed over since the last tick, and reads the day anew when the day,
+    // the log directory or the nickname list has changed.
+    void UpdateTimerTimer();
+    // The day chosen in DP_Day.
+    void DP_DayChange();
+    // True while a day's file is being read (on a worker thread).
+    bool Loading() const { return FLoad.valid(); }
+
+    QComboBox* DP_Day;
+    QLabel* L_Hint;
+    QLabel* L_Hits;
+    QLabel* L_PageViews;
+    QLabel* L_Visitors;
+    QLabel* L_Bots;
+    QLabel* L_Unreadable;
+    QChartView* CV_Hours;
+    QBarSet* BS_Today;         // page views per hour of the chosen day
+    QLineSeries* LS_DayBefore; // page views per hour of the day before
+    QTableWidget* TW_Pages;
+    QTableWidget* TW_Sources;
+    QTableWidget* TW_Visitors;
+    QTableWidget* TW_Browsers;
+    QTimer* UpdateTimer;
+
+protected:
+    void showEvent(QShowEvent* AEvent) override;
+    void hideEvent(QHideEvent* AEvent) override;
+
+private:
+    // What a worker thread read for one day.
+    struct TDayLoad {
+        TLogDay Day;
+        TReadStatus Status = TReadStatus::Missing;
+        std::string Path;
+        std::string Error;
+        std::unique_ptr<TDayStats> Stats;
+        std::array<std::uint64_t, 24> DayBefore{};
+        std::uint64_t FirstLiveSeq = 0; // handed-over lines below it are in the file already
+    };
+    struct TWanted {
+        TLogDay Day;
+        std::string Dir;
+        std::vector<std::string> NickNames;
+    };
+
+    QWidget* BuildTotals();
+    QChartView* BuildChart();
+    QWidget* BuildTopLists();
+    void FillDayList();
+    void StartLoad();
+    void FinishLoad();
+    void TakeLiveHits();
+    bool SettingsOrDayChanged();
+    void ShowFigures();
+    void ShowChart(const TStatsSummary& ASummary);
+    void ShowHint();
+    static TDayLoad LoadDay(const TWanted& AWanted, bool ALive,
+                            std::shared_ptr<TLiveHitQueue> AQueue,
+                            std::shared_ptr<std::atomic<bool>> ACancel);
+
+    QChart* FChart = nullptr;
+    QValueAxis* FAxisY = nullptr;
+    std::shared_ptr<TLiveHitQueue> FQueue;
+    TWanted FWanted; // the day shown and the settings it was read with
+    TLogDay FToday;
+    bool FLive = false; // the day shown is today: handed-over hits count
+    std::unique_ptr<TDayStats> FStats;
+    std::array<std::uint64_t, 24> FDayBefore{};
+    TReadStatus FStatus = TReadStatus::Missing;
+    std::string FPath;
+    std::string FError;
+    std::future<TDayLoad> FLoad;
+    std::shared_ptr<std::atomic<bool>> FCancel;
+    bool FLoadAgain = false; // a newer request came while a worker was reading
+    std::uint64_t FFirstLiveSeq = 0;
+    std::uint64_t FDroppedSeen = 0;
+};

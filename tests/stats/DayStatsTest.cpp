@@ -1,0 +1,159 @@
+// Counting a day: which lines count as what, the bounds on names, distinct visitors, and the
+// streaming reader fed in pieces of every size.
+#include "stats/TDayStats.h"
+
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "stats/StatsFile.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::string Line(const std::string& AHost, const std::string& AParams, int AStatus = 200,
+                 const std::string& AAgent = "Firefox/1", const std::string& ADocument = "/t.gif",
+                 const std::string& AReferer = "") {
+    return AHost + " - - [08/Dec/2026:10:00:00 +0100] \"GET " + ADocument + " " + AParams +
+           " HTTP/1.1\" " + std::to_string(AStatus) + " 43 \"" + AReferer + "\" \"" + AAgent + "\"";
+}
+
+TStatsSummary SummaryOf(const std::vector<std::string>& ALines,
+                        const std::vector<std::string>& ANickNames = {}) {
+    TDayStats stats(ANickNames);
+    for (const std::string& line : ALines)
+        stats.AddLine(line);
+    return stats.Summary();
+}
+
+TEST(DayStatsTest, WhatCountsAsWhat) {
+    TStatsSummary s = SummaryOf({
+        Line("a", "", 200),                    // page view
+        Line("a", "", 304),                    // page view, same visitor
+        Line("a", "", 200, "Firefox/2"),       // another agent: another visitor
+        Line("b", "", 404),                    // hit only
+        Line("b", "", 200, "x", "/index.htm"), // hit only
+        Line("b", "", 200, "SomeBot/1"),       // bot
+        Line("b", "", 500, "SomeBot/1"),       // hit only, even from a bot
+        "",                                    // nothing
+        "not a line",                          // unreadable
+    });
+    EXPECT_EQ(s.Hits, 7u);
+    EXPECT_EQ(s.PageViews, 3u);
+    EXPECT_EQ(s.Bots, 1u);
+    EXPECT_EQ(s.Visitors, 2u);
+    EXPECT_EQ(s.Unreadable, 1u);
+    EXPECT_EQ(s.Hours[10], 3u);
+    EXPECT_EQ(s.Pages, (std::vector<TNameCount>{{"(unknown)", 3}}));
+    EXPECT_EQ(s.Sources, (std::vector<TNameCount>{{"(direct)", 3}}));
+}
+
+TEST(DayStatsTest, PagesSourcesAndNamesByTheirRules) {
+    TStatsSummary s = SummaryOf(
+        {
+            Line("10.0.0.7", "page=%2Fa&ref=", 200, "u", "/t.gif", "http://x/r?q"),
+            Line("10.0.0.7", "page=&ref=http%3A%2F%2FS.example%2F", 200, "u", "/t.gif",
+                 "http://x/r#f"),
+            Line("10.0.0.8", "", 200, "u", "/t.gif", "?only"),
+            Line("10.0.0.9", "page=+b+", 200),
+            Line("10.0.0.9", "page=+b+", 200),
+        },
+        {"10.0.0.7=Anna", "10.0.0.8 =NotMe"});
+    EXPECT_EQ(s.Pages, (std::vector<TNameCount>{
+                           {" b ", 2}, {"(unknown)", 1}, {"/a", 1}, {"http://x/r", 1}}));
+    EXPECT_EQ(s.Sources, (std::vector<TNameCount>{{"(direct)", 4}, {"s.example", 1}}));
+    EXPECT_EQ(s.VisitorNames,
+              (std::vector<TNameCount>{{"10.0.0.9", 2}, {"Anna", 2}, {"10.0.0.8", 1}}));
+    EXPECT_EQ(s.Browsers, (std::vector<TNameCount>{{"other", 3}, {"Firefox", 2}}));
+}
+
+TEST(DayStatsTest, GroupingsStayBounded) {
+    TNameCounter counter;
+    for (std::size_t i = 0; i < TNameCounter::MaxNames + 5; ++i)
+        counter.Add("/page" + std::to_string(i));
+    counter.Add("/page0");  // a known name still counts as itself
+    counter.Add("(other)"); // a client's own "(other)" joins ours
+    std::vector<TNameCount> top = counter.Top(3);
+    EXPECT_EQ(top, (std::vector<TNameCount>{{"(other)", 6}, {"/page0", 2}, {"/page1", 1}}));
+
+    // Long names are cut before the limit, never inside a UTF-8 character.
+    TNameCounter names;
+    const std::string umlauts = [] {
+        std::string text;
+        for (int i = 0; i < 150; ++i)
+            text += "\xC3\xBC";
+        return text;
+    }();
+    names.Add(umlauts);
+    names.Add(umlauts + "more");
+    std::vector<TNameCount> cut = names.Top(1);
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_EQ(cut[0].Views, 2u);
+    EXPECT_EQ(cut[0].Name, umlauts.substr(0, 196) + "...");
+}
+
+TEST(DayStatsTest, VisitorsAreDistinctPairs) {
+    TVisitorSet visitors;
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 50000; ++i)
+            visitors.Add("10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256),
+                         i % 2 ? 1 : 2);
+    EXPECT_EQ(visitors.Count(), 50000u);
+    visitors.Add("a", 1);
+    visitors.Add("a", 2);
+    EXPECT_EQ(visitors.Count(), 50002u);
+}
+
+TEST(DayStatsTest, ReadsTheSameInPiecesOfAnySize) {
+    TempDir dir;
+    std::ifstream in(std::string(SKAV_STATS_FIXTURES) + "20261208.log", std::ios::binary);
+    dir.WriteFile("day.log", std::string(std::istreambuf_iterator<char>(in), {}));
+    std::string error;
+    TDayStats whole;
+    ASSERT_EQ(ReadOverviewFile(dir.Path() + "day.log", whole, error), TReadStatus::Read);
+    const TStatsSummary expected = whole.Summary();
+    EXPECT_EQ(expected.Hits, 12u);
+    for (std::size_t piece = 1; piece <= 300; ++piece) {
+        TDayStats stats;
+        ASSERT_EQ(ReadOverviewFile(dir.Path() + "day.log", stats, error, nullptr, piece),
+                  TReadStatus::Read);
+        const TStatsSummary s = stats.Summary();
+        ASSERT_EQ(s.Hits, expected.Hits) << piece;
+        ASSERT_EQ(s.Unreadable, expected.Unreadable) << piece;
+        ASSERT_EQ(s.Pages, expected.Pages) << piece;
+    }
+}
+
+TEST(DayStatsTest, OverlongLinesMissingFilesAndCancelling) {
+    TempDir dir;
+    const std::string good = Line("a", "");
+    dir.WriteFile("long.log", good + "\r\n" + std::string(MaxLogLineBytes + 10, 'x') + "\r\n" +
+                                  good + "\n" + std::string(MaxLogLineBytes + 1, 'y'));
+    std::string error;
+    TDayStats stats;
+    ASSERT_EQ(ReadOverviewFile(dir.Path() + "long.log", stats, error, nullptr, 4096),
+              TReadStatus::Read);
+    EXPECT_EQ(stats.Summary().Hits, 2u);
+    EXPECT_EQ(stats.Summary().Unreadable, 2u);
+
+    EXPECT_EQ(ReadOverviewFile(dir.Path() + "none.log", stats, error), TReadStatus::Missing);
+    EXPECT_EQ(error, "No such file or directory");
+    EXPECT_EQ(ReadOverviewFile(dir.Path(), stats, error), TReadStatus::Failed);
+    std::atomic<bool> cancel{true};
+    EXPECT_EQ(ReadOverviewFile(dir.Path() + "long.log", stats, error, &cancel),
+              TReadStatus::Cancelled);
+}
+
+TEST(DayStatsTest, DaysAndTheirFiles) {
+    TempDir dir;
+    for (const char* name : {"20261208.log", "20261207.log", "20260229.log", "20261208.log2",
+                             "2026120.log", "x0261208.log", "20261301.log"})
+        dir.WriteFile(name, "");
+    std::vector<TLogDay> days = ListLogDays(dir.Path());
+    EXPECT_EQ(days, (std::vector<TLogDay>{{2026, 12, 8}, {2026, 12, 7}}));
+    EXPECT_EQ(DayBefore({2027, 1, 1}), (TLogDay{2026, 12, 31}));
+    EXPECT_EQ(DayBefore({2024, 3, 1}), (TLogDay{2024, 2, 29}));
+}
+
+} // namespace

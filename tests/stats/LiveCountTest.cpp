@@ -1,0 +1,115 @@
+// Live counting through the tracking service on loopback: many clients at once, the lines
+// handed over against the overview file, and a queue that is off or full never holding a hit.
+#include "stats/TLiveHitQueue.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "stats/StatsFile.h"
+#include "stats/StatsReport.h"
+#include "support/LoopbackClient.h"
+#include "tracking/TrackingFixture.h"
+
+namespace {
+
+std::vector<std::string> SplitLines(const std::string& AText) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < AText.size();) {
+        std::size_t end = AText.find("\r\n", start);
+        lines.push_back(AText.substr(start, end - start));
+        start = end == std::string::npos ? AText.size() : end + 2;
+    }
+    return lines;
+}
+
+class LiveCountTest : public TrackingFixture {
+protected:
+    void StartWithQueue(const std::shared_ptr<TLiveHitQueue>& AQueue) {
+        Configure([](TKAV_GeneralConfig& AConfig) {
+            AConfig.OverviewLogToScreen = AConfig.DetailLogToScreen = false;
+            AConfig.DetailLogToFile = false;
+        });
+        FService = std::make_unique<TTrackingService>(FScreen);
+        FService->SetOnOverviewLine([AQueue](const std::string& ALine) { AQueue->Push(ALine); });
+        Start();
+    }
+
+    // AClients threads at once, each sending the same mix of requests ARounds times.
+    void Load(int AClients, int ARounds) {
+        const std::string requests[] = {
+            "GET /t.gif?page=%2Fhome&ref=https%3A%2F%2FSearch.example%2F HTTP/1.1\r\n"
+            "User-Agent: Mozilla/5.0 Firefox/120.0\r\n\r\n",
+            "GET /t.gif?page=%2Fcart HTTP/1.1\r\nReferer: http://shop.example/cart?x=1\r\n"
+            "User-Agent: Mozilla/5.0 Chrome/120.0 Safari/537.36\r\n\r\n",
+            "GET /t.gif HTTP/1.1\r\nUser-Agent: ExampleBot/2.1\r\n\r\n",
+            "GET /robots.txt HTTP/1.1\r\n\r\n",
+            "GET /missing HTTP/1.1\r\n\r\n",
+            "POST /t.gif HTTP/1.1\r\nContent-Length: 7\r\n\r\npage=x\x01",
+        };
+        std::vector<std::thread> clients;
+        for (int c = 0; c < AClients; ++c)
+            clients.emplace_back([&] {
+                for (int round = 0; round < ARounds; ++round)
+                    for (const std::string& request : requests)
+                        Exchange(FPort, request);
+            });
+        for (std::thread& client : clients)
+            client.join();
+    }
+};
+
+TEST_F(LiveCountTest, HandsOverExactlyWhatTheFileGets) {
+    auto queue = std::make_shared<TLiveHitQueue>();
+    queue->SetEnabled(true);
+    StartWithQueue(queue);
+    Load(6, 5);
+
+    // Every answer came after its line was written and handed over.
+    std::vector<std::string> handed;
+    TDayStats live;
+    for (const TLiveHitQueue::TItem& item : queue->TakeAll()) {
+        handed.push_back(item.Line);
+        live.AddLine(item.Line);
+    }
+    std::vector<std::string> written = SplitLines(OverviewFile());
+    std::sort(handed.begin(), handed.end());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(handed, written);
+
+    TDayStats fromFile;
+    std::string error;
+    const TLogDay today = LogDayOf(Now());
+    ASSERT_EQ(ReadOverviewFile(OverviewFilePath(FDir.Path(), today), fromFile, error),
+              TReadStatus::Read);
+    const TStatsSummary s = live.Summary();
+    EXPECT_EQ(JsonReport(today, s), JsonReport(today, fromFile.Summary()));
+    EXPECT_EQ(s.Hits, 6u * 5 * 6);
+    EXPECT_EQ(s.PageViews, 6u * 5 * 2);
+    EXPECT_EQ(s.Bots, 6u * 5);
+    EXPECT_EQ(s.Visitors, 2u);
+    EXPECT_EQ(s.Unreadable, 0u);
+    EXPECT_EQ(s.Pages, (std::vector<TNameCount>{{"/cart", 30}, {"/home", 30}}));
+    EXPECT_EQ(s.Sources, (std::vector<TNameCount>{{"(direct)", 30}, {"search.example", 30}}));
+    EXPECT_EQ(s.Browsers, (std::vector<TNameCount>{{"Chrome", 30}, {"Firefox", 30}}));
+    EXPECT_EQ(queue->Dropped(), 0u);
+}
+
+TEST_F(LiveCountTest, OffOrFullKeepsNothingAndNeverHoldsAHit) {
+    auto queue = std::make_shared<TLiveHitQueue>(2 * 1024);
+    StartWithQueue(queue);
+    Load(2, 2); // switched off: nothing kept
+    EXPECT_TRUE(queue->TakeAll().empty());
+    EXPECT_EQ(queue->NextSeq(), 0u);
+
+    queue->SetEnabled(true);
+    Load(4, 3); // far more than 2 KiB of lines: the rest is dropped, every hit still answered
+    const std::size_t kept = queue->TakeAll().size();
+    EXPECT_GT(kept, 0u);
+    EXPECT_EQ(kept + queue->Dropped(), 4u * 3 * 6);
+    EXPECT_EQ(SplitLines(OverviewFile()).size(), 2u * 2 * 6 + 4u * 3 * 6);
+
+    Load(1, 1); // room again once taken
+    EXPECT_EQ(queue->TakeAll().size(), 6u);
+}
+
+} // namespace
