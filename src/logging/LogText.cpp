@@ -1,0 +1,119 @@
+#include "logging/LogText.h"
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+constexpr std::size_t kEscapeWidth = 4; // \xHH
+
+unsigned char ByteAt(std::string_view AText, std::size_t AIndex) {
+    return static_cast<unsigned char>(AText[AIndex]);
+}
+
+// The length of the well-formed UTF-8 character at AIndex, or 0. C1 controls (U+0080 to
+// U+009F) count as not well-formed: some terminals obey them as they obey ESC.
+std::size_t Utf8Length(std::string_view AText, std::size_t AIndex) {
+    const unsigned char lead = ByteAt(AText, AIndex);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        low = lead == 0xC2 ? 0xA0 : 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (AIndex + length > AText.size())
+        return 0;
+    const unsigned char second = ByteAt(AText, AIndex + 1);
+    if (second < low || second > high)
+        return 0;
+    for (std::size_t k = 2; k < length; ++k) {
+        const unsigned char next = ByteAt(AText, AIndex + k);
+        if (next < 0x80 || next > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+// How many bytes at AIndex are written as they stand; 0 when that byte is written as \xHH.
+std::size_t PlainLength(std::string_view AText, std::size_t AIndex, TLogEscape AEscape) {
+    const unsigned char c = ByteAt(AText, AIndex);
+    if (c >= 0x20 && c < 0x7F) {
+        if (AEscape == TLogEscape::Unquoted && (c == ' ' || c == '[' || c == ']'))
+            return 0;
+        if (AEscape == TLogEscape::Quoted || AEscape == TLogEscape::Unquoted)
+            return c == '"' || c == '\\' ? 0 : 1;
+        return 1;
+    }
+    if (AEscape == TLogEscape::Lines && (c == '\r' || c == '\n'))
+        return 1;
+    if (c >= 0x80 && (AEscape == TLogEscape::Text || AEscape == TLogEscape::Lines))
+        return Utf8Length(AText, AIndex);
+    return 0;
+}
+
+// Writes pieces into one field until its limit; once cut, the rest is left out.
+class TFieldWriter {
+public:
+    TFieldWriter(std::string& AOut, TLogEscape AEscape, std::size_t ALimit)
+        : FOut(AOut), FEscape(AEscape), FLimit(ALimit) {}
+
+    void Add(std::string_view APiece) {
+        std::size_t plainStart = 0; // plain bytes not yet appended start here
+        std::size_t i = 0;
+        while (i < APiece.size() && !FCut) {
+            const std::size_t plain = PlainLength(APiece, i, FEscape);
+            const std::size_t width = plain > 0 ? plain : kEscapeWidth;
+            if (width > FLimit - FUsed) {
+                FCut = true;
+                break;
+            }
+            FUsed += width;
+            if (plain > 0) {
+                i += plain;
+                continue;
+            }
+            FOut.append(APiece.substr(plainStart, i - plainStart));
+            const unsigned char byte = ByteAt(APiece, i);
+            const char escape[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
+            FOut.append(escape, sizeof escape);
+            plainStart = ++i;
+        }
+        FOut.append(APiece.substr(plainStart, i - plainStart));
+        if (FCut && !FMarked) {
+            FOut.append(LogCutMark);
+            FMarked = true;
+        }
+    }
+
+private:
+    std::string& FOut;
+    TLogEscape FEscape;
+    std::size_t FLimit;
+    std::size_t FUsed = 0;
+    bool FCut = false;
+    bool FMarked = false;
+};
+
+} // namespace
+
+void AppendLogField(std::string& AOut, std::initializer_list<std::string_view> APieces,
+                    TLogEscape AEscape, std::size_t ALimit) {
+    TFieldWriter writer(AOut, AEscape, ALimit);
+    for (std::string_view piece : APieces)
+        writer.Add(piece);
+}
+
+std::string LogField(std::string_view AText, TLogEscape AEscape, std::size_t ALimit) {
+    std::string result;
+    result.reserve(AText.size() < ALimit ? AText.size() : ALimit);
+    AppendLogField(result, {AText}, AEscape, ALimit);
+    return result;
+}
