@@ -93,6 +93,8 @@ public:
         }
     }
 
+    bool Whole() const { return !FCut; }
+
 private:
     std::string& FOut;
     TLogEscape FEscape;
@@ -104,11 +106,12 @@ private:
 
 } // namespace
 
-void AppendLogField(std::string& AOut, std::initializer_list<std::string_view> APieces,
+bool AppendLogField(std::string& AOut, std::initializer_list<std::string_view> APieces,
                     TLogEscape AEscape, std::size_t ALimit) {
     TFieldWriter writer(AOut, AEscape, ALimit);
     for (std::string_view piece : APieces)
         writer.Add(piece);
+    return writer.Whole();
 }
 
 std::string LogField(std::string_view AText, TLogEscape AEscape, std::size_t ALimit) {

@@ -34,8 +34,8 @@ enum class TLogEscape {
 
 // Appends the pieces, escaped, to AOut as one field of at most ALimit bytes. Pieces that do
 // not fit are written as far as they fit (an escape or a UTF-8 character is never split),
-// followed by LogCutMark.
-void AppendLogField(std::string& AOut, std::initializer_list<std::string_view> APieces,
+// followed by LogCutMark. True when nothing was cut.
+bool AppendLogField(std::string& AOut, std::initializer_list<std::string_view> APieces,
                     TLogEscape AEscape, std::size_t ALimit = LogFieldLimit);
 
 // One text as such a field.

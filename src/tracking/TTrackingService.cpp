@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cxxabi.h>
+#include <sys/stat.h>
 #include <typeinfo>
 
+#include "base/ProgramDir.h"
 #include "config/config.h"
 #include "http/TNetHTTPServer.h"
 #include "logging/TSKX_Logger.h"
@@ -22,6 +24,31 @@ std::string ClassNameOf(const std::exception& AError) {
     std::string name = status == 0 && demangled ? demangled : mangled;
     std::free(demangled);
     return name;
+}
+
+// Ports outside 1..65535 never wrap around to another port; 0 only where a run asked for it.
+bool UsablePort(const TKAV_GeneralConfig& AConfig) {
+    const int port = AConfig.ServerPort;
+    return (port >= PortRange.Min && port <= PortRange.Max) ||
+           (port == 0 && AConfig.PortZeroAllowed);
+}
+
+// The limits of one request as the settings give them; a change counts from the next start.
+void ApplyServerLimits(TNetHTTPServer& AServer, const TKAV_GeneralConfig& AConfig) {
+    AServer.SetMaxHeaderSize(static_cast<std::size_t>(AConfig.MaxHeaderSize));
+    AServer.SetMaxBodySize(static_cast<std::size_t>(AConfig.MaxBodySize));
+}
+
+// The content files are read on every request; one that is missing makes its answers 404,
+// which the user should hear of once rather than find out from the log.
+void ReportMissingContentFiles(THitLog& AHitLog) {
+    for (const char* name : {"1x1.gif", "index.htm", "robots.txt"}) {
+        const std::string path = ProgramDir() + name;
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            AHitLog.AddSysMessage("Content file \"" + path +
+                                  "\" is missing: requests for it are answered 404");
+    }
 }
 
 std::shared_ptr<TSKX_Logger> MakeLogger(const std::string& ADir, const std::string& AName) {
@@ -75,30 +102,39 @@ void TTrackingServiceImpl::WireServer() {
     HTTPServer->OnStatus = [hitLog](TNetComponent&, TNetStatus, const std::string& asStatusText) {
         hitLog->AddSysMessage("Server: Status= " + asStatusText);
     };
-    // The listener keeps serving after such a failure; the user should still hear of it.
+    // The listener keeps serving after such a failure; the user should still hear of it,
+    // but a failure that repeats with every accept must not flood the list.
     HTTPServer->OnListenerError = [hitLog](TNetTCPServer&, const std::string& AMessage) {
-        hitLog->AddSysMessage("Server: " + AMessage);
+        hitLog->Messages().Report(ServerErrorKind, "Server: " + AMessage);
     };
 }
 
 void TTrackingServiceImpl::Start() {
     if (HTTPServer->Active())
         Screen->RunServingChanges([&] { HTTPServer->SetActive(false); });
+    const std::shared_ptr<const TKAV_GeneralConfig> config = GeneralConfigSnapshot();
     HTTPServer->SetServerSoftware(ServerSoftwareText);
     HTTPServer->Bindings().Clear();
-    HTTPServer->SetDefaultPort(GeneralConfigSnapshot()->ServerPort);
+    HTTPServer->SetDefaultPort(config->ServerPort);
     HTTPServer->Bindings().AddBinding();
+    ApplyServerLimits(*HTTPServer, *config);
     try {
         HitLog->AddSysMessage("Trying to start server ...");
+        if (!UsablePort(*config)) {
+            HitLog->AddSysMessage("Port " + std::to_string(config->ServerPort) +
+                                  " is outside 1..65535: the server is not started.");
+            return;
+        }
         HTTPServer->SetActive(true);
         const TNetSocketHandle& binding = HTTPServer->Bindings().Items(0);
         ListeningPort = binding.Port();
         HitLog->AddSysMessage("Server started, listening on " + binding.IP() + ":" +
                               std::to_string(binding.Port()) + ".");
         ServerRunning = true;
+        ReportMissingContentFiles(*HitLog);
     } catch (const std::exception& error) {
-        HitLog->AddSysMessage("Exception " + ClassNameOf(error) + " when starting server. Error is:\"" +
-                              error.what() + "\".");
+        HitLog->AddSysMessage("Exception " + ClassNameOf(error) +
+                              " when starting server. Error is:\"" + error.what() + "\".");
     }
 }
 
@@ -109,9 +145,10 @@ void TTrackingServiceImpl::Stop() {
     try {
         Screen->RunServingChanges([&] { HTTPServer->SetActive(false); });
     } catch (const std::exception& error) {
-        HitLog->AddSysMessage("Exception " + ClassNameOf(error) + " when stopping server. Error is:\"" +
-                              error.what() + "\".");
+        HitLog->AddSysMessage("Exception " + ClassNameOf(error) +
+                              " when stopping server. Error is:\"" + error.what() + "\".");
     }
+    HitLog->Messages().Flush(); // what was counted while it ran is told before it ends
     HitLog->AddSysMessage("Server stopped.");
     ServerRunning = false;
     ListeningPort = 0;
@@ -120,7 +157,9 @@ void TTrackingServiceImpl::Stop() {
 TTrackingService::TTrackingService(std::shared_ptr<IScreenLists> AScreen)
     : FImpl(std::make_shared<TTrackingServiceImpl>(std::move(AScreen))) {}
 
-TTrackingService::~TTrackingService() { Shutdown(); }
+TTrackingService::~TTrackingService() {
+    Shutdown();
+}
 
 void TTrackingService::StartStopServer(bool AStart) {
     if (FImpl->ShutDown)
@@ -131,16 +170,37 @@ void TTrackingService::StartStopServer(bool AStart) {
         FImpl->Stop();
 }
 
-bool TTrackingService::ServerRunning() const { return FImpl->ServerRunning; }
+bool TTrackingService::ServerRunning() const {
+    return FImpl->ServerRunning;
+}
 
-int TTrackingService::ListeningPort() const { return FImpl->ListeningPort; }
+int TTrackingService::ListeningPort() const {
+    return FImpl->ListeningPort;
+}
 
 void TTrackingService::SetLogDir(const std::string& ADir) {
     FImpl->HitLog->OverviewLogger().SetDirectory(ADir);
     FImpl->HitLog->DetailLogger().SetDirectory(ADir);
 }
 
-void TTrackingService::AddSysMessage(const std::string& AText) { FImpl->HitLog->AddSysMessage(AText); }
+void TTrackingService::AddSysMessage(const std::string& AText) {
+    FImpl->HitLog->AddSysMessage(AText);
+}
+
+void TTrackingService::ReportRefusal(const std::string& AReason, const std::string& AAddress,
+                                     long long ALimit) {
+    FImpl->HitLog->Messages().ReportRefusal(AReason, AAddress, ALimit);
+}
+
+void TTrackingService::Tick() {
+    FImpl->HitLog->Messages().Tick();
+}
+
+void TTrackingService::SetLogFileWriteForTesting(
+    const std::function<ssize_t(int, const char*, std::size_t)>& AWrite) {
+    FImpl->HitLog->OverviewLogger().SetFileWriteForTesting(AWrite);
+    FImpl->HitLog->DetailLogger().SetFileWriteForTesting(AWrite);
+}
 
 void TTrackingService::Shutdown() {
     if (FImpl->ShutDown)
