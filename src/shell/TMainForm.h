@@ -18,6 +18,7 @@ class QTabWidget;
 class QTimer;
 class TKAV_AboutDialog;
 class TLoggingPage;
+class TNetworkPage;
 class TQtScreenLists;
 class TSettingsPage;
 class TTrackingService;
@@ -98,6 +99,7 @@ public:
     QTabWidget* PageControl1;
     TSettingsPage* Settings;
     TLoggingPage* Logging;
+    TNetworkPage* Network;
     QLabel* StatusBar1;
     QTimer* StartupTimer;
     QTimer* UpdateTimer;
