@@ -9,8 +9,8 @@ struct TAppOptions {
     bool Headless = false;
     bool Help = false;
     bool Version = false;
-    std::string Dir;         // empty: the executable's directory
-    std::optional<int> Port; // overrides ServerPort for this run only
+    std::string Dir;              // empty: the executable's directory
+    std::optional<int> Port;      // overrides ServerPort for this run only
 };
 
 // Parses the arguments; false with AError set when they are not understood.
