@@ -102,7 +102,9 @@ std::string TSKX_Logger::Directory() const {
 }
 
 void TSKX_Logger::SetDirectory(const std::string& ADirectory) {
-    std::string directory = WithDelimiter(ADirectory);
+    // An empty directory means the working directory, as at creation (settings re-read
+    // without a LogDir).
+    std::string directory = WithDelimiter(ADirectory.empty() ? CurrentDirectory() : ADirectory);
     std::lock_guard<std::mutex> guard(FNamesLock);
     FDirectory.swap(directory);
 }

@@ -29,7 +29,7 @@ public:
     [[nodiscard]] bool Cleanup();
 
     // Directory of the files, always with a trailing '/'. The next write uses a new value; no
-    // existence check is made.
+    // existence check is made; an empty one gives the current working directory.
     std::string Directory() const;
     void SetDirectory(const std::string& ADirectory);
     std::string Extension() const;

@@ -39,6 +39,9 @@ TEST_F(TSKX_LoggerTest, NamesFilesByDayAndExtensionAndWritesExactBytes) {
     const std::string cwd = fs::current_path().string() + "/";
     EXPECT_EQ(TSKX_Logger("", "").Directory(), cwd);
     EXPECT_EQ(TSKX_Logger(FDir.Path() + "missing", "").Directory(), cwd);
+    TSKX_Logger changed(FDir.Path(), "");
+    changed.SetDirectory(""); // settings re-read without a LogDir
+    EXPECT_EQ(changed.Directory(), cwd);
     fs::current_path(started);
     const std::string withoutSlash = FDir.Path().substr(0, FDir.Path().size() - 1);
 
