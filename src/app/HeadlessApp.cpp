@@ -61,11 +61,6 @@ void ApplyPortOverride(std::optional<int> APort) {
     });
 }
 
-void TellLoadNotes(TTrackingService& AService) {
-    for (const std::string& note : TakeLoadNotes())
-        AService.AddSysMessage(note);
-}
-
 // SIGHUP: the settings file and both lists anew, for the requests that start afterwards; the
 // port stays until the next start.
 void ReloadSettings(TTrackingService& AService, std::optional<int> APortOverride) {
@@ -75,7 +70,7 @@ void ReloadSettings(TTrackingService& AService, std::optional<int> APortOverride
     }
     ApplyPortOverride(APortOverride);
     AService.SetLogDir(GeneralConfigSnapshot()->LogDir);
-    TellLoadNotes(AService);
+    AService.AddLoadNotes();
     AService.AddSysMessage("Configuration re-read (SIGHUP); a new port takes effect at the "
                            "next start");
 }
@@ -121,7 +116,7 @@ int RunHeadlessApp(std::optional<int> APortOverride) {
         TTrackingService service(lists); // creates the two log writers
         LogZoneText();                   // fixed once, before any hit is logged
         service.AddSysMessage(std::string(AppTitleText) + " - Program started");
-        TellLoadNotes(service);
+        service.AddLoadNotes();
         service.StartStopServer(true);
         if (service.ServerRunning()) {
             Serve(*lists, service, APortOverride);

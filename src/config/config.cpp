@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <filesystem>
 #include <mutex>
 #include <sys/stat.h>
 #include <type_traits>
@@ -78,7 +77,7 @@ struct TStore {
     std::mutex ChangeLock;
     // Guards LoadNotes, the notes of LoadConfig() not yet taken.
     std::mutex NotesLock;
-    std::vector<std::string> LoadNotes;
+    std::vector<TLoadNote> LoadNotes;
 };
 
 // Never destroyed: a detached peer thread may still read it while the process exits.
@@ -135,26 +134,21 @@ bool IsDirectory(const std::string& ADir) {
 }
 
 // An existing directory with a trailing '/', or empty. A LogDir that names no directory is
-// told about: the writers then use the working directory, which may not be where one looks.
-std::string CheckedLogDir(const std::string& ADir, std::vector<std::string>* ANotes) {
+// told about: the log files then go elsewhere, which may not be where one looks for them.
+std::string CheckedLogDir(const std::string& ADir, std::vector<TLoadNote>* ANotes) {
     if (IsDirectory(ADir))
         return ADir.back() == '/' ? ADir : ADir + "/";
-    if (!ADir.empty() && ANotes) {
-        std::error_code error;
-        std::string cwd = std::filesystem::current_path(error).string();
-        ANotes->push_back("Log directory \"" + ADir +
-                          "\" is not a directory: the log files go to \"" +
-                          (error ? std::string(".") : cwd) + "/\"");
-    }
+    if (!ADir.empty() && ANotes)
+        ANotes->push_back({"Log directory \"" + ADir + "\" is not a directory", true});
     return {};
 }
 
 void ReadList(const std::string& APath, const char* AName, std::vector<std::string>& ALines,
-              std::vector<std::string>* ANotes) {
+              std::vector<TLoadNote>* ANotes) {
     // A missing list is normal (nothing saved yet); one that cannot be read is not.
     if (ReadListFile(APath, ALines) == TFileReadResult::Failed && ANotes)
-        ANotes->push_back(std::string(AName) + " \"" + APath +
-                          "\" is no readable file of at most 16 MiB: the list is empty");
+        ANotes->push_back({std::string(AName) + " \"" + APath +
+                           "\" is no readable file of at most 16 MiB: the list is empty"});
 }
 
 void RefreshIndexes(const TConfig& ABefore, TConfig& AAfter) {
@@ -196,7 +190,7 @@ TConfigFiles DefaultConfigFiles() {
 }
 
 bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles,
-                std::vector<std::string>* ANotes) {
+                std::vector<TLoadNote>* ANotes) {
     TProfileFile file(AFiles.Settings);
     if (!file.Load())
         return false;
@@ -212,7 +206,7 @@ bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles,
 
 bool LoadConfig() {
     bool loaded = false;
-    std::vector<std::string> notes;
+    std::vector<TLoadNote> notes;
     ChangeGeneralConfig([&](TKAV_GeneralConfig& AConfig) {
         loaded = LoadConfig(AConfig, DefaultConfigFiles(), &notes);
     });
@@ -221,7 +215,7 @@ bool LoadConfig() {
     return loaded;
 }
 
-std::vector<std::string> TakeLoadNotes() {
+std::vector<TLoadNote> TakeLoadNotes() {
     std::lock_guard<std::mutex> guard(Store().NotesLock);
     return std::exchange(Store().LoadNotes, {});
 }

@@ -118,13 +118,22 @@ TConfigFiles DefaultConfigFiles();
 // to their ranges. False when the settings file exists but cannot be read (also when it is no
 // regular file of at most 16 MiB); the record is then left as it was.
 [[nodiscard]] bool LoadConfig();
-// Same for a given record and files. ANotes, when given, receives a Messages line for each
-// thing the user should hear of: a list file that cannot be read, a LogDir that is no directory.
+// What the user should hear of after a load, as a Messages line: a list file that cannot be
+// read, a LogDir that names no directory (AboutLogDir: the line goes on to say where the log
+// files go instead, which only the log writers know).
+struct TLoadNote {
+    std::string Text;
+    bool AboutLogDir = false;
+
+    bool operator==(const TLoadNote&) const = default;
+};
+
+// Same for a given record and files; ANotes, when given, receives the notes.
 [[nodiscard]] bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles,
-                              std::vector<std::string>* ANotes = nullptr);
+                              std::vector<TLoadNote>* ANotes = nullptr);
 // The notes of the LoadConfig() calls since the last call of this; they are meant for the
-// Messages list once the front end has one.
-std::vector<std::string> TakeLoadNotes();
+// Messages list once the front end has one (TTrackingService::AddLoadNotes).
+std::vector<TLoadNote> TakeLoadNotes();
 
 // Writes every key of GeneralConfig except AppTitle into the settings file, changing only
 // those keys' lines, then both lists as whole files (their failures are passed over).

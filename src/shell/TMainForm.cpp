@@ -208,8 +208,7 @@ void TMainForm::FormCreate() {
         std::make_shared<TQtScreenLists>(Logging->Memo1, Logging->Memo2, Settings->SysMemo);
     FService = std::make_unique<TTrackingService>(FScreenLists);
     FService->AddSysMessage(std::string(AppTitleText) + " - Program started");
-    for (const std::string& note : TakeLoadNotes())
-        FService->AddSysMessage(note);
+    FService->AddLoadNotes();
     FSaveDir = QString::fromStdString(ProgramDir());
     FScreenLists->Clear(TScreenLog::Overview);
     FScreenLists->Clear(TScreenLog::Detail);

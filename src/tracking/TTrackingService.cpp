@@ -183,6 +183,13 @@ void TTrackingService::SetLogDir(const std::string& ADir) {
     FImpl->HitLog->DetailLogger().SetDirectory(ADir);
 }
 
+void TTrackingService::AddLoadNotes() {
+    for (const TLoadNote& note : TakeLoadNotes())
+        AddSysMessage(note.AboutLogDir ? note.Text + ": the log files go to \"" +
+                                             FImpl->HitLog->OverviewLogger().Directory() + "\""
+                                       : note.Text);
+}
+
 void TTrackingService::AddSysMessage(const std::string& AText) {
     FImpl->HitLog->AddSysMessage(AText);
 }

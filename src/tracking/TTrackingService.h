@@ -28,6 +28,9 @@ public:
 
     // Gives both log writers a new directory at once.
     void SetLogDir(const std::string& ADir);
+    // Writes the notes of the latest settings loads (TakeLoadNotes) to the Messages list; a
+    // LogDir that named no directory is told with where the log files go instead.
+    void AddLoadNotes();
 
     // Appends "<long stamp>: <text>" to the Messages list (at most 5001 lines). Any thread.
     void AddSysMessage(const std::string& AText);

@@ -260,7 +260,8 @@ TEST(HeadlessAppTest, SighupReReadsTheSettingsAndTheStartTellsWhatIsAmiss) {
     const int port = ListeningPortOf(run.Err());
     ASSERT_TRUE(run.WaitForErr("robots.txt\" is missing: requests for it are answered 404\n"))
         << run.Err();
-    EXPECT_NE(run.Err().find("Log directory \"" + dir.Path() + "nowhere\" is not a directory"),
+    EXPECT_NE(run.Err().find("Log directory \"" + dir.Path() +
+                             "nowhere\" is not a directory: the log files go to \""),
               std::string::npos)
         << run.Err();
 

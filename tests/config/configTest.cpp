@@ -247,7 +247,7 @@ TEST(configTest, UntrustworthyFilesGiveEmptyListsAndNotes) {
     ASSERT_EQ(::mkfifo(dir.Files.NickNames.c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir.Files.NoLogs);
     dir.Dir.WriteFile("sk_KAV.ini", "[General]\r\nLogDir=" + dir.Files.Settings + "\r\n");
-    std::vector<std::string> notes;
+    std::vector<TLoadNote> notes;
     TKAV_GeneralConfig config;
     config.NickNames = {"stale"};
     // Bounded even where opening the FIFO would wait: a writer is opened for it then.
@@ -261,16 +261,13 @@ TEST(configTest, UntrustworthyFilesGiveEmptyListsAndNotes) {
     EXPECT_TRUE(config.NickNames.empty());
     EXPECT_TRUE(config.NoLogs.empty());
     EXPECT_EQ(config.LogDir, "");
-    ASSERT_EQ(notes.size(), 3u);
-    EXPECT_EQ(notes[0].rfind("Log directory \"" + dir.Files.Settings +
-                                 "\" is not a directory: "
-                                 "the log files go to \"",
-                             0),
-              0u)
-        << notes[0];
-    EXPECT_EQ(notes[1], "Nickname list \"" + dir.Files.NickNames +
-                            "\" is no readable file of at most 16 MiB: the list is empty");
-    EXPECT_EQ(notes[2].rfind("No-log list \"" + dir.Files.NoLogs + "\" is no readable", 0), 0u);
+    const std::vector<TLoadNote> expected = {
+        {"Log directory \"" + dir.Files.Settings + "\" is not a directory", true},
+        {"Nickname list \"" + dir.Files.NickNames +
+         "\" is no readable file of at most 16 MiB: the list is empty"},
+        {"No-log list \"" + dir.Files.NoLogs +
+         "\" is no readable file of at most 16 MiB: the list is empty"}};
+    EXPECT_EQ(notes, expected);
 
     // A regular file past 16 MiB is refused as well, and so is such a settings file.
     std::filesystem::remove(dir.Files.NoLogs);
@@ -323,8 +320,8 @@ TEST(configTest, LoadNotesWaitForTheMessagesList) {
     dir.WriteFile("sk_KAV.ini", "[General]\r\nLogDir=/no/such/dir\r\n");
     (void)TakeLoadNotes();
     ASSERT_TRUE(LoadConfig());
-    std::vector<std::string> notes = TakeLoadNotes();
+    std::vector<TLoadNote> notes = TakeLoadNotes();
     ASSERT_EQ(notes.size(), 1u);
-    EXPECT_NE(notes[0].find("\"/no/such/dir\" is not a directory"), std::string::npos);
+    EXPECT_EQ(notes[0].Text, "Log directory \"/no/such/dir\" is not a directory");
     EXPECT_TRUE(TakeLoadNotes().empty());
 }
