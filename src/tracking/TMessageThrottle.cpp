@@ -50,23 +50,20 @@ void TMessageThrottle::ReportRefusal(std::string_view AReason, std::string_view 
 }
 
 void TMessageThrottle::Tick() {
-    TLines lines;
-    {
-        std::lock_guard<std::mutex> guard(FLock);
-        const TTime now = Now();
-        CollectSummaries(now, false, lines);
-        CollectRefusals(now, false, lines);
-    }
-    Emit(lines);
+    WriteDue(false);
 }
 
 void TMessageThrottle::Flush() {
+    WriteDue(true);
+}
+
+void TMessageThrottle::WriteDue(bool AAll) {
     TLines lines;
     {
         std::lock_guard<std::mutex> guard(FLock);
         const TTime now = Now();
-        CollectSummaries(now, true, lines);
-        CollectRefusals(now, true, lines);
+        CollectSummaries(now, AAll, lines);
+        CollectRefusals(now, AAll, lines);
     }
     Emit(lines);
 }

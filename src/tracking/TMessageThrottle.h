@@ -69,6 +69,8 @@ private:
     };
     using TLines = std::vector<std::string>;
 
+    // Tick (what is due) and Flush (everything pending).
+    void WriteDue(bool AAll);
     // Takes a line of the kind from this period's allowance; false when it is used up.
     bool Admit(TKindState& AState, const TKind& AKind, TTime ANow);
     // Summaries of kinds whose minute has passed (all of them when AAll).

@@ -133,8 +133,8 @@ void TTrackingServiceImpl::Start() {
         ServerRunning = true;
         ReportMissingContentFiles(*HitLog);
     } catch (const std::exception& error) {
-        HitLog->AddSysMessage("Exception " + ClassNameOf(error) +
-                              " when starting server. Error is:\"" + error.what() + "\".");
+        HitLog->AddSysMessage("Exception " + ClassNameOf(error) + " when starting server. Error is:\"" +
+                              error.what() + "\".");
     }
 }
 
@@ -145,8 +145,8 @@ void TTrackingServiceImpl::Stop() {
     try {
         Screen->RunServingChanges([&] { HTTPServer->SetActive(false); });
     } catch (const std::exception& error) {
-        HitLog->AddSysMessage("Exception " + ClassNameOf(error) +
-                              " when stopping server. Error is:\"" + error.what() + "\".");
+        HitLog->AddSysMessage("Exception " + ClassNameOf(error) + " when stopping server. Error is:\"" +
+                              error.what() + "\".");
     }
     HitLog->Messages().Flush(); // what was counted while it ran is told before it ends
     HitLog->AddSysMessage("Server stopped.");
@@ -157,9 +157,7 @@ void TTrackingServiceImpl::Stop() {
 TTrackingService::TTrackingService(std::shared_ptr<IScreenLists> AScreen)
     : FImpl(std::make_shared<TTrackingServiceImpl>(std::move(AScreen))) {}
 
-TTrackingService::~TTrackingService() {
-    Shutdown();
-}
+TTrackingService::~TTrackingService() { Shutdown(); }
 
 void TTrackingService::StartStopServer(bool AStart) {
     if (FImpl->ShutDown)
@@ -170,13 +168,9 @@ void TTrackingService::StartStopServer(bool AStart) {
         FImpl->Stop();
 }
 
-bool TTrackingService::ServerRunning() const {
-    return FImpl->ServerRunning;
-}
+bool TTrackingService::ServerRunning() const { return FImpl->ServerRunning; }
 
-int TTrackingService::ListeningPort() const {
-    return FImpl->ListeningPort;
-}
+int TTrackingService::ListeningPort() const { return FImpl->ListeningPort; }
 
 void TTrackingService::SetLogDir(const std::string& ADir) {
     FImpl->HitLog->OverviewLogger().SetDirectory(ADir);
