@@ -2,7 +2,7 @@
 //   LogBench flood PORT SECONDS CONNECTIONS BODY_BYTES HEADER_LINES HEADER_LINE_BYTES
 //       one client floods the server; prints "<bytes of answered requests> <requests> <answered>"
 //   LogBench hits PORT COUNT HEADER_BYTES DOCUMENT
-//       COUNT GETs one after another; prints the number answered
+//       COUNT GETs one after another; prints "<answered> <seconds>"
 //   LogBench check-log FILE      every line is a whole combined line: "<lines> <bad>"
 //   LogBench check-log2 FILE     every block starts where a block starts: "<blocks> <bad>"
 #include <arpa/inet.h>
@@ -99,9 +99,11 @@ int Hits(int APort, int ACount, int AHeaderBytes, const std::string& ADocument) 
     const std::string request =
         "GET " + ADocument + " HTTP/1.1\r\nHost: bench\r\n" + Headers(1, AHeaderBytes) + "\r\n";
     int answered = 0;
+    const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < ACount; ++i)
         answered += Exchange(APort, request) ? 1 : 0;
-    std::printf("%d\n", answered);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::printf("%d %.3f\n", answered, took.count());
     return 0;
 }
 

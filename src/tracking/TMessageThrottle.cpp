@@ -15,7 +15,9 @@ void TMessageThrottle::Report(const TKind& AKind, const std::string& AText) {
         std::lock_guard<std::mutex> guard(FLock);
         const TTime now = Now();
         CollectSummaries(now, false, lines);
-        auto [it, added] = FKinds.try_emplace(std::string(AKind.Name));
+        auto it = FKinds.find(AKind.Name);
+        if (it == FKinds.end())
+            it = FKinds.emplace(std::string(AKind.Name), TKindState{}).first;
         TKindState& state = it->second;
         if (Admit(state, AKind, now)) {
             lines.push_back(AText);
