@@ -208,6 +208,7 @@ bool TSKX_Logger::WriteAll(int AFile, const std::string& ABytes) const {
 }
 
 void TSKX_Logger::SetFileWriteForTesting(TFileWrite AWrite) {
+    std::lock_guard<std::mutex> guard(FLock); // after the writes that used the old one
     FFileWrite = std::move(AWrite);
 }
 

@@ -58,7 +58,8 @@ public:
     void SetUseLock(bool AValue) { FUseLock = AValue; }
 
     // The call that writes bytes to an open file, write(2) unless a test replaces it to make
-    // the n-th call fail or fall short. Set it while no write runs; an empty one restores write.
+    // the n-th call fail or fall short; an empty one restores write. Set it while no write
+    // runs, or with UseLock on (it takes the writer's lock).
     using TFileWrite = std::function<ssize_t(int AFile, const char* AData, std::size_t ASize)>;
     void SetFileWriteForTesting(TFileWrite AWrite);
 
@@ -102,5 +103,5 @@ private:
     std::atomic<int> FErrorCount{0};
     std::atomic<int> FDeleteErrorCount{0};
     std::string FNameDateFormat{"yyyymmdd"};
-    TFileWrite FFileWrite; // empty: write(2)
+    TFileWrite FFileWrite; // empty: write(2); changed under FLock
 };
