@@ -42,17 +42,33 @@ std::size_t Utf8Length(std::string_view AText, std::size_t AIndex) {
     return length;
 }
 
+// Printable ASCII bytes that a mode writes as they stand: one table per mode, so the common
+// run of plain text costs one look-up a byte.
+struct TPlainTable {
+    bool Plain[256] = {};
+};
+
+constexpr TPlainTable PlainAsciiOf(TLogEscape AEscape) {
+    TPlainTable table;
+    for (int c = 0x20; c < 0x7F; ++c)
+        table.Plain[c] = true;
+    if (AEscape == TLogEscape::Quoted || AEscape == TLogEscape::Unquoted)
+        table.Plain['"'] = table.Plain['\\'] = false;
+    if (AEscape == TLogEscape::Unquoted)
+        table.Plain[' '] = table.Plain['['] = table.Plain[']'] = false;
+    if (AEscape == TLogEscape::Lines)
+        table.Plain['\r'] = table.Plain['\n'] = true;
+    return table;
+}
+
+constexpr TPlainTable PlainTables[] = {
+    PlainAsciiOf(TLogEscape::Text), PlainAsciiOf(TLogEscape::Lines),
+    PlainAsciiOf(TLogEscape::Quoted), PlainAsciiOf(TLogEscape::Unquoted)};
+
 // How many bytes at AIndex are written as they stand; 0 when that byte is written as \xHH.
 std::size_t PlainLength(std::string_view AText, std::size_t AIndex, TLogEscape AEscape) {
     const unsigned char c = ByteAt(AText, AIndex);
-    if (c >= 0x20 && c < 0x7F) {
-        if (AEscape == TLogEscape::Unquoted && (c == ' ' || c == '[' || c == ']'))
-            return 0;
-        if (AEscape == TLogEscape::Quoted || AEscape == TLogEscape::Unquoted)
-            return c == '"' || c == '\\' ? 0 : 1;
-        return 1;
-    }
-    if (AEscape == TLogEscape::Lines && (c == '\r' || c == '\n'))
+    if (PlainTables[static_cast<int>(AEscape)].Plain[c])
         return 1;
     if (c >= 0x80 && (AEscape == TLogEscape::Text || AEscape == TLogEscape::Lines))
         return Utf8Length(AText, AIndex);
@@ -66,9 +82,19 @@ public:
         : FOut(AOut), FEscape(AEscape), FLimit(ALimit) {}
 
     void Add(std::string_view APiece) {
+        const TPlainTable& table = PlainTables[static_cast<int>(FEscape)];
         std::size_t plainStart = 0; // plain bytes not yet appended start here
         std::size_t i = 0;
         while (i < APiece.size() && !FCut) {
+            // A run of plain ASCII, as far as the limit allows.
+            std::size_t run = i;
+            const std::size_t end = i + std::min(APiece.size() - i, FLimit - FUsed);
+            while (run < end && table.Plain[ByteAt(APiece, run)])
+                ++run;
+            FUsed += run - i;
+            i = run;
+            if (i == APiece.size())
+                break;
             const std::size_t plain = PlainLength(APiece, i, FEscape);
             const std::size_t width = plain > 0 ? plain : kEscapeWidth;
             if (width > FLimit - FUsed) {
