@@ -63,7 +63,16 @@ THeadlessOutput::THeadlessOutput(int AOutFd, int AErrFd, std::size_t ACapacity)
     FState->Capacity = ACapacity;
     FState->Queues[0].Fd = AOutFd;
     FState->Queues[1].Fd = AErrFd;
-    std::thread(RunWriter, FState).detach();
+    std::thread([state = FState] {
+        try {
+            RunWriter(state);
+        } catch (...) {
+            // Out of memory: the output ends here, the program goes on.
+            std::lock_guard<std::mutex> guard(state->Lock);
+            state->Finished = true;
+            state->Changed.notify_all();
+        }
+    }).detach();
 }
 
 THeadlessOutput::~THeadlessOutput() {
