@@ -102,7 +102,7 @@ for conns in 32 256; do
     if [ -n "$base_pid" ]; then
         IFS='|' read -r base_rps base_p99 base_err base_cpu <<<"$(run_wrk "$base_port" "$conns" "$base_pid")"
     fi
-    IFS='|' read -r ng_rps ng_p99 ng_err <<<"$(run_wrk "$nginx_port" "$conns")"
+    IFS="|" read -r ng_rps ng_p99 ng_err _ <<<"$(run_wrk "$nginx_port" "$conns")"
     ours_mem=$(($(peak_kib "$ours_pid") / 1024))
     ng_mem=$(($(peak_kib "$nginx_pid") / 1024))
     printf '%-6s %-6s %12s %10s %10s  %s\n' "$conns" ours "$ours_rps" "$ours_p99" "$ours_mem" "$ours_err"
