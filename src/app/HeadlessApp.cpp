@@ -1,12 +1,15 @@
 #include "app/HeadlessApp.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
-#include <cstdio>
+#include <memory>
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
+#include "app/THeadlessOutput.h"
 #include "config/config.h"
 #include "tracking/TQueuedScreenLists.h"
 #include "tracking/TTrackingService.h"
@@ -14,68 +17,108 @@
 namespace {
 
 const char* const AppTitleText = "sk_KAV V1.0";
+// How often the throttled Messages lines are looked at while nothing else happens.
+constexpr auto TickInterval = std::chrono::seconds(1);
+// What the output may still take at the end; a reader that does not read gets no more.
+constexpr auto OutputGrace = std::chrono::milliseconds(300);
 
-// Each entry is written whole with one call, so lines of concurrent hits never mix.
-void PrintEntry(TScreenLog ALog, const std::string& AText) {
-    std::FILE* out = ALog == TScreenLog::Messages ? stderr : stdout;
-    std::string entry = AText + "\n";
-    std::fwrite(entry.data(), 1, entry.size(), out);
-    std::fflush(out);
-}
+// Set by the signal thread, read by the main thread's serving loop.
+std::atomic<bool> GStopRequested{false};
+std::atomic<bool> GReloadRequested{false};
 
-// SIGINT and SIGTERM are taken by one thread with sigwait: the handler-free way that lets the
-// main thread wake up and shut down in order.
-sigset_t ShutdownSignals() {
+// SIGINT and SIGTERM stop, SIGHUP re-reads the settings. They are taken by one thread with
+// sigwait: the handler-free way that lets the main thread act on them in order.
+sigset_t HandledSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
 // The thread shares the lists, so a signal that comes late during exit finds them alive.
-void StartSignalThread(std::atomic<bool>& AStopRequested,
-                       std::shared_ptr<TQueuedScreenLists> ALists) {
-    std::thread([&AStopRequested, ALists] {
-        sigset_t set = ShutdownSignals();
-        int signal = 0;
-        while (sigwait(&set, &signal) != 0) {
+void StartSignalThread(std::shared_ptr<TQueuedScreenLists> ALists) {
+    std::thread([ALists] {
+        sigset_t set = HandledSignals();
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&set, &signal) != 0)
+                continue;
+            (signal == SIGHUP ? GReloadRequested : GStopRequested).store(true);
+            ALists->Wake();
         }
-        AStopRequested.store(true);
-        ALists->Wake();
     }).detach();
 }
 
 void ApplyPortOverride(std::optional<int> APort) {
     if (!APort)
         return;
-    ChangeGeneralConfig([&](TKAV_GeneralConfig& AConfig) { AConfig.ServerPort = *APort; });
+    ChangeGeneralConfig([&](TKAV_GeneralConfig& AConfig) {
+        AConfig.ServerPort = *APort;
+        AConfig.PortZeroAllowed = true; // --port 0: the system chooses
+    });
+}
+
+// SIGHUP: the settings file and both lists anew, for the requests that start afterwards; the
+// port stays until the next start.
+void ReloadSettings(TTrackingService& AService, std::optional<int> APortOverride) {
+    if (!LoadConfig()) {
+        AService.AddSysMessage("Error loading configuration, keeping the current values");
+        return;
+    }
+    ApplyPortOverride(APortOverride);
+    AService.SetLogDir(GeneralConfigSnapshot()->LogDir);
+    AService.AddLoadNotes();
+    AService.AddSysMessage("Configuration re-read (SIGHUP); a new port takes effect at the "
+                           "next start");
+}
+
+// Serves the front end's changes until a stop is asked for; re-reads the settings on SIGHUP
+// and lets the throttled Messages lines out once a second.
+void Serve(TQueuedScreenLists& ALists, TTrackingService& AService,
+           std::optional<int> APortOverride) {
+    while (!GStopRequested.load()) {
+        ALists.ServeUntil([] { return GStopRequested.load() || GReloadRequested.load(); },
+                          std::chrono::steady_clock::now() + TickInterval);
+        if (GReloadRequested.exchange(false))
+            ReloadSettings(AService, APortOverride);
+        AService.Tick();
+    }
 }
 
 } // namespace
 
 int RunHeadlessApp(std::optional<int> APortOverride) {
-    sigset_t signals = ShutdownSignals();
+    sigset_t signals = HandledSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr); // every later thread inherits the mask
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Messages to stderr, the screen logs to stdout, through one writer that never holds up
+    // the server, however slowly the terminal or pipe is read.
+    auto output = std::make_shared<THeadlessOutput>(STDOUT_FILENO, STDERR_FILENO);
+    auto print = [output](TScreenLog ALog, const std::string& AText) {
+        output->Push(ALog == TScreenLog::Messages ? THeadlessOutput::TStream::Err
+                                                  : THeadlessOutput::TStream::Out,
+                     AText);
+    };
     // The lists keep no lines: the terminal scrolls, so there is nothing to trim.
-    auto lists = std::make_shared<TQueuedScreenLists>(PrintEntry, false);
+    auto lists = std::make_shared<TQueuedScreenLists>(print, false);
     if (!LoadConfig())
-        std::fputs("Error loading configuration, using default values\n", stderr);
+        output->Push(THeadlessOutput::TStream::Err,
+                     "Error loading configuration, using default values");
     ApplyPortOverride(APortOverride);
-
-    static std::atomic<bool> stopRequested{false};
-    StartSignalThread(stopRequested, lists);
+    StartSignalThread(lists);
 
     int status = 0;
     {
         TTrackingService service(lists); // creates the two log writers
         service.AddSysMessage(std::string(AppTitleText) + " - Program started");
         service.AddStartupMessages();
+        service.AddLoadNotes();
         service.StartStopServer(true);
         if (service.ServerRunning()) {
-            lists->ServeUntil([] { return stopRequested.load(); });
+            Serve(*lists, service, APortOverride);
             service.StartStopServer(false);
             service.AddSysMessage(std::string(AppTitleText) + " - Program stopped");
         } else {
@@ -84,5 +127,6 @@ int RunHeadlessApp(std::optional<int> APortOverride) {
         service.Shutdown();
     }
     lists->Close();
+    output->Close(OutputGrace);
     return status;
 }

@@ -4,6 +4,7 @@
 
 #include <optional>
 
-// Loads the settings, starts the server and serves until SIGINT or SIGTERM; the exit status.
-// Signals must not have been unblocked in other threads yet (it blocks them itself first).
+// Loads the settings, starts the server and serves until SIGINT or SIGTERM; SIGHUP re-reads
+// the settings and lists. The exit status. Signals must not have been unblocked in other
+// threads yet (it blocks them itself first).
 int RunHeadlessApp(std::optional<int> APortOverride);

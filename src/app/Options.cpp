@@ -6,10 +6,11 @@
 
 namespace {
 
+// Any whole number: one outside 1..65535 (0 aside) refuses the start with a Messages line.
 bool ParsePort(const std::string& AText, int& APort) {
     const char* end = AText.data() + AText.size();
     auto [ptr, ec] = std::from_chars(AText.data(), end, APort);
-    return ec == std::errc() && ptr == end && APort >= 0 && APort <= 65535;
+    return !AText.empty() && ec == std::errc() && ptr == end;
 }
 
 } // namespace
@@ -53,7 +54,7 @@ bool ParseOptions(int argc, char** argv, TAppOptions& AOptions, std::string& AEr
                 return false;
             int port = 0;
             if (!ParsePort(value, port)) {
-                AError = "--port needs a number from 0 to 65535";
+                AError = "--port needs a number";
                 return false;
             }
             AOptions.Port = port;

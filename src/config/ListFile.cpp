@@ -25,11 +25,11 @@ std::string JoinListLines(const std::vector<std::string>& ALines) {
     return text;
 }
 
-bool ReadListFile(const std::string& APath, std::vector<std::string>& ALines) {
+TFileReadResult ReadListFile(const std::string& APath, std::vector<std::string>& ALines) {
     std::string text;
-    bool ok = ReadFileText(APath, text) == TFileReadResult::Ok;
+    TFileReadResult result = ReadFileText(APath, text);
     ALines = SplitListLines(text);
-    return ok;
+    return result;
 }
 
 bool WriteListFile(const std::string& APath, const std::vector<std::string>& ALines) {

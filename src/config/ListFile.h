@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "config/FileText.h"
+
 // Lines separated by CR, LF or CR LF, taken as they stand; a last line without a line end
 // counts, an empty text gives no lines.
 std::vector<std::string> SplitListLines(const std::string& AText);
@@ -12,8 +14,10 @@ std::vector<std::string> SplitListLines(const std::string& AText);
 // Every line followed by CR LF; no lines give an empty text.
 std::string JoinListLines(const std::vector<std::string>& ALines);
 
-// Replaces ALines by the file's lines; false (and no lines) when it is missing or unreadable.
-[[nodiscard]] bool ReadListFile(const std::string& APath, std::vector<std::string>& ALines);
+// Replaces ALines by the file's lines; no lines when it is missing or cannot be read (also when
+// it is no regular file of at most MaxFileTextSize bytes).
+[[nodiscard]] TFileReadResult ReadListFile(const std::string& APath,
+                                           std::vector<std::string>& ALines);
 
 // Writes the whole file crash-safely; false on failure, the old file then untouched.
 [[nodiscard]] bool WriteListFile(const std::string& APath, const std::vector<std::string>& ALines);

@@ -1,8 +1,11 @@
 #include "config/config.h"
 
+#include <algorithm>
+#include <climits>
 #include <mutex>
 #include <sys/stat.h>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "base/ProgramDir.h"
@@ -14,10 +17,13 @@ namespace {
 using TConfig = TKAV_GeneralConfig;
 using TField = std::variant<bool TConfig::*, int32_t TConfig::*, std::string TConfig::*>;
 
+constexpr TSettingRange AnyNumber{INT32_MIN, INT32_MAX};
+
 struct TKey {
     const char* Section;
     const char* Name;
     TField Field;
+    TSettingRange Range = AnyNumber; // numbers read are clamped to it
 };
 
 // Every key of the settings file in the order they are read and written.
@@ -26,32 +32,37 @@ const TKey Keys[] = {
     {"OverviewLog", "LogToScreen", &TConfig::OverviewLogToScreen},
     {"OverviewLog", "LogToFile", &TConfig::OverviewLogToFile},
     {"OverviewLog", "LimitScreenLog", &TConfig::OverviewLimitScreenLog},
-    {"OverviewLog", "ScreenLogLines", &TConfig::OverviewScreenLogLines},
+    {"OverviewLog", "ScreenLogLines", &TConfig::OverviewScreenLogLines, OverviewLinesRange},
     {"OverviewLog", "WrapLines", &TConfig::OverviewWrapLines},
     {"OverviewLog", "LogNoLogs", &TConfig::OverviewLogNoLogs},
     {"DetailLog", "LogToScreen", &TConfig::DetailLogToScreen},
     {"DetailLog", "LogToFile", &TConfig::DetailLogToFile},
     {"DetailLog", "LimitScreenLog", &TConfig::DetailLimitScreenLog},
-    {"DetailLog", "ScreenLogLines", &TConfig::DetailScreenLogLines},
+    {"DetailLog", "ScreenLogLines", &TConfig::DetailScreenLogLines, DetailLinesRange},
     {"DetailLog", "WrapLines", &TConfig::DetailWrapLines},
     {"DetailLog", "LogNoLogs", &TConfig::DetailLogNoLogs},
     {"General", "ServerPort", &TConfig::ServerPort},
     {"General", "ResolveHostNames", &TConfig::ResolveHostNames},
     {"General", "EvalIfModifiedSince", &TConfig::EvalIfModifiedSince},
     {"General", "CacheControlMaxAge", &TConfig::CacheControlMaxAge},
-    {"General", "CacheControlMaxAgeSecs", &TConfig::CacheControlMaxAgeSecs},
+    {"General", "CacheControlMaxAgeSecs", &TConfig::CacheControlMaxAgeSecs, HeaderNumberRange},
     {"General", "CacheControlPrivate", &TConfig::CacheControlPrivate},
     {"General", "CacheControlNoCache", &TConfig::CacheControlNoCache},
     {"General", "PragmaNoCache", &TConfig::PragmaNoCache},
     {"General", "LastModified", &TConfig::LastModified},
-    {"General", "LastModifiedDays", &TConfig::LastModifiedDays},
+    {"General", "LastModifiedDays", &TConfig::LastModifiedDays, HeaderNumberRange},
     {"General", "Expires", &TConfig::Expires},
-    {"General", "ExpiresSecs", &TConfig::ExpiresSecs},
+    {"General", "ExpiresSecs", &TConfig::ExpiresSecs, HeaderNumberRange},
     {"General", "AppTitle", &TConfig::AppTitle},
     {"General", "LogNoLogs", &TConfig::LogNoLogs},
     {"General", "UseNickNames", &TConfig::UseNickNames},
     {"General", "GotoTNA", &TConfig::GotoTNA},
     {"General", "LogDir", &TConfig::LogDir},
+    {"General", "MaxConnectionsPerIP", &TConfig::MaxConnectionsPerIP, ConnectionsPerIPRange},
+    {"General", "HeadTimeoutUnderLoad", &TConfig::HeadTimeoutUnderLoad, HeadTimeoutRange},
+    {"General", "MaxBodySize", &TConfig::MaxBodySize, BodySizeRange},
+    {"General", "MaxHeaderSize", &TConfig::MaxHeaderSize, HeaderSizeRange},
+    {"General", "MaxRequestMemory", &TConfig::MaxRequestMemory, RequestMemoryRange},
 };
 
 const char* const WindowPosSection = "WindowPos";
@@ -64,6 +75,9 @@ struct TStore {
     std::shared_ptr<const TConfig> Published = std::make_shared<const TConfig>();
     // Serialises ChangeGeneralConfig, so no change is lost between copying and publishing.
     std::mutex ChangeLock;
+    // Guards LoadNotes, the notes of LoadConfig() not yet taken.
+    std::mutex NotesLock;
+    std::vector<TLoadNote> LoadNotes;
 };
 
 // Never destroyed: a detached peer thread may still read it while the process exits.
@@ -86,7 +100,9 @@ void ReadKey(const TProfileFile& AFile, const TKey& AKey, TConfig& AConfig) {
             if constexpr (std::is_same_v<T, bool>)
                 AConfig.*AMember = AFile.ReadBool(AKey.Section, AKey.Name, defaults.*AMember);
             else if constexpr (std::is_same_v<T, int32_t>)
-                AConfig.*AMember = AFile.ReadInteger(AKey.Section, AKey.Name, defaults.*AMember);
+                AConfig.*AMember =
+                    std::clamp(AFile.ReadInteger(AKey.Section, AKey.Name, defaults.*AMember),
+                               AKey.Range.Min, AKey.Range.Max);
             else
                 AConfig.*AMember = AFile.ReadString(AKey.Section, AKey.Name, defaults.*AMember);
         },
@@ -112,12 +128,35 @@ bool IsAppTitle(const TKey& AKey) {
            std::get<std::string TConfig::*>(AKey.Field) == &TConfig::AppTitle;
 }
 
-// An existing directory with a trailing '/', or empty.
-std::string CheckedLogDir(const std::string& ADir) {
+bool IsDirectory(const std::string& ADir) {
     struct stat info {};
-    if (ADir.empty() || ::stat(ADir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return {};
-    return ADir.back() == '/' ? ADir : ADir + "/";
+    return !ADir.empty() && ::stat(ADir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// An existing directory with a trailing '/', or empty. A LogDir that names no directory is
+// told about: the log files then go elsewhere, which may not be where one looks for them.
+std::string CheckedLogDir(const std::string& ADir, std::vector<TLoadNote>* ANotes) {
+    if (IsDirectory(ADir))
+        return ADir.back() == '/' ? ADir : ADir + "/";
+    if (!ADir.empty() && ANotes)
+        ANotes->push_back({"Log directory \"" + ADir + "\" is not a directory", true});
+    return {};
+}
+
+void ReadList(const std::string& APath, const char* AName, std::vector<std::string>& ALines,
+              std::vector<TLoadNote>* ANotes) {
+    // A missing list is normal (nothing saved yet); one that cannot be read is not.
+    if (ReadListFile(APath, ALines) == TFileReadResult::Failed && ANotes)
+        ANotes->push_back({std::string(AName) + " \"" + APath +
+                           "\" is no readable file of at most 16 MiB: the list is empty"});
+}
+
+void RefreshIndexes(const TConfig& ABefore, TConfig& AAfter) {
+    TKAV_ListIndexes& indexes = AAfter.Indexes;
+    if (!indexes.NickNames || AAfter.NickNames != ABefore.NickNames)
+        indexes.NickNames = TAddressIndex::OfNickNames(AAfter.NickNames);
+    if (!indexes.NoLogs || AAfter.NoLogs != ABefore.NoLogs)
+        indexes.NoLogs = TAddressIndex::OfNoLogs(AAfter.NoLogs);
 }
 
 } // namespace
@@ -129,8 +168,10 @@ std::shared_ptr<const TKAV_GeneralConfig> GeneralConfigSnapshot() {
 
 void ChangeGeneralConfig(const std::function<void(TKAV_GeneralConfig&)>& AChange) {
     std::lock_guard<std::mutex> guard(Store().ChangeLock);
-    auto changed = std::make_shared<TConfig>(*GeneralConfigSnapshot());
+    std::shared_ptr<const TConfig> before = GeneralConfigSnapshot();
+    auto changed = std::make_shared<TConfig>(*before);
     AChange(*changed);
+    RefreshIndexes(*before, *changed);
     Publish(std::move(changed));
 }
 
@@ -152,24 +193,35 @@ TConfigFiles DefaultConfigFiles() {
     return {ConfigFilePath(), NickNameFilePath(), NoLogFilePath()};
 }
 
-bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles) {
+bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles,
+                std::vector<TLoadNote>* ANotes) {
     TProfileFile file(AFiles.Settings);
     if (!file.Load())
         return false;
     for (const TKey& key : Keys)
         ReadKey(file, key, AConfig);
-    AConfig.LogDir = CheckedLogDir(AConfig.LogDir);
-    // missing or unreadable lists are passed over: they leave the list empty
-    (void)ReadListFile(AFiles.NickNames, AConfig.NickNames);
-    (void)ReadListFile(AFiles.NoLogs, AConfig.NoLogs);
+    AConfig.PortZeroAllowed = false; // a 0 from the file is no port
+    AConfig.LogDir = CheckedLogDir(AConfig.LogDir, ANotes);
+    // the lists are empty when missing or unreadable
+    ReadList(AFiles.NickNames, "Nickname list", AConfig.NickNames, ANotes);
+    ReadList(AFiles.NoLogs, "No-log list", AConfig.NoLogs, ANotes);
     return true;
 }
 
 bool LoadConfig() {
     bool loaded = false;
-    ChangeGeneralConfig(
-        [&](TKAV_GeneralConfig& AConfig) { loaded = LoadConfig(AConfig, DefaultConfigFiles()); });
+    std::vector<TLoadNote> notes;
+    ChangeGeneralConfig([&](TKAV_GeneralConfig& AConfig) {
+        loaded = LoadConfig(AConfig, DefaultConfigFiles(), &notes);
+    });
+    std::lock_guard<std::mutex> guard(Store().NotesLock);
+    Store().LoadNotes.insert(Store().LoadNotes.end(), notes.begin(), notes.end());
     return loaded;
+}
+
+std::vector<TLoadNote> TakeLoadNotes() {
+    std::lock_guard<std::mutex> guard(Store().NotesLock);
+    return std::exchange(Store().LoadNotes, {});
 }
 
 bool SaveConfig(const TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles) {

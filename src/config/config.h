@@ -8,6 +8,35 @@
 #include <string>
 #include <vector>
 
+#include "config/TAddressIndex.h"
+
+// A number's range, as the window's number field allows it.
+struct TSettingRange {
+    int32_t Min;
+    int32_t Max;
+};
+
+// Ranges of the window's number fields. Numbers read from the settings file are clamped to
+// them, except ServerPort: a port outside PortRange refuses the start instead.
+inline constexpr TSettingRange PortRange{1, 65535};
+inline constexpr TSettingRange HeaderNumberRange{0, 100000}; // max-age, Last-Modified, Expires
+inline constexpr TSettingRange OverviewLinesRange{100, 1000000};
+inline constexpr TSettingRange DetailLinesRange{1000, 1000000};
+inline constexpr TSettingRange ConnectionsPerIPRange{0, 100000};
+inline constexpr TSettingRange HeadTimeoutRange{100, 60000};
+inline constexpr TSettingRange BodySizeRange{0, 64 * 1024 * 1024};
+inline constexpr TSettingRange HeaderSizeRange{1024, 1024 * 1024};
+inline constexpr TSettingRange RequestMemoryRange{1024 * 1024, 1024 * 1024 * 1024};
+
+// Look-up tables of the two lists, made whenever a list is published anew. Derived from the
+// lists, so two records with equal lists count as equal whatever tables they hold.
+struct TKAV_ListIndexes {
+    std::shared_ptr<const TAddressIndex> NickNames;
+    std::shared_ptr<const TAddressIndex> NoLogs;
+
+    bool operator==(const TKAV_ListIndexes&) const { return true; }
+};
+
 // Every switch and number of the settings page, the log directory and the two lists.
 // Defaults are those the program uses without a settings file.
 struct TKAV_GeneralConfig {
@@ -43,6 +72,18 @@ struct TKAV_GeneralConfig {
     bool DetailLogNoLogs = false;
     bool GotoTNA = false;
     std::string AppTitle; // read only: edited in the file by hand, never written
+    // Limits that keep one client from holding the public port (section General).
+    int32_t MaxConnectionsPerIP = 16;            // simultaneous connections of one address; 0: none
+    int32_t HeadTimeoutUnderLoad = 2000;         // ms for the request head while threads run short
+    int32_t MaxBodySize = 64 * 1024;             // bytes of one request body
+    int32_t MaxHeaderSize = 32 * 1024;           // bytes of one request's header lines
+    int32_t MaxRequestMemory = 32 * 1024 * 1024; // bytes of requests held by all connections
+
+    // Not settings: a port given for one run may be 0 (the system chooses a free one); a 0
+    // from the settings file refuses the start like any port outside PortRange.
+    bool PortZeroAllowed = false;
+    // Filled by ChangeGeneralConfig; empty in a record that was never published.
+    TKAV_ListIndexes Indexes;
 
     bool operator==(const TKAV_GeneralConfig&) const = default;
 };
@@ -52,8 +93,9 @@ struct TKAV_GeneralConfig {
 // one moment, never a half-refilled list. Any thread; cheap (a pointer copy under a lock).
 std::shared_ptr<const TKAV_GeneralConfig> GeneralConfigSnapshot();
 
-// Copies the current record, lets AChange edit the copy and publishes it. Changes are
-// serialised; AChange must not call ChangeGeneralConfig itself. Window's thread.
+// Copies the current record, lets AChange edit the copy and publishes it, with new look-up
+// tables for a list that changed. Changes are serialised; AChange must not call
+// ChangeGeneralConfig itself. Window's thread.
 void ChangeGeneralConfig(const std::function<void(TKAV_GeneralConfig&)>& AChange);
 
 // The directory the log files go to for a LogDir setting: an empty one means the program
@@ -76,11 +118,26 @@ struct TConfigFiles {
 TConfigFiles DefaultConfigFiles();
 
 // Fills GeneralConfig and both lists from the three default files. A missing settings file
-// gives every default; missing or unreadable list files give empty lists. False when the
-// settings file exists but cannot be read; the record is then left as it was.
+// gives every default; missing or unreadable list files give empty lists. Numbers are clamped
+// to their ranges. False when the settings file exists but cannot be read (also when it is no
+// regular file of at most 16 MiB); the record is then left as it was.
 [[nodiscard]] bool LoadConfig();
-// Same for a given record and files.
-[[nodiscard]] bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles);
+// What the user should hear of after a load, as a Messages line: a list file that cannot be
+// read, a LogDir that names no directory (AboutLogDir: the line goes on to say where the log
+// files go instead, which only the log writers know).
+struct TLoadNote {
+    std::string Text;
+    bool AboutLogDir = false;
+
+    bool operator==(const TLoadNote&) const = default;
+};
+
+// Same for a given record and files; ANotes, when given, receives the notes.
+[[nodiscard]] bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles,
+                              std::vector<TLoadNote>* ANotes = nullptr);
+// The notes of the LoadConfig() calls since the last call of this; they are meant for the
+// Messages list once the front end has one (TTrackingService::AddLoadNotes).
+std::vector<TLoadNote> TakeLoadNotes();
 
 // Writes every key of GeneralConfig except AppTitle into the settings file, changing only
 // those keys' lines, then both lists as whole files (their failures are passed over).

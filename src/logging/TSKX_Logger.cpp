@@ -78,19 +78,6 @@ bool FileExists(const std::string& APath) {
     return stat(APath.c_str(), &info) == 0;
 }
 
-bool WriteAll(int AFile, const std::string& ABytes) {
-    std::size_t done = 0;
-    while (done < ABytes.size()) {
-        ssize_t n = write(AFile, ABytes.data() + done, ABytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool IsListedFile(const std::string& ADirectory, const dirent& AEntry) {
     if (AEntry.d_type == DT_DIR)
         return false;
@@ -115,7 +102,9 @@ std::string TSKX_Logger::Directory() const {
 }
 
 void TSKX_Logger::SetDirectory(const std::string& ADirectory) {
-    std::string directory = WithDelimiter(ADirectory);
+    // An empty directory means the working directory, as at creation (settings re-read
+    // without a LogDir).
+    std::string directory = WithDelimiter(ADirectory.empty() ? CurrentDirectory() : ADirectory);
     std::lock_guard<std::mutex> guard(FNamesLock);
     FDirectory.swap(directory);
 }
@@ -184,15 +173,43 @@ bool TSKX_Logger::WriteOnce(const std::string& AText) {
     return false;
 }
 
-bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& ABytes) {
+bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& ABytes) const {
     // Opened, appended and closed on every write, so others may read, move or delete the
     // file between two writes; O_APPEND puts every write at the end, whoever else appends.
     int file = open(APath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (file < 0)
         return false;
-    bool written = WriteAll(file, ABytes);
+    // Under the writer's lock nothing else of ours appends meanwhile: what a failed write
+    // left behind is exactly what lies past this length.
+    struct stat before {};
+    bool written = false;
+    if (fstat(file, &before) == 0) {
+        written = WriteAll(file, ABytes);
+        if (!written)
+            (void)ftruncate(file, before.st_size);
+    }
     bool closed = close(file) == 0;
     return written && closed;
+}
+
+bool TSKX_Logger::WriteAll(int AFile, const std::string& ABytes) const {
+    std::size_t done = 0;
+    while (done < ABytes.size()) {
+        const char* data = ABytes.data() + done;
+        const std::size_t size = ABytes.size() - done;
+        ssize_t n = FFileWrite ? FFileWrite(AFile, data, size) : write(AFile, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void TSKX_Logger::SetFileWriteForTesting(TFileWrite AWrite) {
+    std::lock_guard<std::mutex> guard(FLock); // after the writes that used the old one
+    FFileWrite = std::move(AWrite);
 }
 
 bool TSKX_Logger::Cleanup() {

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 
 #include "base/DateTime.h"
 
@@ -17,14 +20,16 @@ public:
     TSKX_Logger& operator=(const TSKX_Logger&) = delete;
 
     // Appends the text (with prefix and CR LF as set) to today's file; false when the file
-    // cannot be created, opened or written. Never throws.
+    // cannot be created, opened or written. A record is written whole or not at all: a write
+    // that fails part-way (a full disk) is cut back off the file, so the next one starts where
+    // a record starts. Never throws.
     [[nodiscard]] bool WriteLog(const std::string& AText);
     // Deletes this writer's oldest files by MaxAgeDays and MaxFiles, one per pass; false when
     // both limits are off or a deletion failed.
     [[nodiscard]] bool Cleanup();
 
     // Directory of the files, always with a trailing '/'. The next write uses a new value; no
-    // existence check is made.
+    // existence check is made; an empty one gives the current working directory.
     std::string Directory() const;
     void SetDirectory(const std::string& ADirectory);
     std::string Extension() const;
@@ -52,6 +57,12 @@ public:
     bool UseLock() const { return FUseLock; }
     void SetUseLock(bool AValue) { FUseLock = AValue; }
 
+    // The call that writes bytes to an open file, write(2) unless a test replaces it to make
+    // the n-th call fail or fall short; an empty one restores write. Set it while no write
+    // runs, or with UseLock on (it takes the writer's lock).
+    using TFileWrite = std::function<ssize_t(int AFile, const char* AData, std::size_t ASize)>;
+    void SetFileWriteForTesting(TFileWrite AWrite);
+
     int WriteCount() const { return FWriteCount; }
     int ErrorCount() const { return FErrorCount; }
     int DeleteErrorCount() const { return FDeleteErrorCount; }
@@ -65,7 +76,8 @@ private:
     TNames CurrentNames() const;
     std::string Prefix(const TDateTimeParts& ANow) const;
     bool WriteOnce(const std::string& AText);
-    static bool AppendToFile(const std::string& APath, const std::string& ABytes);
+    bool AppendToFile(const std::string& APath, const std::string& ABytes) const;
+    bool WriteAll(int AFile, const std::string& ABytes) const;
     bool CleanupIn(const TNames& ANames);
     // Counts the files of this writer and finds the name that sorts first; false when the
     // directory cannot be listed.
@@ -91,4 +103,5 @@ private:
     std::atomic<int> FErrorCount{0};
     std::atomic<int> FDeleteErrorCount{0};
     std::string FNameDateFormat{"yyyymmdd"};
+    TFileWrite FFileWrite; // empty: write(2); changed under FLock
 };

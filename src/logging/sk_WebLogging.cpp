@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "logging/LogText.h"
 #include "logging/lib_rfc1123.h"
 
 namespace {
@@ -10,30 +11,20 @@ namespace {
 constexpr const char kMonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
 
 // A field must neither end the line early nor shift the fields after it: quotes, backslashes
-// and every byte outside printable ASCII are written as \xHH, as log analysers read them back.
-std::string Escaped(const std::string& AText) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string result;
-    result.reserve(AText.size());
-    for (char c : AText) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte > 0x7E || byte == '"' || byte == '\\') {
-            result += "\\x";
-            result += kHex[byte >> 4];
-            result += kHex[byte & 0x0F];
-        } else {
-            result += c;
-        }
-    }
-    return result;
+// and every byte outside printable ASCII are written as \xHH, as log analysers read them back;
+// the unquoted fields also write blanks and brackets so. Every field is bounded.
+void AppendQuoted(std::string& ALine, std::initializer_list<std::string_view> APieces,
+                  std::size_t ALimit = LogFieldLimit) {
+    ALine += '"';
+    AppendLogField(ALine, APieces, TLogEscape::Quoted, ALimit);
+    ALine += '"';
 }
 
-std::string Quoted(const std::string& AText) {
-    return '"' + Escaped(AText) + '"';
-}
-
-std::string OrHyphen(const std::string& AText) {
-    return AText.empty() ? "-" : Escaped(AText);
+void AppendOrHyphen(std::string& ALine, std::string_view AText) {
+    if (AText.empty())
+        ALine += '-';
+    else
+        AppendLogField(ALine, {AText}, TLogEscape::Unquoted);
 }
 
 // The local wall-clock time read as if it were UTC, in seconds since 1970.
@@ -91,18 +82,45 @@ std::string LogDateText(TDateTime ATime) {
     return text + LogZoneTextOf(UtcBiasSecondsAt(p));
 }
 
-std::string CommonLogLine(const std::string& AHost, const std::string& AIdentity,
-                          const std::string& AUser, TDateTime ATime, const std::string& ARequest,
-                          int AStatus, int ASize) {
-    return Escaped(AHost) + ' ' + OrHyphen(AIdentity) + ' ' + OrHyphen(AUser) + " [" +
-           LogDateText(ATime) + "] " + Quoted(ARequest) + ' ' + std::to_string(AStatus) + ' ' +
-           std::to_string(ASize);
+std::string CommonLogLine(std::string_view AHost, std::string_view AIdentity,
+                          std::string_view AUser, TDateTime ATime,
+                          std::initializer_list<std::string_view> ARequest, int AStatus,
+                          int ASize) {
+    std::string line;
+    line.reserve(128);
+    AppendLogField(line, {AHost}, TLogEscape::Unquoted);
+    line += ' ';
+    AppendOrHyphen(line, AIdentity);
+    line += ' ';
+    AppendOrHyphen(line, AUser);
+    line += " [" + LogDateText(ATime) + "] ";
+    AppendQuoted(line, ARequest, LogRequestLimit);
+    line += ' ' + std::to_string(AStatus) + ' ' + std::to_string(ASize);
+    return line;
 }
 
-std::string CombinedLogLine(const std::string& AHost, const std::string& AIdentity,
-                            const std::string& AUser, TDateTime ATime, const std::string& ARequest,
-                            int AStatus, int ASize, const std::string& AUserAgent,
-                            const std::string& AReferer) {
-    return CommonLogLine(AHost, AIdentity, AUser, ATime, ARequest, AStatus, ASize) + ' ' +
-           Quoted(AReferer) + ' ' + Quoted(AUserAgent);
+std::string CommonLogLine(std::string_view AHost, std::string_view AIdentity,
+                          std::string_view AUser, TDateTime ATime, std::string_view ARequest,
+                          int AStatus, int ASize) {
+    return CommonLogLine(AHost, AIdentity, AUser, ATime, {ARequest}, AStatus, ASize);
+}
+
+std::string CombinedLogLine(std::string_view AHost, std::string_view AIdentity,
+                            std::string_view AUser, TDateTime ATime,
+                            std::initializer_list<std::string_view> ARequest, int AStatus,
+                            int ASize, std::string_view AUserAgent, std::string_view AReferer) {
+    std::string line = CommonLogLine(AHost, AIdentity, AUser, ATime, ARequest, AStatus, ASize);
+    line += ' ';
+    AppendQuoted(line, {AReferer});
+    line += ' ';
+    AppendQuoted(line, {AUserAgent});
+    return line;
+}
+
+std::string CombinedLogLine(std::string_view AHost, std::string_view AIdentity,
+                            std::string_view AUser, TDateTime ATime, std::string_view ARequest,
+                            int AStatus, int ASize, std::string_view AUserAgent,
+                            std::string_view AReferer) {
+    return CombinedLogLine(AHost, AIdentity, AUser, ATime, {ARequest}, AStatus, ASize, AUserAgent,
+                           AReferer);
 }

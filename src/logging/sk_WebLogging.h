@@ -2,7 +2,9 @@
 // Pure builders; any thread.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "base/DateTime.h"
 
@@ -16,14 +18,23 @@ std::string LogZoneTextAt(TDateTime ALocal);
 std::string LogDateText(TDateTime ATime);
 
 // host ident user [date] "request" status size. Empty identity and user become "-". Every
-// text field is escaped: '"', '\\' and bytes below 0x20 or above 0x7E become \xHH, so a line
-// stays one line and its fields stay in place.
-std::string CommonLogLine(const std::string& AHost, const std::string& AIdentity,
-                          const std::string& AUser, TDateTime ATime, const std::string& ARequest,
+// text field is escaped and bounded: '"', '\\' and bytes below 0x20 or above 0x7E become \xHH,
+// in host, identity and user also blanks and brackets, so a line stays one line and its fields
+// stay in place; each field holds at most LogFieldLimit bytes, the request LogRequestLimit,
+// a longer one is cut and ends in "...". ARequest may come in pieces, written as one field.
+std::string CommonLogLine(std::string_view AHost, std::string_view AIdentity,
+                          std::string_view AUser, TDateTime ATime,
+                          std::initializer_list<std::string_view> ARequest, int AStatus, int ASize);
+std::string CommonLogLine(std::string_view AHost, std::string_view AIdentity,
+                          std::string_view AUser, TDateTime ATime, std::string_view ARequest,
                           int AStatus, int ASize);
 
 // The common line, then "referer" "user agent" (note: the user agent comes first here).
-std::string CombinedLogLine(const std::string& AHost, const std::string& AIdentity,
-                            const std::string& AUser, TDateTime ATime, const std::string& ARequest,
-                            int AStatus, int ASize, const std::string& AUserAgent,
-                            const std::string& AReferer);
+std::string CombinedLogLine(std::string_view AHost, std::string_view AIdentity,
+                            std::string_view AUser, TDateTime ATime,
+                            std::initializer_list<std::string_view> ARequest, int AStatus,
+                            int ASize, std::string_view AUserAgent, std::string_view AReferer);
+std::string CombinedLogLine(std::string_view AHost, std::string_view AIdentity,
+                            std::string_view AUser, TDateTime ATime, std::string_view ARequest,
+                            int AStatus, int ASize, std::string_view AUserAgent,
+                            std::string_view AReferer);

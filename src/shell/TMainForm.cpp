@@ -25,6 +25,7 @@
 #include "config/config.h"
 #include "shell/AboutDialog.h"
 #include "shell/TLoggingPage.h"
+#include "shell/TNetworkPage.h"
 #include "shell/TQtScreenLists.h"
 #include "shell/TSettingsPage.h"
 #include "shell/TStatisticsPage.h"
@@ -124,6 +125,8 @@ void TMainForm::BuildPages() {
     Logging = new TLoggingPage(PageControl1);
     PageControl1->addTab(Settings, QStringLiteral("Settings"));
     PageControl1->addTab(Logging, QStringLiteral("&Logging"));
+    Network = new TNetworkPage(PageControl1);
+    PageControl1->addTab(Network, QStringLiteral("Network"));
     Statistics = new TStatisticsPage(PageControl1);
     PageControl1->addTab(Statistics, QStringLiteral("Statistics"));
     setCentralWidget(PageControl1);
@@ -177,6 +180,7 @@ void TMainForm::ConnectSettings() {
         connect(spin, &QSpinBox::valueChanged, this, &TMainForm::ChangeConfig);
     for (QPlainTextEdit* field : {s->Memo_NickNames, s->Memo_NoLogs})
         connect(field, &QPlainTextEdit::textChanged, this, &TMainForm::ChangeConfig);
+    connect(Network, &TNetworkPage::Changed, this, &TMainForm::ChangeConfig);
     connect(s->B_StartStop, &QPushButton::clicked, this, &TMainForm::B_StartStopClick);
     connect(s->B_LogDir, &QPushButton::clicked, this, &TMainForm::B_LogDirClick);
 }
@@ -211,6 +215,7 @@ void TMainForm::FormCreate() {
     FService->SetOnOverviewLine(Statistics->OverviewLineSink());
     FService->AddSysMessage(std::string(AppTitleText) + " - Program started");
     FService->AddStartupMessages();
+    FService->AddLoadNotes();
     FSaveDir = QString::fromStdString(ProgramDir());
     FScreenLists->Clear(TScreenLog::Overview);
     FScreenLists->Clear(TScreenLog::Detail);
@@ -232,7 +237,10 @@ void TMainForm::LoadSettings() {
     FFilePort = GeneralConfigSnapshot()->ServerPort;
     if (FPortOverride) {
         const int port = *FPortOverride;
-        ChangeGeneralConfig([port](TKAV_GeneralConfig& AConfig) { AConfig.ServerPort = port; });
+        ChangeGeneralConfig([port](TKAV_GeneralConfig& AConfig) {
+            AConfig.ServerPort = port;
+            AConfig.PortZeroAllowed = true; // 0 for one run: the system chooses
+        });
         Settings->SE_Port->setValue(port); // held within the field's range
         FShownOverridePort = Settings->SE_Port->value();
     }
@@ -338,6 +346,7 @@ void TMainForm::ApplyControls() {
         c.DetailWrapLines = l.cb_WrapLines2->isChecked();
         c.DetailLimitScreenLog = l.CB_LimitScreenLog2->isChecked();
         c.DetailScreenLogLines = l.SE_ScreenLogLines2->value();
+        Network->ApplyControls(c);
     });
 }
 
@@ -376,6 +385,7 @@ void TMainForm::ShowConfig() {
     l.cb_WrapLines2->setChecked(c.DetailWrapLines);
     l.CB_LimitScreenLog2->setChecked(c.DetailLimitScreenLog);
     l.SE_ScreenLogLines2->setValue(c.DetailScreenLogLines);
+    Network->ShowConfig(c);
     TLoggingPage::SetWrap(l.Memo1, l.cb_WrapLines1->isChecked());
     TLoggingPage::SetWrap(l.Memo2, l.cb_WrapLines2->isChecked());
 }
@@ -401,6 +411,7 @@ void TMainForm::SaveSettings() {
 void TMainForm::UpdateTimerTimer() {
     if (FLoading)
         return;
+    FService->Tick(); // counts of Messages lines left out, summed refusals
     StatusBar1->setText(FConfigChanged ? QString::fromLatin1(UnsavedText) : QString());
 }
 

@@ -18,6 +18,7 @@ class QTabWidget;
 class QTimer;
 class TKAV_AboutDialog;
 class TLoggingPage;
+class TNetworkPage;
 class TQtScreenLists;
 class TSettingsPage;
 class TStatisticsPage;
@@ -99,6 +100,7 @@ public:
     QTabWidget* PageControl1;
     TSettingsPage* Settings;
     TLoggingPage* Logging;
+    TNetworkPage* Network;
     TStatisticsPage* Statistics;
     QLabel* StatusBar1;
     QTimer* StartupTimer;

@@ -51,7 +51,7 @@ QGroupBox* TSettingsPage::BuildServerControl() {
     QGroupBox* group = NewGroup(this, QStringLiteral(" Server Control "));
     Label2 = new QLabel(QStringLiteral("Port:"), group);
     Label2->setObjectName(QStringLiteral("Label2"));
-    SE_Port = NewSpinBox(group, "SE_Port", 1, 100000, 80);
+    SE_Port = NewSpinBox(group, "SE_Port", 1, 65535, 80);
     Label2->setBuddy(SE_Port);
     B_StartStop = NewButton(group, "B_StartStop", QStringLiteral("&Start"));
     auto* row = new QWidget(group);

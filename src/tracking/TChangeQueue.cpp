@@ -38,12 +38,17 @@ std::size_t TChangeQueue::RunQueued(std::size_t AMax) {
     return FClosed ? 0 : FQueue.size();
 }
 
-void TChangeQueue::ServeUntil(const std::function<bool()>& ADone) {
+void TChangeQueue::ServeUntil(const std::function<bool()>& ADone,
+                              std::optional<std::chrono::steady_clock::time_point> ADeadline) {
     std::unique_lock<std::mutex> lock(FLock);
     while (!ADone() && !FClosed) {
         if (FQueue.empty()) {
             unsigned wakes = FWakeCount;
-            FQueued.wait(lock, [&] { return !FQueue.empty() || FWakeCount != wakes || FClosed; });
+            auto woken = [&] { return !FQueue.empty() || FWakeCount != wakes || FClosed; };
+            if (!ADeadline)
+                FQueued.wait(lock, woken);
+            else if (!FQueued.wait_until(lock, *ADeadline, woken))
+                return;
             continue;
         }
         RunOne(lock);

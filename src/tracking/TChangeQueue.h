@@ -3,12 +3,14 @@
 // front-end thread only.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class TChangeQueue {
 public:
@@ -24,9 +26,11 @@ public:
 
     // Runs at most AMax of the queued changes; the number still queued afterwards.
     std::size_t RunQueued(std::size_t AMax);
-    // Runs queued changes until ADone() is true. ADone is asked under the queue's lock, after
-    // every change and whenever Wake is called; it must not take other locks.
-    void ServeUntil(const std::function<bool()>& ADone);
+    // Runs queued changes until ADone() is true, or until ADeadline when one is given. ADone is
+    // asked under the queue's lock, after every change and whenever Wake is called; it must
+    // not take other locks.
+    void ServeUntil(const std::function<bool()>& ADone,
+                    std::optional<std::chrono::steady_clock::time_point> ADeadline = std::nullopt);
     // Runs AWork on another thread while this thread serves the queue; returns when AWork has
     // finished and rethrows what it threw. Peer threads waiting for a change cannot block it.
     void RunServing(const std::function<void()>& AWork);
@@ -45,7 +49,7 @@ private:
 
     void RunOne(std::unique_lock<std::mutex>& ALock);
 
-    mutable std::mutex FLock; // guards FQueue, FClosed, FWakeCount and every TChange::Done
+    mutable std::mutex FLock;          // guards FQueue, FClosed, FWakeCount and every TChange::Done
     std::condition_variable FQueued;   // a change was queued, Wake or Close was called
     std::condition_variable FFinished; // a change was carried out or dropped
     std::deque<std::shared_ptr<TChange>> FQueue;

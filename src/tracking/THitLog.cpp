@@ -1,5 +1,6 @@
 #include "tracking/THitLog.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <strings.h>
@@ -8,6 +9,7 @@
 #include "config/config.h"
 #include "http/TNetHTTPRequestInfo.h"
 #include "http/TNetHTTPResponseInfo.h"
+#include "logging/LogText.h"
 #include "logging/sk_InetFuncs.h"
 #include "logging/sk_WebLogging.h"
 #include "logging/TSKX_Logger.h"
@@ -16,6 +18,32 @@ namespace {
 
 bool SameTextIgnoringCase(const std::string& A, const std::string& B) {
     return A.size() == B.size() && strncasecmp(A.data(), B.data(), A.size()) == 0;
+}
+
+// A client's value in a record: escaped and cut.
+void AppendValue(std::string& ABlock, std::string_view AValue) {
+    AppendLogField(ABlock, {AValue}, TLogEscape::Text);
+}
+
+// Appends the lines of one section of the detail block, each cut at LogFieldLimit and all of
+// them at ALimit bytes; what is left out is marked by "..." (on the cut line, or on a line of
+// its own). Every line ends in CR LF, the last one only when ABreakAfterLast.
+void AppendSection(std::string& ABlock, std::span<const std::string> ALines, std::size_t ALimit,
+                   bool ABreakAfterLast) {
+    std::size_t left = ALimit;
+    bool cut = false;
+    for (std::size_t i = 0; i < ALines.size(); ++i) {
+        if (left == 0 && !ALines[i].empty()) {
+            if (!cut)
+                ABlock.append(LogCutMark).append("\r\n");
+            return;
+        }
+        const std::size_t start = ABlock.size();
+        cut = !AppendLogField(ABlock, {ALines[i]}, TLogEscape::Text, std::min(LogFieldLimit, left));
+        left -= std::min(left, ABlock.size() - start);
+        if (i + 1 < ALines.size() || ABreakAfterLast)
+            ABlock += "\r\n";
+    }
 }
 
 } // namespace
@@ -37,28 +65,64 @@ bool IsNoLogAddress(const std::vector<std::string>& ANoLogs, const std::string& 
     return false;
 }
 
+std::string NickNameOf(const TKAV_GeneralConfig& ASettings, const std::string& AAddress) {
+    if (!ASettings.Indexes.NickNames)
+        return LookupNickName(ASettings.NickNames, AAddress);
+    const std::string* name = ASettings.Indexes.NickNames->Find(AAddress);
+    return name ? *name : std::string();
+}
+
+bool IsOnNoLogList(const TKAV_GeneralConfig& ASettings, const std::string& AAddress) {
+    if (!ASettings.Indexes.NoLogs)
+        return IsNoLogAddress(ASettings.NoLogs, AAddress);
+    return ASettings.Indexes.NoLogs->Find(AAddress) != nullptr;
+}
+
 std::string DetailBlockOf(const THitFacts& AHit) {
     std::string block = "\r\n" + LongTimeStamp() + " -------------- \r\n";
-    if (!AHit.NickName.empty())
-        block += "NICKNAME: " + AHit.NickName + "\r\n";
-    block += "From: " + AHit.HostName + " [" + AHit.RemoteIP + "]\r\n";
-    block += "Command: " + AHit.Command + "\r\n";
-    block += "Document: " + AHit.Document + "\r\n";
+    if (!AHit.NickName.empty()) {
+        block += "NICKNAME: ";
+        AppendValue(block, AHit.NickName);
+        block += "\r\n";
+    }
+    block += "From: ";
+    AppendValue(block, AHit.HostName);
+    block += " [";
+    AppendValue(block, AHit.RemoteIP);
+    block += "]\r\nCommand: ";
+    AppendValue(block, AHit.Command);
+    block += "\r\nDocument: ";
+    AppendValue(block, AHit.Document);
+    block += "\r\n";
     if (!AHit.Params.empty()) {
         block += "--- URI PARAMS START:\r\n";
-        for (const std::string& item : AHit.Params)
-            block += item + "\r\n";
+        AppendSection(block, AHit.Params, DetailParamsLimit, true);
         block += "--- URI PARAMS END\r\n";
     }
-    block += "--- HTTP HEADERS START:\r\n" + AHit.RawHeaderText + "--- HTTP HEADERS END";
+    // The header lines joined by CR LF; the closing empty line gives the last its line end.
+    block += "--- HTTP HEADERS START:\r\n";
+    AppendSection(block, AHit.HeaderLines, DetailHeadersLimit, false);
+    block += "--- HTTP HEADERS END";
     return block;
 }
 
 std::string OverviewLineOf(const std::string& AShortStamp, const THitFacts& AHit) {
-    std::string nick = AHit.NickName.empty() ? std::string() : "(" + AHit.NickName + ")";
-    return AShortStamp + " " + AHit.Command + " " + AHit.Document + " from " + nick + " " +
-           AHit.RemoteIP + ":" + std::to_string(AHit.RemotePort) + " - [" + AHit.HostName +
-           "] Ref.: " + AHit.Referer + " UA: " + AHit.UserAgent;
+    std::string line = AShortStamp + " ";
+    AppendValue(line, AHit.Command);
+    line += ' ';
+    AppendValue(line, AHit.Document);
+    line += " from ";
+    if (!AHit.NickName.empty())
+        AppendLogField(line, {"(", AHit.NickName, ")"}, TLogEscape::Text);
+    line += ' ';
+    AppendValue(line, AHit.RemoteIP);
+    line += ":" + std::to_string(AHit.RemotePort) + " - [";
+    AppendValue(line, AHit.HostName);
+    line += "] Ref.: ";
+    AppendValue(line, AHit.Referer);
+    line += " UA: ";
+    AppendValue(line, AHit.UserAgent);
+    return line;
 }
 
 std::string ResponseHeaderBlockOf(const TNetHTTPResponseInfo& AResponse) {
@@ -70,16 +134,12 @@ std::string ResponseHeaderBlockOf(const TNetHTTPResponseInfo& AResponse) {
     return block;
 }
 
-std::string RequestTextOf(const TNetHTTPRequestInfo& ARequest) {
-    return ARequest.Command + " " + ARequest.Document + " " + ARequest.ParamText + " " +
-           ARequest.Version;
-}
-
 THitLog::THitLog(std::shared_ptr<IScreenLists> AScreen,
                  std::shared_ptr<TSKX_Logger> AOverviewLogger,
-                 std::shared_ptr<TSKX_Logger> ADetailLogger)
+                 std::shared_ptr<TSKX_Logger> ADetailLogger, TMessageThrottle::TClock AClock)
     : FScreen(std::move(AScreen)), FOverviewLogger(std::move(AOverviewLogger)),
-      FDetailLogger(std::move(ADetailLogger)) {}
+      FDetailLogger(std::move(ADetailLogger)),
+      FMessages([this](const std::string& AText) { AddSysMessage(AText); }, std::move(AClock)) {}
 
 void THitLog::AddOverviewLine(const TKAV_GeneralConfig& ASettings, const std::string& AText) {
     AddScreenEntry(FOverview, ASettings.OverviewLogToScreen, ASettings.OverviewLimitScreenLog,
@@ -153,7 +213,8 @@ void THitLog::AddSysMessage(const std::string& AText) {
 }
 
 void THitLog::ReportLogDirError(const TKAV_GeneralConfig& ASettings) {
-    AddSysMessage("Error writing Logfile in Directory \"" + ASettings.LogDir + "\"");
+    FMessages.Report(LogWriteKind,
+                     "Error writing Logfile in Directory \"" + ASettings.LogDir + "\"");
 }
 
 void THitLog::WriteDetailFile(const TKAV_GeneralConfig& ASettings, const std::string& ABlock) {
@@ -168,9 +229,12 @@ void THitLog::WriteOverviewFileLine(const TKAV_GeneralConfig& ASettings, bool AW
                                     long long ALogSize) {
     if (!AWrite)
         return;
-    std::string line = CombinedLogLine(AHostName, "", ARequest.AuthUsername, Now(),
-                                       RequestTextOf(ARequest), ALogStatus, static_cast<int>(ALogSize), AUserAgent,
-                                       AReferer);
+    // The request field in pieces: a POST body is not copied into a text of its own first.
+    const TNetHTTPRequestInfo& r = ARequest;
+    std::string line =
+        CombinedLogLine(AHostName, "", r.AuthUsername, Now(),
+                        {r.Command, " ", r.Document, " ", r.ParamText, " ", r.Version}, ALogStatus,
+                        static_cast<int>(ALogSize), AUserAgent, AReferer);
     if (!FOverviewLogger->WriteLog(line))
         ReportLogDirError(ASettings);
     else if (FOnOverviewLine)

@@ -15,11 +15,16 @@ public:
     ~TQueuedScreenLists() override { Close(); }
 
     void RunOnFrontEnd(const std::function<void()>& AChange) override;
-    void RunServingChanges(const std::function<void()>& AWork) override { FQueue.RunServing(AWork); }
+    void RunServingChanges(const std::function<void()>& AWork) override {
+        FQueue.RunServing(AWork);
+    }
 
-    // Carries out queued changes until ADone() is true; ADone is asked after every change and
-    // whenever Wake is called.
-    void ServeUntil(const std::function<bool()>& ADone) { FQueue.ServeUntil(ADone); }
+    // Carries out queued changes until ADone() is true or, when given, ADeadline has passed;
+    // ADone is asked after every change and whenever Wake is called.
+    void ServeUntil(const std::function<bool()>& ADone,
+                    std::optional<std::chrono::steady_clock::time_point> ADeadline = std::nullopt) {
+        FQueue.ServeUntil(ADone, ADeadline);
+    }
     // Makes ServeUntil ask its condition again (not from a signal handler).
     void Wake() { FQueue.Wake(); }
     // From now on changes from other threads are dropped and waiting callers return.

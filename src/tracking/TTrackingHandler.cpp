@@ -11,6 +11,7 @@
 #include "http/TNetHTTPRequestInfo.h"
 #include "http/TNetHTTPResponseInfo.h"
 #include "http/TNetHTTPServer.h"
+#include "logging/LogText.h"
 #include "logging/lib_rfc1123.h"
 #include "logging/sk_InetFuncs.h"
 #include "tcp/TNetPeerThread.h"
@@ -60,17 +61,6 @@ std::string ChooseContentFile(const std::string& ADocument, std::string& AConten
     return {};
 }
 
-std::string RawHeaderTextOf(const TNetHTTPRequestInfo& ARequest) {
-    std::string text;
-    const auto& lines = ARequest.Headers.Lines();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        text += lines[i];
-        if (i + 1 < lines.size())
-            text += "\r\n";
-    }
-    return text;
-}
-
 std::string CacheControlOf(const TKAV_GeneralConfig& ASettings) {
     std::string list;
     auto add = [&](const std::string& AItem) { list += (list.empty() ? "" : ", ") + AItem; };
@@ -84,16 +74,17 @@ std::string CacheControlOf(const TKAV_GeneralConfig& ASettings) {
 }
 
 // The size of a file opened for reading, as the HEAD answer announces it; throws when the
-// file cannot be opened, which the HTTP layer turns into a 500 answer.
+// file cannot be opened, which the HTTP layer turns into a 500 answer: the message names no
+// path, since it may reach the client.
 long long FileSizeForHead(const std::string& APath) {
     std::FILE* file = std::fopen(APath.c_str(), "rb");
     if (!file)
-        throw std::runtime_error("Cannot open file \"" + APath + "\".");
+        throw std::runtime_error("Cannot open the content file.");
     struct stat info {};
     int rc = ::fstat(fileno(file), &info);
     std::fclose(file);
     if (rc != 0)
-        throw std::runtime_error("Cannot open file \"" + APath + "\".");
+        throw std::runtime_error("Cannot open the content file.");
     return info.st_size;
 }
 
@@ -114,7 +105,10 @@ TTrackingHandler::TTrackingHandler(std::shared_ptr<THitLog> AHitLog, TNetHTTPSer
 
 void TTrackingHandler::HTTPServerCommandOther(TNetPeerThread&, const std::string& asCommand,
                                               const std::string&, const std::string&) {
-    FHitLog->AddSysMessage("Command other: " + asCommand + " ... not supported");
+    FHitLog->Messages().Report(
+        CommandOtherKind,
+        "Command other: " + LogField(asCommand, TLogEscape::Text, MessageTextLimit) +
+            " ... not supported");
 }
 
 namespace {
@@ -129,7 +123,7 @@ struct THitRouting {
 THitRouting RouteHit(const TKAV_GeneralConfig& ASettings, const std::string& ARemoteIP) {
     // The lookup would change no flag when every box is ticked.
     bool allTicked = ASettings.LogNoLogs && ASettings.OverviewLogNoLogs && ASettings.DetailLogNoLogs;
-    bool listed = !allTicked && IsNoLogAddress(ASettings.NoLogs, ARemoteIP);
+    bool listed = !allTicked && IsOnNoLogList(ASettings, ARemoteIP);
     THitRouting routing;
     routing.ShowOnScreen = !listed || ASettings.LogNoLogs;
     routing.WriteOverviewFile =
@@ -145,16 +139,16 @@ THitFacts FactsOf(const TKAV_GeneralConfig& ASettings, TNetPeerThread& AThread,
     hit.Document = ARequest.Document;
     hit.RemoteIP = ARequest.RemoteIP;
     hit.RemotePort = PeerPortOf(AThread);
-    hit.RawHeaderText = RawHeaderTextOf(ARequest);
     if (ASettings.ResolveHostNames)
         hit.HostName = HostNameOf(ARequest.RemoteIP);
     if (hit.HostName.empty())
         hit.HostName = ARequest.RemoteIP;
     if (ASettings.UseNickNames)
-        hit.NickName = LookupNickName(ASettings.NickNames, ARequest.RemoteIP);
+        hit.NickName = NickNameOf(ASettings, ARequest.RemoteIP);
     hit.Referer = ARequest.Headers.ValueOf("Referer");
     hit.UserAgent = ARequest.Headers.ValueOf("User-Agent");
     hit.Params = ARequest.Params;
+    hit.HeaderLines = ARequest.Headers.Lines();
     return hit;
 }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cxxabi.h>
+#include <sys/stat.h>
 #include <typeinfo>
 
 #include "base/ProgramDir.h"
@@ -24,6 +25,31 @@ std::string ClassNameOf(const std::exception& AError) {
     std::string name = status == 0 && demangled ? demangled : mangled;
     std::free(demangled);
     return name;
+}
+
+// Ports outside 1..65535 never wrap around to another port; 0 only where a run asked for it.
+bool UsablePort(const TKAV_GeneralConfig& AConfig) {
+    const int port = AConfig.ServerPort;
+    return (port >= PortRange.Min && port <= PortRange.Max) ||
+           (port == 0 && AConfig.PortZeroAllowed);
+}
+
+// The limits of one request as the settings give them; a change counts from the next start.
+void ApplyServerLimits(TNetHTTPServer& AServer, const TKAV_GeneralConfig& AConfig) {
+    AServer.SetMaxHeaderSize(static_cast<std::size_t>(AConfig.MaxHeaderSize));
+    AServer.SetMaxBodySize(static_cast<std::size_t>(AConfig.MaxBodySize));
+}
+
+// The content files are read on every request; one that is missing makes its answers 404,
+// which the user should hear of once rather than find out from the log.
+void ReportMissingContentFiles(THitLog& AHitLog) {
+    for (const char* name : {"1x1.gif", "index.htm", "robots.txt"}) {
+        const std::string path = ProgramDir() + name;
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            AHitLog.AddSysMessage("Content file \"" + path +
+                                  "\" is missing: requests for it are answered 404");
+    }
 }
 
 std::shared_ptr<TSKX_Logger> MakeLogger(const std::string& ADir, const std::string& AName) {
@@ -77,27 +103,36 @@ void TTrackingServiceImpl::WireServer() {
     HTTPServer->OnStatus = [hitLog](TNetComponent&, TNetStatus, const std::string& asStatusText) {
         hitLog->AddSysMessage("Server: Status= " + asStatusText);
     };
-    // The listener keeps serving after such a failure; the user should still hear of it.
+    // The listener keeps serving after such a failure; the user should still hear of it,
+    // but a failure that repeats with every accept must not flood the list.
     HTTPServer->OnListenerError = [hitLog](TNetTCPServer&, const std::string& AMessage) {
-        hitLog->AddSysMessage("Server: " + AMessage);
+        hitLog->Messages().Report(ServerErrorKind, "Server: " + AMessage);
     };
 }
 
 void TTrackingServiceImpl::Start() {
     if (HTTPServer->Active())
         Screen->RunServingChanges([&] { HTTPServer->SetActive(false); });
+    const std::shared_ptr<const TKAV_GeneralConfig> config = GeneralConfigSnapshot();
     HTTPServer->SetServerSoftware(ServerSoftwareText);
     HTTPServer->Bindings().Clear();
-    HTTPServer->SetDefaultPort(GeneralConfigSnapshot()->ServerPort);
+    HTTPServer->SetDefaultPort(config->ServerPort);
     HTTPServer->Bindings().AddBinding();
+    ApplyServerLimits(*HTTPServer, *config);
     try {
         HitLog->AddSysMessage("Trying to start server ...");
+        if (!UsablePort(*config)) {
+            HitLog->AddSysMessage("Port " + std::to_string(config->ServerPort) +
+                                  " is outside 1..65535: the server is not started.");
+            return;
+        }
         HTTPServer->SetActive(true);
         const TNetSocketHandle& binding = HTTPServer->Bindings().Items(0);
         ListeningPort = binding.Port();
         HitLog->AddSysMessage("Server started, listening on " + binding.IP() + ":" +
                               std::to_string(binding.Port()) + ".");
         ServerRunning = true;
+        ReportMissingContentFiles(*HitLog);
     } catch (const std::exception& error) {
         HitLog->AddSysMessage("Exception " + ClassNameOf(error) + " when starting server. Error is:\"" +
                               error.what() + "\".");
@@ -114,6 +149,7 @@ void TTrackingServiceImpl::Stop() {
         HitLog->AddSysMessage("Exception " + ClassNameOf(error) + " when stopping server. Error is:\"" +
                               error.what() + "\".");
     }
+    HitLog->Messages().Flush(); // what was counted while it ran is told before it ends
     HitLog->AddSysMessage("Server stopped.");
     ServerRunning = false;
     ListeningPort = 0;
@@ -156,7 +192,31 @@ void TTrackingService::SetOnOverviewLine(std::function<void(const std::string& A
     FImpl->HitLog->SetOnOverviewLine(std::move(AEvent));
 }
 
-void TTrackingService::AddSysMessage(const std::string& AText) { FImpl->HitLog->AddSysMessage(AText); }
+void TTrackingService::AddLoadNotes() {
+    for (const TLoadNote& note : TakeLoadNotes())
+        AddSysMessage(note.AboutLogDir ? note.Text + ": the log files go to \"" +
+                                             FImpl->HitLog->OverviewLogger().Directory() + "\""
+                                       : note.Text);
+}
+
+void TTrackingService::AddSysMessage(const std::string& AText) {
+    FImpl->HitLog->AddSysMessage(AText);
+}
+
+void TTrackingService::ReportRefusal(const std::string& AReason, const std::string& AAddress,
+                                     long long ALimit) {
+    FImpl->HitLog->Messages().ReportRefusal(AReason, AAddress, ALimit);
+}
+
+void TTrackingService::Tick() {
+    FImpl->HitLog->Messages().Tick();
+}
+
+void TTrackingService::SetLogFileWriteForTesting(
+    const std::function<ssize_t(int, const char*, std::size_t)>& AWrite) {
+    FImpl->HitLog->OverviewLogger().SetFileWriteForTesting(AWrite);
+    FImpl->HitLog->DetailLogger().SetFileWriteForTesting(AWrite);
+}
 
 void TTrackingService::Shutdown() {
     if (FImpl->ShutDown)

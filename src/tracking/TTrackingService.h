@@ -2,9 +2,11 @@
 // Create, StartStopServer, SetLogDir and Shutdown on the front end's thread; AddSysMessage on any.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 
 #include "tracking/IScreenLists.h"
 
@@ -34,8 +36,20 @@ public:
     // warning when no log is on.
     void AddStartupMessages();
 
+    // Writes the notes of the latest settings loads (TakeLoadNotes) to the Messages list; a
+    // LogDir that named no directory is told with where the log files go instead.
+    void AddLoadNotes();
+
     // Appends "<long stamp>: <text>" to the Messages list (at most 5001 lines). Any thread.
     void AddSysMessage(const std::string& AText);
+
+    // A connection or request refused by a limit of the server: summed per address and reason
+    // into one Messages line a minute, "Refused N connections from A: reason (limit L)". Any
+    // thread (the server's refusal event).
+    void ReportRefusal(const std::string& AReason, const std::string& AAddress, long long ALimit);
+    // Writes the Messages lines that have become due (counts of lines left out, summed
+    // refusals). The front end calls it from a periodic timer, about once a second or more.
+    void Tick();
 
     // Reports listener failures (no file descriptors, thread creation) as Messages lines.
     // Stops the server if running and detaches the screen lists: peer threads that outlived
@@ -49,6 +63,10 @@ public:
 
     // Port the last successful start listens on (0 when stopped); for tests and --port 0.
     int ListeningPort() const;
+
+    // Both log writers write through AWrite (see TSKX_Logger::SetFileWriteForTesting).
+    void
+    SetLogFileWriteForTesting(const std::function<ssize_t(int, const char*, std::size_t)>& AWrite);
 
 private:
     std::shared_ptr<TTrackingServiceImpl> FImpl;

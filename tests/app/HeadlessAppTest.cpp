@@ -1,6 +1,7 @@
 // The real program, headless, on a temporary program directory and an OS-chosen port.
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
@@ -55,12 +56,10 @@ public:
 
     // Reads output until AText appears in stderr or the time is up.
     bool WaitForErr(const std::string& AText, std::chrono::milliseconds ATimeout = 10s) {
-        auto deadline = std::chrono::steady_clock::now() + ATimeout;
-        while (FErr.find(AText) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline || !Pump(50ms))
-                return FErr.find(AText) != std::string::npos;
-        }
-        return true;
+        return WaitFor(FErr, AText, ATimeout);
+    }
+    bool WaitForOut(const std::string& AText, std::chrono::milliseconds ATimeout = 10s) {
+        return WaitFor(FOut, AText, ATimeout);
     }
     // Waits for the exit (and the rest of the output); the status, or -1 after the timeout.
     int WaitForExit(std::chrono::milliseconds ATimeout = 15s) {
@@ -78,15 +77,27 @@ public:
         return -1;
     }
     void Signal(int ASignal) { kill(FPid, ASignal); }
+    // Whether stdout is read; a reader that stops lets the program's pipe fill up.
+    bool ReadOut = true;
     const std::string& Out() const { return FOut; }
     const std::string& Err() const { return FErr; }
 
 private:
+    bool WaitFor(const std::string& AOutput, const std::string& AText,
+                 std::chrono::milliseconds ATimeout) {
+        auto deadline = std::chrono::steady_clock::now() + ATimeout;
+        while (AOutput.find(AText) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !Pump(50ms))
+                return AOutput.find(AText) != std::string::npos;
+        }
+        return true;
+    }
+
     // Reads what is there; false when both pipes are at their end.
     bool Pump(std::chrono::milliseconds AWait) {
-        pollfd fds[2] = {{FOutFd, POLLIN, 0}, {FErrFd, POLLIN, 0}};
+        pollfd fds[2] = {{ReadOut ? FOutFd : -1, POLLIN, 0}, {FErrFd, POLLIN, 0}};
         if (poll(fds, 2, static_cast<int>(AWait.count())) <= 0)
-            return !(FOutDone && FErrDone) && !FExited;
+            return !((FOutDone || !ReadOut) && FErrDone) && !FExited;
         char buffer[4096];
         for (int i = 0; i < 2; ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP)))
@@ -97,7 +108,7 @@ private:
             else
                 (i == 0 ? FOutDone : FErrDone) = true;
         }
-        return !(FOutDone && FErrDone);
+        return !((FOutDone || !ReadOut) && FErrDone);
     }
 
     pid_t FPid = -1;
@@ -140,8 +151,9 @@ std::vector<std::string> TextsOf(const std::string& AErr) {
 TEST(HeadlessAppTest, ServesLogsAndStopsInOrderOnSigterm) {
     TempDir dir;
     PutContentFiles(dir);
-    dir.WriteFile("sk_KAV.ini", "[OverviewLog]\r\nLogToScreen=1\r\nLogToFile=1\r\n[General]\r\nLogDir=" +
-                                    dir.Path() + "\r\n");
+    dir.WriteFile("sk_KAV.ini",
+                  "[OverviewLog]\r\nLogToScreen=1\r\nLogToFile=1\r\n[General]\r\nLogDir=" +
+                      dir.Path() + "\r\n");
     std::string settings = dir.ReadFile("sk_KAV.ini");
     ProgramRun run({"--headless", "--dir", dir.Path(), "--port", "0"});
     ASSERT_TRUE(run.WaitForErr("listening on")) << run.Err();
@@ -224,6 +236,88 @@ TEST(HeadlessAppTest, CommandLineAnswers) {
     ProgramRun version({"--version"});
     EXPECT_EQ(version.WaitForExit(), 0);
     EXPECT_EQ(version.Out(), "sk_KAV V1.0\n");
+}
+
+// A reader that never reads stdout: the hits are answered all the same, SIGTERM ends the
+// program at once, and once stdout is read again a line says how many lines were left out.
+TEST(HeadlessAppTest, AnOutputThatIsNotReadNeverHoldsTheServer) {
+    TempDir dir;
+    PutContentFiles(dir);
+    dir.WriteFile("sk_KAV.ini",
+                  "[OverviewLog]\r\nLogToScreen=1\r\n[DetailLog]\r\nLogToScreen=1\r\n");
+    ProgramRun run({"--headless", "--dir", dir.Path(), "--port", "0"});
+    run.ReadOut = false;
+    ASSERT_TRUE(run.WaitForErr("listening on")) << run.Err();
+    const int port = ListeningPortOf(run.Err());
+    // Each hit writes about 3 KiB to stdout: far more than the pipe and the buffer take.
+    const std::string agent = "User-Agent: " + std::string(1500, 'a') + "\x1B[2J\r\n";
+    for (int i = 0; i < 400; ++i)
+        ASSERT_EQ(Exchange(port, "GET /t.gif HTTP/1.1\r\n" + agent + "\r\n", 5s).substr(0, 12),
+                  "HTTP/1.1 200")
+            << "hit " << i;
+    run.ReadOut = true;
+    ASSERT_TRUE(run.WaitForOut(" left out: the output was not read in time\n")) << run.Err();
+    Exchange(port, "GET /after.gif HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(run.WaitForOut(" GET /after.gif from "));
+    EXPECT_EQ(run.Out().find('\x1B'), std::string::npos);
+
+    run.ReadOut = false;
+    for (int i = 0; i < 400; ++i)
+        Exchange(port, "GET /t.gif HTTP/1.1\r\n" + agent + "\r\n", 5s);
+    const auto signalled = std::chrono::steady_clock::now();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.WaitForExit(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 3s); // about one second at most
+}
+
+// SIGHUP re-reads the settings and lists for the next requests and says so; it no longer
+// ends the program. Words at the start name what will not work as the user may think.
+TEST(HeadlessAppTest, SighupReReadsTheSettingsAndTheStartTellsWhatIsAmiss) {
+    TempDir dir;
+    PutContentFiles(dir);
+    std::remove((dir.Path() + "robots.txt").c_str());
+    dir.WriteFile("sk_KAV.ini", "[General]\r\nLogDir=" + dir.Path() + "nowhere\r\n");
+    ProgramRun run({"--headless", "--dir", dir.Path(), "--port", "0"});
+    ASSERT_TRUE(run.WaitForErr("listening on")) << run.Err();
+    const int port = ListeningPortOf(run.Err());
+    ASSERT_TRUE(run.WaitForErr("robots.txt\" is missing: requests for it are answered 404\n"))
+        << run.Err();
+    EXPECT_NE(run.Err().find("Log directory \"" + dir.Path() +
+                             "nowhere\" is not a directory: the log files go to \""),
+              std::string::npos)
+        << run.Err();
+
+    Exchange(port, "GET /before.gif HTTP/1.1\r\n\r\n");
+    dir.WriteFile("sk_KAV.ini", "[General]\r\nUseNickNames=1\r\nServerPort=1\r\n"
+                                "[OverviewLog]\r\nLogToScreen=1\r\n");
+    dir.WriteFile("sk_KAV.NN", "127.0.0.1=Local\r\n");
+    run.Signal(SIGHUP);
+    ASSERT_TRUE(run.WaitForErr("Configuration re-read (SIGHUP); a new port takes effect at the "
+                               "next start\n"))
+        << run.Err();
+    // Still on the same port, now with the overview on stdout and the nickname.
+    EXPECT_EQ(Exchange(port, "GET /after.gif HTTP/1.1\r\n\r\n").substr(0, 12), "HTTP/1.1 200");
+    EXPECT_TRUE(run.WaitForOut(" GET /after.gif from (Local) 127.0.0.1:")) << run.Out();
+    EXPECT_EQ(run.Out().find("/before.gif"), std::string::npos);
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.WaitForExit(), 0);
+    EXPECT_EQ(TextsOf(run.Err()).back(), "sk_KAV V1.0 - Program stopped");
+}
+
+TEST(HeadlessAppTest, APortOutsideTheRangeRefusesTheStart) {
+    TempDir dir;
+    for (const char* port : {"65617", "-1"}) {
+        ProgramRun run({"--headless", "--dir", dir.Path(), "--port", port});
+        EXPECT_EQ(run.WaitForExit(), 1);
+        EXPECT_NE(run.Err().find(std::string("Port ") + port +
+                                 " is outside 1..65535: the server is not started.\n"),
+                  std::string::npos)
+            << run.Err();
+    }
+    dir.WriteFile("sk_KAV.ini", "[General]\r\nServerPort=0\r\n");
+    ProgramRun fromFile({"--headless", "--dir", dir.Path()});
+    EXPECT_EQ(fromFile.WaitForExit(), 1);
+    EXPECT_NE(fromFile.Err().find("Port 0 is outside 1..65535"), std::string::npos);
 }
 
 } // namespace

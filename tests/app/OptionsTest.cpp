@@ -26,6 +26,12 @@ TEST(OptionsTest, AcceptsEachOptionInBothForms) {
     EXPECT_EQ(other.Dir, "/a");
     EXPECT_EQ(other.Port, 0);
     EXPECT_FALSE(other.Headless);
+    // Any number: a port outside 1..65535 refuses the start, with a Messages line.
+    TAppOptions outside;
+    ASSERT_TRUE(Parse({"--port", "65536"}, outside, error));
+    EXPECT_EQ(outside.Port, 65536);
+    ASSERT_TRUE(Parse({"--port=-1"}, outside, error));
+    EXPECT_EQ(outside.Port, -1);
 }
 
 TEST(OptionsTest, ReportWithAndWithoutADay) {
@@ -54,8 +60,8 @@ TEST(OptionsTest, RejectsWhatItDoesNotUnderstand) {
          std::vector<std::vector<std::string>>{{"--bogus"},
                                                {"--port"},
                                                {"--port", "80x"},
-                                               {"--port", "65536"},
-                                               {"--port", "-1"},
+                                               {"--port", ""},
+                                               {"--port", "99999999999"},
                                                {"--dir"},
                                                {"--dir="},
                                                {"--headless=1"},

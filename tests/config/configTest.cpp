@@ -2,11 +2,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include "base/ProgramDir.h"
+#include "config/FileText.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -30,6 +35,8 @@ const char* const DefaultSettingsFile =
     "CacheControlMaxAge=0\r\nCacheControlMaxAgeSecs=0\r\nCacheControlPrivate=0\r\n"
     "CacheControlNoCache=1\r\nPragmaNoCache=1\r\nLastModified=1\r\nLastModifiedDays=1\r\n"
     "Expires=1\r\nExpiresSecs=3\r\nLogNoLogs=0\r\nUseNickNames=0\r\nGotoTNA=0\r\nLogDir=\r\n"
+    "MaxConnectionsPerIP=16\r\nHeadTimeoutUnderLoad=2000\r\nMaxBodySize=65536\r\n"
+    "MaxHeaderSize=32768\r\nMaxRequestMemory=33554432\r\n"
     "[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
     "WrapLines=1\r\nLogNoLogs=0\r\n"
     "[DetailLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
@@ -58,7 +65,7 @@ TEST(configTest, ValuesFromTheFile) {
     EXPECT_EQ(config.ServerPort, 80);
     EXPECT_TRUE(config.AutoStart && config.DetailLogNoLogs);
     EXPECT_FALSE(config.Expires || config.LogNoLogs);
-    EXPECT_EQ(config.OverviewScreenLogLines, 12);
+    EXPECT_EQ(config.OverviewScreenLogLines, 100); // the window's field starts at 100
     EXPECT_EQ(config.DetailScreenLogLines, 5000);
     EXPECT_EQ(config.AppTitle, "Shop");
     EXPECT_EQ(config.LogDir, "");
@@ -82,7 +89,9 @@ TEST(configTest, SavingKeepsHandWrittenLinesAndListsAndRoundTrips) {
     EXPECT_TRUE(config.NoLogs.empty());
     config.ServerPort = 8088;
     config.DetailLogToFile = true;
-    config.CacheControlMaxAgeSecs = -7;
+    config.CacheControlMaxAgeSecs = 77;
+    config.MaxConnectionsPerIP = 0;
+    config.MaxBodySize = 1000;
     TKAV_GeneralConfig changedTitle = config;
     changedTitle.AppTitle = "Overwritten?"; // never written
     for (int save = 0; save < 3; ++save)
@@ -199,4 +208,120 @@ TEST(configTest, ReadersNeverSeeAHalfChangedRecord) {
         thread.join();
     EXPECT_EQ(torn.load(), 0);
     EXPECT_EQ(GeneralConfigSnapshot()->ServerPort, Changes);
+}
+
+// Numbers are held to the ranges of the window's fields, so no extreme value reaches a header
+// line; the port is kept as written: a port outside 1..65535 refuses the start instead.
+TEST(configTest, NumbersFromTheFileAreClampedToTheWindowsRanges) {
+    TConfigDir dir;
+    dir.Dir.WriteFile(
+        "sk_KAV.ini",
+        "[General]\r\nServerPort=65625\r\nCacheControlMaxAgeSecs=-2147483648\r\n"
+        "LastModifiedDays=2147483647\r\nExpiresSecs=0x7FFFFFFF\r\n"
+        "MaxConnectionsPerIP=-1\r\nHeadTimeoutUnderLoad=1\r\nMaxBodySize=999999999\r\n"
+        "MaxHeaderSize=0\r\nMaxRequestMemory=1\r\n[OverviewLog]\r\n"
+        "ScreenLogLines=99999999\r\n[DetailLog]\r\nScreenLogLines=-5\r\n");
+    const TKAV_GeneralConfig c = dir.Loaded();
+    EXPECT_EQ(c.ServerPort, 65625);
+    EXPECT_FALSE(c.PortZeroAllowed);
+    const std::pair<int32_t, int32_t> clamped[] = {
+        {c.CacheControlMaxAgeSecs, 0},
+        {c.LastModifiedDays, 100000},
+        {c.ExpiresSecs, 100000},
+        {c.MaxConnectionsPerIP, 0},
+        {c.HeadTimeoutUnderLoad, HeadTimeoutRange.Min},
+        {c.MaxBodySize, BodySizeRange.Max},
+        {c.MaxHeaderSize, HeaderSizeRange.Min},
+        {c.MaxRequestMemory, RequestMemoryRange.Min},
+        {c.OverviewScreenLogLines, 1000000},
+        {c.DetailScreenLogLines, 1000},
+    };
+    for (std::size_t i = 0; i < std::size(clamped); ++i)
+        EXPECT_EQ(clamped[i].first, clamped[i].second) << i;
+}
+
+// A list file that is a FIFO, a device or too large gives an empty list and a note, never a
+// start that hangs or runs out of memory; so does a LogDir that is no directory.
+TEST(configTest, UntrustworthyFilesGiveEmptyListsAndNotes) {
+    TConfigDir dir;
+    ASSERT_EQ(::mkfifo(dir.Files.NickNames.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.Files.NoLogs);
+    dir.Dir.WriteFile("sk_KAV.ini", "[General]\r\nLogDir=" + dir.Files.Settings + "\r\n");
+    std::vector<TLoadNote> notes;
+    TKAV_GeneralConfig config;
+    config.NickNames = {"stale"};
+    // Bounded even where opening the FIFO would wait: a writer is opened for it then.
+    auto load =
+        std::async(std::launch::async, [&] { return LoadConfig(config, dir.Files, &notes); });
+    if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "opening the FIFO waited for a writer";
+        ::close(::open(dir.Files.NickNames.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    EXPECT_TRUE(load.get());
+    EXPECT_TRUE(config.NickNames.empty());
+    EXPECT_TRUE(config.NoLogs.empty());
+    EXPECT_EQ(config.LogDir, "");
+    const std::vector<TLoadNote> expected = {
+        {"Log directory \"" + dir.Files.Settings + "\" is not a directory", true},
+        {"Nickname list \"" + dir.Files.NickNames +
+         "\" is no readable file of at most 16 MiB: the list is empty"},
+        {"No-log list \"" + dir.Files.NoLogs +
+         "\" is no readable file of at most 16 MiB: the list is empty"}};
+    EXPECT_EQ(notes, expected);
+
+    // A regular file past 16 MiB is refused as well, and so is such a settings file.
+    std::filesystem::remove(dir.Files.NoLogs);
+    std::filesystem::remove(dir.Files.NickNames);
+    dir.Dir.WriteFile("sk_KAV.NL", "10.0.0.1\r\n");
+    std::filesystem::resize_file(dir.Files.NoLogs, MaxFileTextSize + 1);
+    notes.clear();
+    EXPECT_TRUE(LoadConfig(config, dir.Files, &notes));
+    EXPECT_TRUE(config.NoLogs.empty());
+    EXPECT_EQ(notes.size(), 2u);
+    std::filesystem::resize_file(dir.Files.Settings, MaxFileTextSize + 1);
+    EXPECT_FALSE(LoadConfig(config, dir.Files));
+}
+
+// Both lists are found by one hash look-up, with the rules of the scan they replace.
+TEST(configTest, PublishedListsCarryTheirLookupTables) {
+    ChangeGeneralConfig([](TKAV_GeneralConfig& C) {
+        C = TKAV_GeneralConfig();
+        C.NickNames = {"10.0.0.8 =Blank", "10.0.0.7=Anna",     "10.0.0.7=Bert",
+                       "no equals",       "10.0.0.9= Cleo =x", "Host.Example=Dora"};
+        C.NoLogs = {"10.0.0.1 ", "10.0.0.2", "ABC"};
+    });
+    auto config = GeneralConfigSnapshot();
+    const TAddressIndex& nicks = *config->Indexes.NickNames;
+    const std::pair<const char*, const char*> names[] = {
+        {"10.0.0.7", "Anna"},     {"10.0.0.8", nullptr},  {"10.0.0.8 ", "Blank"},
+        {"10.0.0.9", " Cleo =x"}, {"no equals", nullptr}, {"host.EXAMPLE", "Dora"}};
+    for (const auto& [address, name] : names) {
+        const std::string* found = nicks.Find(address);
+        ASSERT_EQ(found != nullptr, name != nullptr) << address;
+        if (found) {
+            EXPECT_EQ(*found, name);
+        }
+    }
+    const TAddressIndex& noLogs = *config->Indexes.NoLogs;
+    EXPECT_FALSE(noLogs.Find("10.0.0.1"));
+    EXPECT_TRUE(noLogs.Find("10.0.0.2"));
+    EXPECT_TRUE(noLogs.Find("abc"));
+    EXPECT_FALSE(noLogs.Find("10.0.0.20"));
+    // A change that leaves the lists keeps their tables; a changed list gets a new one.
+    ChangeGeneralConfig([](TKAV_GeneralConfig& C) { C.ServerPort = 99; });
+    EXPECT_EQ(GeneralConfigSnapshot()->Indexes.NickNames.get(), &nicks);
+    ChangeGeneralConfig([](TKAV_GeneralConfig& C) { C.NoLogs.push_back("10.0.0.20"); });
+    EXPECT_TRUE(GeneralConfigSnapshot()->Indexes.NoLogs->Find("10.0.0.20"));
+}
+
+TEST(configTest, LoadNotesWaitForTheMessagesList) {
+    TempDir dir;
+    SetProgramDir(dir.Path());
+    dir.WriteFile("sk_KAV.ini", "[General]\r\nLogDir=/no/such/dir\r\n");
+    (void)TakeLoadNotes();
+    ASSERT_TRUE(LoadConfig());
+    std::vector<TLoadNote> notes = TakeLoadNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].Text, "Log directory \"/no/such/dir\" is not a directory");
+    EXPECT_TRUE(TakeLoadNotes().empty());
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ZoneAndClock.h"
+#include "support/FailingWrite.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -38,6 +39,9 @@ TEST_F(TSKX_LoggerTest, NamesFilesByDayAndExtensionAndWritesExactBytes) {
     const std::string cwd = fs::current_path().string() + "/";
     EXPECT_EQ(TSKX_Logger("", "").Directory(), cwd);
     EXPECT_EQ(TSKX_Logger(FDir.Path() + "missing", "").Directory(), cwd);
+    TSKX_Logger changed(FDir.Path(), "");
+    changed.SetDirectory(""); // settings re-read without a LogDir
+    EXPECT_EQ(changed.Directory(), cwd);
     fs::current_path(started);
     const std::string withoutSlash = FDir.Path().substr(0, FDir.Path().size() - 1);
 
@@ -164,4 +168,29 @@ TEST_F(TSKX_LoggerTest, ConcurrentWritesStayWholeWhileTheDirectoryChanges) {
             written.insert(text);
     }
     EXPECT_TRUE(written == expected);
+}
+
+// A write that fails at any point, at once or after part of the record, leaves the file as it
+// was before that record; the records around it are whole and the next one is written.
+TEST_F(TSKX_LoggerTest, AFailedWriteLeavesNoPartOfItsRecord) {
+    const std::string records[] = {"first record", "second, a longer record", "third", "fourth"};
+    for (TWriteFault fault : {TWriteFault::Fail, TWriteFault::Short}) {
+        // Each record takes one call; a short write takes two, the second failing.
+        for (int failAt = 1; failAt <= 4; ++failAt) {
+            TempDir dir;
+            TSKX_Logger logger(dir.Path(), "");
+            logger.SetUseLock(true);
+            logger.SetFileWriteForTesting(FailingWrite(failAt, fault));
+            std::string expected;
+            for (int i = 0; i < 4; ++i) {
+                const bool lost = i == failAt - 1;
+                EXPECT_EQ(logger.WriteLog(records[i]), !lost) << failAt << " " << i;
+                if (!lost)
+                    expected += records[i] + "\r\n";
+            }
+            EXPECT_EQ(dir.ReadFile("20261207.log"), expected) << failAt;
+            EXPECT_EQ(logger.WriteCount(), 4);
+            EXPECT_EQ(logger.ErrorCount(), 1);
+        }
+    }
 }

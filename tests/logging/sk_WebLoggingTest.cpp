@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ZoneAndClock.h"
+#include "logging/LogText.h"
 #include "logging/lib_rfc1123.h"
 
 namespace {
@@ -72,17 +73,39 @@ TEST(sk_WebLoggingTest, BuildsCommonAndCombinedLines) {
               " id - " + kDec7Text + " \"\" -1 -5 \"\" \"\"");
 }
 
+// Quoted fields (request, referer, user agent) escape quotes, backslashes and every byte
+// outside printable ASCII; the unquoted ones (host, identity, user) blanks and brackets too.
 TEST(sk_WebLoggingTest, EscapesEveryTextFieldSoAHitStaysOneLine) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"plain ~{}-/?=&;:", "plain ~{}-/?=&;:"},
-        {"say \"hi\"", "say \\x22hi\\x22"},
-        {"C:\\dir", "C:\\x5Cdir"},
-        {"a\r\n1.2.3.4 - - [forged]", "a\\x0D\\x0A1.2.3.4 - - [forged]"},
-        {std::string("nul\0tab\t", 8), "nul\\x00tab\\x09"},
-        {"del\x7F \xE9t\xC3\xA9 \xFF", "del\\x7F \\xE9t\\xC3\\xA9 \\xFF"},
+    struct Case {
+        std::string Raw, Quoted, Unquoted;
     };
-    for (const auto& [raw, w] : cases)
+    const Case cases[] = {
+        {"plain ~{}-/?=&;:", "plain ~{}-/?=&;:", "plain\\x20~{}-/?=&;:"},
+        {"say \"hi\"", "say \\x22hi\\x22", "say\\x20\\x22hi\\x22"},
+        {"C:\\dir", "C:\\x5Cdir", "C:\\x5Cdir"},
+        {"a\r\n1.2.3.4 - - [forged]", "a\\x0D\\x0A1.2.3.4 - - [forged]",
+         "a\\x0D\\x0A1.2.3.4\\x20-\\x20-\\x20\\x5Bforged\\x5D"},
+        {std::string("nul\0tab\t", 8), "nul\\x00tab\\x09", "nul\\x00tab\\x09"},
+        {"del\x7F \xE9t\xC3\xA9 \xFF", "del\\x7F \\xE9t\\xC3\\xA9 \\xFF",
+         "del\\x7F\\x20\\xE9t\\xC3\\xA9\\x20\\xFF"},
+    };
+    for (const auto& [raw, q, u] : cases)
         EXPECT_EQ(CombinedLogLine(raw, raw, raw, kDec7, raw, 200, 1, raw, raw),
-                  w + " " + w + " " + w + " " + kDec7Text + " \"" + w + "\" 200 1 \"" + w +
-                      "\" \"" + w + "\"");
+                  u + " " + u + " " + u + " " + kDec7Text + " \"" + q + "\" 200 1 \"" + q +
+                      "\" \"" + q + "\"");
+}
+
+// A Basic user "a b [c] d" can no longer shift the fields; a huge field is cut and marked.
+TEST(sk_WebLoggingTest, FieldsStayInPlaceAndBounded) {
+    const std::string line =
+        CombinedLogLine("10.0.0.1", "", "a b [c] d", kDec7, std::string(9000, 'q'), 405, 0,
+                        std::string(3000, 'u'), "");
+    const std::string request = "\"" + std::string(LogRequestLimit, 'q') + "...\"";
+    const std::string agent = "\"" + std::string(LogFieldLimit, 'u') + "...\"";
+    EXPECT_EQ(line, "10.0.0.1 - a\\x20b\\x20\\x5Bc\\x5D\\x20d " + kDec7Text + " " + request +
+                        " 405 0 \"\" " + agent);
+    // The request may come in pieces: the same field as when joined first.
+    EXPECT_EQ(CombinedLogLine("h", "", "", kDec7, {"GET", " ", "/x", " ", "", " ", "HTTP/1.1"}, 200,
+                              1, "", ""),
+              CombinedLogLine("h", "", "", kDec7, "GET /x  HTTP/1.1", 200, 1, "", ""));
 }

@@ -1,6 +1,7 @@
 #include "tracking/TQueuedScreenLists.h"
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -36,7 +37,8 @@ TEST(QueuedScreenListsTest, WorkThatWaitsForChangesFinishesWhileServing) {
     // A stop that waits for a peer thread which itself waits for the front end's thread.
     TQueuedScreenLists lists;
     lists.RunServingChanges([&] {
-        std::thread peer([&] { lists.RunOnFrontEnd([&] { lists.AppendEntry(TScreenLog::Detail, "x"); }); });
+        std::thread peer(
+            [&] { lists.RunOnFrontEnd([&] { lists.AppendEntry(TScreenLog::Detail, "x"); }); });
         peer.join();
     });
     EXPECT_EQ(lists.Lines(TScreenLog::Detail), std::vector<std::string>{"x"});
@@ -44,12 +46,14 @@ TEST(QueuedScreenListsTest, WorkThatWaitsForChangesFinishesWhileServing) {
 
 TEST(QueuedScreenListsTest, CloseReleasesWaitersAndDropsLaterChanges) {
     auto lists = std::make_unique<TQueuedScreenLists>();
-    std::thread waiter([&] { lists->RunOnFrontEnd([&] { lists->AppendEntry(TScreenLog::Messages, "never"); }); });
+    std::thread waiter(
+        [&] { lists->RunOnFrontEnd([&] { lists->AppendEntry(TScreenLog::Messages, "never"); }); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     lists->Close();
-    waiter.join(); // returns although nobody served the change
+    waiter.join();               // returns although nobody served the change
     lists->RunOnFrontEnd([] {}); // on the front-end thread it still runs in place
-    std::thread late([&] { lists->RunOnFrontEnd([&] { lists->AppendEntry(TScreenLog::Messages, "late"); }); });
+    std::thread late(
+        [&] { lists->RunOnFrontEnd([&] { lists->AppendEntry(TScreenLog::Messages, "late"); }); });
     late.join();
     EXPECT_EQ(lists->LineCount(TScreenLog::Messages), 0);
 }
@@ -67,6 +71,14 @@ TEST(QueuedScreenListsTest, EntriesSplitIntoLinesAndCutsKeepWholeLines) {
     EXPECT_EQ(lists.Lines(TScreenLog::Detail).front(), "");
     lists.RemoveFirstLine(TScreenLog::Detail);
     EXPECT_EQ(lists.Lines(TScreenLog::Detail).front(), "second");
+}
+
+// The headless front end serves with a deadline, so its periodic work runs when nothing comes.
+TEST(QueuedScreenListsTest, ServingWithADeadlineReturnsWhenItPasses) {
+    TQueuedScreenLists lists;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    lists.ServeUntil([] { return false; }, deadline);
+    EXPECT_GE(std::chrono::steady_clock::now(), deadline);
 }
 
 } // namespace

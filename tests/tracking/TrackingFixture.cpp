@@ -33,7 +33,9 @@ void SetTestClockUtcMs(long long AMilliseconds) {
     SetClockForTesting(FixedClock);
 }
 
-void ResetTestClock() { SetClockForTesting(nullptr); }
+void ResetTestClock() {
+    SetClockForTesting(nullptr);
+}
 
 void SetZone(const char* AZone) {
     setenv("TZ", AZone, 1);
@@ -52,6 +54,7 @@ void TrackingFixture::SetUp() {
     ChangeGeneralConfig([&](TKAV_GeneralConfig& AConfig) {
         AConfig = TKAV_GeneralConfig();
         AConfig.ServerPort = 0;
+        AConfig.PortZeroAllowed = true;
         AConfig.LogDir = FDir.Path();
         AConfig.OverviewLogToScreen = AConfig.DetailLogToScreen = true;
         AConfig.OverviewLogToFile = AConfig.DetailLogToFile = true;
@@ -78,25 +81,38 @@ void TrackingFixture::Start() {
     FPort = FService->ListeningPort();
 }
 
-std::string TrackingFixture::Request(const std::string& ARaw) { return Exchange(FPort, ARaw); }
+std::string TrackingFixture::Request(const std::string& ARaw) {
+    return Exchange(FPort, ARaw);
+}
 
 std::string TrackingFixture::Get(const std::string& ATarget, const std::string& AExtraHeaders) {
     return Request("GET " + ATarget + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + AExtraHeaders + "\r\n");
 }
 
-std::string TrackingFixture::Messages() { return Join(Lines(TScreenLog::Messages)); }
+std::string TrackingFixture::Messages() {
+    return Join(Lines(TScreenLog::Messages));
+}
 
-std::string TrackingFixture::DailyFile(const std::string& AExtension) {
+std::string TrackingFixture::DailyFileName(const std::string& AExtension) {
     TDateTimeParts today = DecodeDateTime(Now());
     char name[32];
     std::snprintf(name, sizeof(name), "%04d%02d%02d%s", today.Year, today.Month, today.Day,
                   AExtension.c_str());
+    return name;
+}
+
+std::string TrackingFixture::DailyFile(const std::string& AExtension) {
+    const std::string name = DailyFileName(AExtension);
     return FDir.Exists(name) ? FDir.ReadFile(name) : std::string();
 }
 
-std::string TrackingFixture::OverviewFile() { return DailyFile(".log"); }
+std::string TrackingFixture::OverviewFile() {
+    return DailyFile(".log");
+}
 
-std::string TrackingFixture::DetailFile() { return DailyFile(".log2"); }
+std::string TrackingFixture::DetailFile() {
+    return DailyFile(".log2");
+}
 
 int StatusOf(const std::string& AAnswer) {
     if (AAnswer.rfind("HTTP/1.1 ", 0) != 0 || AAnswer.size() < 12)

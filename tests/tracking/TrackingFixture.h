@@ -27,10 +27,11 @@ protected:
     std::string Get(const std::string& ATarget, const std::string& AExtraHeaders = "");
 
     std::vector<std::string> Lines(TScreenLog ALog) { return FScreen->Lines(ALog); }
-    std::string Messages(); // the Messages list joined with "\n"
+    std::string Messages();     // the Messages list joined with "\n"
     std::string OverviewFile(); // today's .log, or empty
     std::string DetailFile();
     std::string DailyFile(const std::string& AExtension);
+    std::string DailyFileName(const std::string& AExtension); // today's, "yyyymmdd.log"
 
     TempDir FDir;
     std::shared_ptr<TMemoryScreenLists> FScreen;

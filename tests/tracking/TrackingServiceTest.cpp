@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "base/DateTime.h"
+#include "logging/LogText.h"
 #include "logging/lib_rfc1123.h"
 #include "support/LoopbackClient.h"
 #include "tracking/StartupMessages.h"
@@ -25,10 +26,14 @@ TEST_F(TrackingServiceTest, ContentFileChoiceByDocument) {
         int Status;
         const std::string* Body; // nullptr: the error page
     } cases[] = {
-        {"/pics/Track.Gif?x=1", 200, &gif}, {"/a.gif.gif", 200, &gif},
-        {"/gif", 404, nullptr},             {"/x.gifs", 404, nullptr},
-        {"/", 200, &index},                 {"/index.htm", 200, &index},
-        {"/INDEX.HTM", 200, &index},        {"/index.html", 404, nullptr},
+        {"/pics/Track.Gif?x=1", 200, &gif},
+        {"/a.gif.gif", 200, &gif},
+        {"/gif", 404, nullptr},
+        {"/x.gifs", 404, nullptr},
+        {"/", 200, &index},
+        {"/index.htm", 200, &index},
+        {"/INDEX.HTM", 200, &index},
+        {"/index.html", 404, nullptr},
     };
     for (const Case& c : cases) {
         std::string answer = Get(c.Target);
@@ -36,8 +41,9 @@ TEST_F(TrackingServiceTest, ContentFileChoiceByDocument) {
         if (c.Body) {
             EXPECT_EQ(BodyOf(answer), *c.Body) << c.Target;
         } else {
-            EXPECT_EQ(BodyOf(answer),
-                      "<html><head><title>Error</title></head><body><h1>Not Found</h1></body></html>");
+            EXPECT_EQ(
+                BodyOf(answer),
+                "<html><head><title>Error</title></head><body><h1>Not Found</h1></body></html>");
             EXPECT_FALSE(HasHeader(answer, "Date")) << c.Target;
         }
     }
@@ -101,7 +107,8 @@ TEST_F(TrackingServiceTest, HeadAnswersLengthWithoutBody) {
     EXPECT_EQ(HeaderOf(answer, "Content-Length"), "43");
     EXPECT_EQ(HeaderOf(answer, "Content-Type"), "image/gif");
     EXPECT_EQ(BodyOf(answer), "");
-    EXPECT_NE(OverviewFile().find("\"HEAD /pics/Track.Gif x=1 HTTP/1.1\" 200 43"), std::string::npos)
+    EXPECT_NE(OverviewFile().find("\"HEAD /pics/Track.Gif x=1 HTTP/1.1\" 200 43"),
+              std::string::npos)
         << OverviewFile();
     // The error page's length is announced, the page itself is not sent.
     std::string missing = Request("HEAD /nothing HTTP/1.1\r\n\r\n");
@@ -212,18 +219,22 @@ TEST_F(TrackingServiceTest, UnsupportedMethodGivesOnlyItsMessage) {
     EXPECT_EQ(OverviewFile(), "");
 }
 
+// Both files fail with every hit; the line keeps its text, its repeats within a minute are
+// counted and the count is written when the server stops.
 TEST_F(TrackingServiceTest, FailedLogWriteIsReportedAndTheHitStillAnswered) {
     Start();
     // The window hands a new directory to both writers at once.
     Configure([&](TKAV_GeneralConfig& C) { C.LogDir = FDir.Path() + "gone/"; });
     FService->SetLogDir(FDir.Path() + "gone/");
-    EXPECT_EQ(StatusOf(Get("/t.gif")), 200);
-    std::string expected = "Error writing Logfile in Directory \"" + FDir.Path() + "gone/\"";
-    std::string messages = Messages();
-    // One report for the detail file and one for the overview file.
-    std::size_t first = messages.find(expected);
-    ASSERT_NE(first, std::string::npos) << messages;
-    EXPECT_NE(messages.find(expected, first + 1), std::string::npos) << messages;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(StatusOf(Get("/t.gif")), 200);
+    FService->StartStopServer(false);
+    std::vector<std::string> lines = Lines(TScreenLog::Messages);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[2].substr(25),
+              "Error writing Logfile in Directory \"" + FDir.Path() + "gone/\"");
+    EXPECT_EQ(lines[4].substr(25), "Error writing Logfile: 5 more lines of this kind left out");
+    EXPECT_EQ(lines[5].substr(25), "Server stopped.");
 }
 
 TEST_F(TrackingServiceTest, StartStopMessagesAndToggling) {
@@ -233,14 +244,15 @@ TEST_F(TrackingServiceTest, StartStopMessagesAndToggling) {
     EXPECT_FALSE(FService->ServerRunning());
     std::vector<std::string> lines = Lines(TScreenLog::Messages);
     ASSERT_EQ(lines.size(), 4u);
-    const char* texts[] = {"Trying to start server ...", "Server started, listening on 0.0.0.0:",
-                           "Trying to stop server ...", "Server stopped."};
+    const char* texts[] = {"Trying to start server ...",
+                           "Server started, listening on 0.0.0.0:", "Trying to stop server ...",
+                           "Server stopped."};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(lines[i].substr(23, 2), ": ") << lines[i]; // long stamp, then ": "
         EXPECT_EQ(lines[i].substr(25, std::string(texts[i]).size()), texts[i]);
     }
-    EXPECT_EQ(lines[1].substr(25), "Server started, listening on 0.0.0.0:" +
-                                       std::to_string(FPort) + ".");
+    EXPECT_EQ(lines[1].substr(25),
+              "Server started, listening on 0.0.0.0:" + std::to_string(FPort) + ".");
     // Stopping while stopped still reports both lines.
     FService->StartStopServer(false);
     EXPECT_EQ(Lines(TScreenLog::Messages).size(), 6u);
@@ -292,6 +304,81 @@ TEST_F(TrackingServiceTest, StopWhileRequestsAreInProgress) {
         EXPECT_TRUE(client->WaitForClose(std::chrono::seconds(5)));
     std::string messages = Messages();
     EXPECT_NE(messages.find("Server stopped."), std::string::npos);
+}
+
+// A port outside 1..65535 never wraps around to another one: the start is refused and says so.
+// 0 lets the system choose only where the run asked for it (--port 0), never from the file.
+TEST_F(TrackingServiceTest, PortsOutsideTheRangeRefuseTheStart) {
+    FService = std::make_unique<TTrackingService>(FScreen);
+    for (int port : {65536 + 8080, -1, 0}) {
+        Configure([&](TKAV_GeneralConfig& C) {
+            C.ServerPort = port;
+            C.PortZeroAllowed = false;
+        });
+        FScreen->Clear(TScreenLog::Messages);
+        FService->StartStopServer(true);
+        EXPECT_FALSE(FService->ServerRunning()) << port;
+        EXPECT_EQ(Messages().substr(Messages().find("\n") + 26),
+                  "Port " + std::to_string(port) +
+                      " is outside 1..65535: the server is not "
+                      "started.\n");
+    }
+    Configure([](TKAV_GeneralConfig& C) { C.PortZeroAllowed = true; });
+    Start();
+}
+
+TEST_F(TrackingServiceTest, AMissingContentFileIsToldAtTheStart) {
+    std::remove((FDir.Path() + "index.htm").c_str());
+    Start();
+    EXPECT_NE(Messages().find(": Content file \"" + FDir.Path() +
+                              "index.htm\" is missing: requests for it are answered 404\n"),
+              std::string::npos)
+        << Messages();
+    EXPECT_EQ(Messages().find("1x1.gif"), std::string::npos);
+}
+
+// The limits of the settings reach the server at its start: one byte over is not answered.
+TEST_F(TrackingServiceTest, BodyAndHeaderLimitsComeFromTheSettings) {
+    Configure([](TKAV_GeneralConfig& C) {
+        C.MaxBodySize = 100;
+        C.MaxHeaderSize = 2048;
+    });
+    Start();
+    auto post = [&](std::size_t ABody) {
+        return Request("POST /t.gif HTTP/1.1\r\nContent-Length: " + std::to_string(ABody) +
+                       "\r\n\r\n" + std::string(ABody, 'b'));
+    };
+    EXPECT_EQ(StatusOf(post(100)), 405);
+    EXPECT_EQ(post(101), "");
+    EXPECT_EQ(StatusOf(Get("/t.gif", "X-Pad: " + std::string(1500, 'p') + "\r\n")), 200);
+    EXPECT_EQ(Get("/t.gif", "X-Pad: " + std::string(2100, 'p') + "\r\n"), "");
+}
+
+// A 4 KiB unknown method sent again and again: ten lines, each cut at 256 bytes of escaped
+// text, then one line for the rest.
+TEST_F(TrackingServiceTest, UnsupportedCommandsCannotFloodTheMessages) {
+    Start();
+    const std::string method = "X\x1B" + std::string(4000, 'M');
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 30; ++i)
+        Request(method + " / HTTP/1.1\r\n\r\n");
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
+            .count();
+    FService->StartStopServer(false);
+    const std::string cut =
+        "Command other: X\\x1B" + std::string(MessageTextLimit - 5, 'M') + "... ... not supported";
+    long written = 0, leftOut = 0;
+    for (const std::string& line : Lines(TScreenLog::Messages)) {
+        const std::string text = line.substr(25);
+        if (text == cut)
+            ++written;
+        else if (text.starts_with("Command other: "))
+            leftOut += std::stol(text.substr(15));
+    }
+    EXPECT_EQ(written + leftOut, 30);
+    EXPECT_GE(written, 10);
+    EXPECT_LE(written, 10 * (seconds + 1)); // a slow machine may spread them over seconds
 }
 
 } // namespace

@@ -1,0 +1,26 @@
+// Look-up table of the nickname or the no-log list: an address is found with one hash look-up,
+// letter case ignored, so a list of 100,000 lines costs a hit what a list of ten does.
+// Built once per list on the thread that publishes it; immutable, so any thread may read it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class TAddressIndex {
+public:
+    // "IP=Name" lines: the text before the first "=" is the address, the rest of the line the
+    // name; the first line of an address wins, lines without "=" are passed over.
+    static std::shared_ptr<const TAddressIndex> OfNickNames(const std::vector<std::string>& ALines);
+    // One address per line, the whole line.
+    static std::shared_ptr<const TAddressIndex> OfNoLogs(const std::vector<std::string>& ALines);
+
+    // The name of the address (empty for a no-log line), or nullptr when it is not listed.
+    const std::string* Find(std::string_view AAddress) const;
+
+private:
+    // ASCII letters folded to lower case, as the lists have always been compared.
+    std::unordered_map<std::string, std::string> FEntries;
+};

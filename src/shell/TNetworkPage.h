@@ -1,0 +1,35 @@
+// The "Network" page of the main window: the limits that keep one client from holding the
+// public port (and, later, the connection settings of the server). Window's thread only.
+#pragma once
+
+#include <QWidget>
+
+class QGroupBox;
+class QSpinBox;
+struct TKAV_GeneralConfig;
+
+// Holds the controls; the main window copies them from and into the settings record. The
+// controls start at the record's defaults, which stay in force when loading the settings fails.
+class TNetworkPage : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TNetworkPage(QWidget* AParent = nullptr);
+
+    void ShowConfig(const TKAV_GeneralConfig& AConfig);
+    void ApplyControls(TKAV_GeneralConfig& AConfig) const;
+
+    // " Limits "
+    QSpinBox* SE_MaxConnectionsPerIP;
+    QSpinBox* SE_HeadTimeoutUnderLoad;
+    QSpinBox* SE_MaxBodySize;
+    QSpinBox* SE_MaxHeaderSize;
+    QSpinBox* SE_MaxRequestMemory;
+
+signals:
+    // A control's value changed.
+    void Changed();
+
+private:
+    QGroupBox* BuildLimits();
+};

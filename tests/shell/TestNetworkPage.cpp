@@ -1,0 +1,90 @@
+// The "Network" page and the window's share of a public port's defences: the limits round trip
+// through the settings file, the port box stays within 1..65535, a port outside it refuses the
+// start, and what the settings file got wrong is told in the Messages list.
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <filesystem>
+
+#include "ShellTestSupport.h"
+#include "config/config.h"
+#include "shell/TNetworkPage.h"
+#include "shell/TSettingsPage.h"
+#include "tracking/TTrackingService.h"
+
+class TestNetworkPage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void TheThirdPageHoldsTheLimitsWithTheSettingsRanges() {
+        TFormFixture f;
+        TMainForm& form = f.Create();
+        QCOMPARE(form.PageControl1->count(), 4);
+        QCOMPARE(form.PageControl1->tabText(0), QStringLiteral("Settings"));
+        QCOMPARE(form.PageControl1->tabText(1), QStringLiteral("&Logging"));
+        QCOMPARE(form.PageControl1->tabText(2), QStringLiteral("Network"));
+        QCOMPARE(form.PageControl1->tabText(3), QStringLiteral("Statistics"));
+        const TNetworkPage& n = *form.Network;
+        const std::pair<QSpinBox*, TSettingRange> boxes[] = {
+            {n.SE_MaxConnectionsPerIP, ConnectionsPerIPRange},
+            {n.SE_HeadTimeoutUnderLoad, HeadTimeoutRange},
+            {n.SE_MaxBodySize, BodySizeRange},
+            {n.SE_MaxHeaderSize, HeaderSizeRange},
+            {n.SE_MaxRequestMemory, RequestMemoryRange}};
+        for (const auto& [box, range] : boxes) {
+            QCOMPARE(box->minimum(), range.Min);
+            QCOMPARE(box->maximum(), range.Max);
+        }
+        QCOMPARE(n.SE_MaxConnectionsPerIP->value(), 16);
+        QCOMPARE(n.SE_MaxRequestMemory->value(), 32 * 1024 * 1024);
+        QCOMPARE(form.Settings->SE_Port->maximum(), 65535);
+    }
+
+    void LimitsRoundTripThroughTheSettingsFile() {
+        TFormFixture f("[General]\r\nMaxConnectionsPerIP=4\r\nMaxBodySize=999999999\r\n");
+        TMainForm& form = f.Create();
+        QCOMPARE(form.Network->SE_MaxConnectionsPerIP->value(), 4);
+        QCOMPARE(form.Network->SE_MaxBodySize->value(), BodySizeRange.Max); // clamped
+        QVERIFY(!form.ConfigChanged());
+        form.Network->SE_MaxHeaderSize->setValue(4096);
+        QVERIFY(form.ConfigChanged());
+        QCOMPARE(GeneralConfigSnapshot()->MaxHeaderSize, 4096);
+        form.SaveConfig1Click();
+        const std::string ini = f.Dir.ReadFile("sk_KAV.ini");
+        QVERIFY(ini.find("\r\nMaxConnectionsPerIP=4\r\n") != std::string::npos);
+        QVERIFY(ini.find("\r\nMaxHeaderSize=4096\r\n") != std::string::npos);
+    }
+
+    // As on the command line, an override outside 1..65535 is refused at the start, not
+    // wrapped around; 0 lets the system choose.
+    void APortOutsideTheRangeRefusesTheStart() {
+        TFormFixture f;
+        TMainForm& form = f.Create(65536 + 8080);
+        form.B_StartStopClick();
+        QVERIFY(!form.Service().ServerRunning());
+        QVERIFY(MessagesText(form).contains(
+            "Port 73616 is outside 1..65535: the server is not started."));
+        TFormFixture g("[General]\r\nServerPort=0\r\n");
+        TMainForm& fromFile = g.Create(std::nullopt);
+        fromFile.B_StartStopClick();
+        QVERIFY(!fromFile.Service().ServerRunning());
+        TMainForm& chosen = g.Create(0);
+        chosen.B_StartStopClick();
+        QVERIFY(chosen.Service().ServerRunning());
+    }
+
+    void WhatTheSettingsGotWrongIsToldAtTheStart() {
+        TFormFixture f("[General]\r\nLogDir=/no/such/dir\r\n");
+        std::filesystem::create_directory(f.Dir.Path() + "sk_KAV.NN");
+        TMainForm& form = f.Create();
+        const QString messages = MessagesText(form);
+        QVERIFY(messages.indexOf("Program started") <
+                messages.indexOf("Log directory \"/no/such/dir\" is not a directory"));
+        QVERIFY(messages.contains("Nickname list \"" + QString::fromStdString(f.Dir.Path()) +
+                                  "sk_KAV.NN\" is no readable file"));
+    }
+};
+
+QTEST_MAIN(TestNetworkPage)
+#include "TestNetworkPage.moc"
