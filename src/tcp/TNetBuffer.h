@@ -29,6 +29,8 @@ public:
     char* Memory() { return FData.data(); }
     const char* Memory() const { return FData.data(); }
     size_t Size() const { return FData.size(); }
+    // Bytes the buffer can hold before it must grow.
+    size_t Capacity() const { return FData.capacity(); }
     // Grows with zero bytes or cuts; the position stays within the new size.
     void SetSize(size_t ASize);
     size_t Position() const { return FPosition; }

@@ -9,6 +9,9 @@
 
 namespace {
 
+// Below this much free room in the pending input a receive grows it by a whole RecvBufferSize.
+constexpr size_t MinReceiveRoom = 4096;
+
 // Runs AStop when the scope ends, also when an exception passes.
 template <typename F> class TFinally {
 public:
@@ -92,10 +95,16 @@ int TNetTCPConnection::FillInput(bool ARaiseIfClosed, int ATimeout, TNetBuffer* 
     int received = 0;
     if (ATarget == nullptr && AAppend) {
         // Straight behind the pending bytes: no receive buffer per connection, no second copy.
+        // Into the room the buffer already has, when there is a fair amount of it: no new
+        // allocation and no copy of what is pending.
         const size_t before = FPendingInput.Size();
+        const size_t room = FPendingInput.Capacity() - before;
+        const size_t size = room >= MinReceiveRoom
+                                ? std::min(room, static_cast<size_t>(FRecvBufferSize))
+                                : static_cast<size_t>(FRecvBufferSize);
         TFinally cut([&] { FPendingInput.SetSize(before + static_cast<size_t>(received)); });
-        char* into = FPendingInput.Extend(static_cast<size_t>(FRecvBufferSize));
-        received = ReceiveSome(into, FRecvBufferSize, ATimeout, hadInput);
+        char* into = FPendingInput.Extend(size);
+        received = ReceiveSome(into, static_cast<int>(size), ATimeout, hadInput);
         Filter(into, received); // counted as work when taken from the pending input
     } else {
         TNetBuffer scratch;
