@@ -19,6 +19,8 @@ public:
     // The calls of AKind numbered AFirst to AFirst + ACount - 1, counted from 1 from now on,
     // fail with AErrno (translated like a real failure).
     void FailCalls(TCall AKind, int AFirst, int AErrno, int ACount = 1);
+    // No more failures of AKind than those already made.
+    void StopFailing(TCall AKind) { FailCalls(AKind, 1, 0, 0); }
 
     int AcceptOn(int ASocket, std::string& AIP, int& APort) override;
     int ReceiveOn(int ASocket, void* ABuffer, int ALength, int AFlags) override;
