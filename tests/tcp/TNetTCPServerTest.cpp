@@ -264,6 +264,11 @@ class TLineServer : public TNetTCPServer {
 public:
     std::shared_future<void> Gate;
 
+    ~TLineServer() override {
+        SetActive(false);
+        DetachPeerThreads(); // no peer thread may call ServeConnection once this is gone
+    }
+
     bool ServeConnection(TNetPeerThread& AThread) override {
         TNetTCPServerConnection& connection = *AThread.ServedConnection();
         std::string line = connection.ReadLine("", 10000);
