@@ -1,42 +1,15 @@
 #include "http/TNetHTTPRefusal.h"
 
-#include <string>
-
-namespace {
-
-class TNetHTTPRefusalCategory : public std::error_category {
-public:
-    const char* name() const noexcept override { return "http"; }
-    std::string message(int AValue) const override {
-        switch (static_cast<TNetHTTPRefusalReason>(AValue)) {
-        case TNetHTTPRefusalReason::LineTooLong:
-            return "line too long";
-        case TNetHTTPRefusalReason::TooManyHeaderLines:
-            return "too many header lines";
-        case TNetHTTPRefusalReason::HeaderTooLarge:
-            return "header too large";
-        case TNetHTTPRefusalReason::BodyTooLarge:
-            return "body too large";
-        case TNetHTTPRefusalReason::RequestTimeout:
-            return "request not complete in time";
-        case TNetHTTPRefusalReason::MemoryBudget:
-            return "request memory budget spent";
-        case TNetHTTPRefusalReason::BadFraming:
-            return "body length not trustworthy";
-        case TNetHTTPRefusalReason::BadRequestLine:
-            return "malformed request line";
-        case TNetHTTPRefusalReason::BadAuthorization:
-            return "malformed authorization";
-        }
-        return "refused";
-    }
-};
-
-} // namespace
+#include "tcp/TNetRefusal.h"
 
 const std::error_category& NetHTTPRefusalCategory() {
     // Never destroyed: a detached peer thread may still report while the process exits.
-    static const auto* category = new TNetHTTPRefusalCategory();
+    // In the order of TNetHTTPRefusalReason.
+    static const auto* category = new TNetRefusalCategory(
+        "http",
+        {"line too long", "too many header lines", "header too large", "body too large",
+         "request not complete in time", "request memory budget spent",
+         "body length not trustworthy", "malformed request line", "malformed authorization"});
     return *category;
 }
 

@@ -1,30 +1,16 @@
 #include "tcp/TNetRefusal.h"
 
-namespace {
-
-class TNetRefusalCategory : public std::error_category {
-public:
-    const char* name() const noexcept override { return "tcp"; }
-    std::string message(int AValue) const override {
-        switch (static_cast<TNetRefusalReason>(AValue)) {
-        case TNetRefusalReason::PerAddressLimit:
-            return "too many connections from one address";
-        case TNetRefusalReason::HeadTimeoutUnderLoad:
-            return "request too slow while the server is busy";
-        case TNetRefusalReason::ReadTimeout:
-            return "no data in time";
-        case TNetRefusalReason::SendTimeout:
-            return "answer not taken in time";
-        }
-        return "refused";
-    }
-};
-
-} // namespace
+std::string TNetRefusalCategory::message(int AValue) const {
+    const bool known = AValue >= 1 && static_cast<size_t>(AValue) <= FTexts.size();
+    return known ? FTexts[static_cast<size_t>(AValue) - 1] : "refused";
+}
 
 const std::error_category& NetRefusalCategory() {
     // Never destroyed: a detached peer thread may still report while the process exits.
-    static const auto* category = new TNetRefusalCategory();
+    // In the order of TNetRefusalReason.
+    static const auto* category = new TNetRefusalCategory(
+        "tcp", {"too many connections from one address", "request too slow while busy",
+                "no data in time", "answer not taken in time"});
     return *category;
 }
 

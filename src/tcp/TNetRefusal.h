@@ -2,9 +2,10 @@
 // reason. Plain values; any thread.
 #pragma once
 
-#include <functional>
+#include <initializer_list>
 #include <string>
 #include <system_error>
+#include <vector>
 
 // Why the transport closed a client. A protocol layer adds reasons of its own category; the
 // server reports and counts every reason the same way.
@@ -15,7 +16,21 @@ enum class TNetRefusalReason {
     SendTimeout           // the client did not take the answer within SendTimeout
 };
 
-// The category of the transport's reasons ("tcp"); message() gives each reason's fixed text.
+// A category of refusal reasons with a fixed short text for each value, 1 first; each layer
+// that refuses makes one of its own.
+class TNetRefusalCategory : public std::error_category {
+public:
+    TNetRefusalCategory(const char* AName, std::initializer_list<const char*> ATexts)
+        : FName(AName), FTexts(ATexts) {}
+    const char* name() const noexcept override { return FName; }
+    std::string message(int AValue) const override;
+
+private:
+    const char* FName;
+    std::vector<const char*> FTexts;
+};
+
+// The category of the transport's reasons ("tcp").
 const std::error_category& NetRefusalCategory();
 std::error_code make_error_code(TNetRefusalReason AReason);
 
