@@ -1,5 +1,5 @@
 // Reads the parts of one request (lines, header block, body) from buffered input, within the
-// server's size limits, one deadline for the whole request and the servers' memory budget.
+// server's size limits, one deadline for the whole request and the server's memory budget.
 // Each step gives the reason of a refusal as a value. Used by one peer thread.
 #pragma once
 

@@ -223,7 +223,7 @@ void TNetTCPConnection::SendRaw(const void* ABytes, int ACount, bool ANow) {
 }
 
 void TNetTCPConnection::SendDirect(const char* ABytes, int ACount) {
-    if (FSendTimeout != WaitForever && !FSendClockRuns) {
+    if (FSendTimeout > 0 && !FSendClockRuns) {
         FSendClockRuns = true;
         FSendDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FSendTimeout);
     }
@@ -244,7 +244,7 @@ void TNetTCPConnection::SendDirect(const char* ABytes, int ACount) {
 // One send; with a send deadline it takes only what fits and waits for room no longer than the
 // deadline allows, so a client that never reads cannot hold the thread.
 int TNetTCPConnection::SendSome(const char* ABytes, int ACount) {
-    if (FSendTimeout == WaitForever)
+    if (FSendTimeout <= 0)
         return FBinding->SendBytes(ABytes, ACount, 0);
     for (;;) {
         int sent = FBinding->SendBytes(ABytes, ACount, NetSendDontWait);

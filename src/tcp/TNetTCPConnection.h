@@ -39,8 +39,8 @@ public:
     int ReadTimeout() const { return FReadTimeout; }
     void SetReadTimeout(int AMilliseconds) { FReadTimeout = AMilliseconds; }
     // The longest all sends of the connection may take together, counted from its first send
-    // (ms; WaitForever: no limit). A send past it closes the connection and raises the socket
-    // error 10060. WaitForever by default.
+    // (ms; 0 or less, WaitForever among them: no limit). A send past it closes the connection
+    // and raises the socket error 10060. WaitForever by default.
     int SendTimeout() const { return FSendTimeout; }
     void SetSendTimeout(int AMilliseconds) { FSendTimeout = AMilliseconds; }
     // The connection's intercept hook is not built: setting it true always raises.

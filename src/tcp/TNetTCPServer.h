@@ -69,7 +69,7 @@ public:
     int HeadTimeoutUnderLoad() const { return FHeadTimeoutUnderLoad; }
     void SetHeadTimeoutUnderLoad(int AMilliseconds) { FHeadTimeoutUnderLoad = AMilliseconds; }
     // The longest all sends of one connection may take together (ms, from its first send);
-    // WaitForever lifts the bound.
+    // 0 or less (WaitForever) lifts the bound.
     int SendTimeout() const { return FSendTimeout; }
     void SetSendTimeout(int AMilliseconds) { FSendTimeout = AMilliseconds; }
     // With more than 0, connections reach the listener only once they have sent data or this
