@@ -262,9 +262,10 @@ TEST(TNetHTTPServerTest, TricklingClientIsDroppedAtTheDeadline) {
     EXPECT_EQ(Ask(port, "GET / HTTP/1.0\r\n\r\n"), Fresh);
 }
 
-// While all places are busy, connections whose request head is late make room; a request whose
-// head has come is served however long its handler takes.
-TEST(TNetHTTPServerTest, UnderLoadLateHeadsMakeRoom) {
+// While more than three quarters of the places are busy, connections whose request head is
+// late are closed, oldest first, to make room; a request whose head has come is served however
+// long its handler takes, and below that load nobody is hurried.
+TEST(TNetHTTPServerTest, UnderLoadLateHeadsMakeRoomOldestFirst) {
     TNetHTTPServer server;
     std::promise<void> opener; // the held handler waits (at most 10 s) until it is set
     auto gate = opener.get_future().share();
@@ -276,23 +277,39 @@ TEST(TNetHTTPServerTest, UnderLoadLateHeadsMakeRoom) {
     };
     TRefusalLog refusals(server);
     const int port = Start(server);
+    auto slowClients = [&](std::vector<std::string> AFrom) { // heads without their end
+        std::vector<std::unique_ptr<LoopbackClient>> slow;
+        const size_t before = server.PeerThreadCount();
+        for (const std::string& from : AFrom) {
+            slow.push_back(std::make_unique<LoopbackClient>());
+            EXPECT_TRUE(slow.back()->Connect(port, from));
+            EXPECT_TRUE(slow.back()->Send("GET / HTTP/1.1\r\nHost: h\r\n"));
+            EXPECT_TRUE(
+                WaitUntil([&] { return server.PeerThreadCount() == before + slow.size(); }));
+        }
+        return slow;
+    };
     LoopbackClient held;
     ASSERT_TRUE(held.Connect(port));
     ASSERT_TRUE(held.Send("GET /hold HTTP/1.0\r\n\r\n"));
-    std::vector<std::unique_ptr<LoopbackClient>> slow;
-    for (const char* from : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
-        slow.push_back(std::make_unique<LoopbackClient>());
-        ASSERT_TRUE(slow.back()->Connect(port, from));
-        ASSERT_TRUE(slow.back()->Send("GET / HTTP/1.1\r\nHost: h\r\n")); // no end of head
-        ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == slow.size() + 1; }));
-    }
-    EXPECT_EQ(Ask(port, "GET / HTTP/1.0\r\n\r\n"), Fresh);
+    ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 1; }));
+    auto slow = slowClients({"127.0.0.2", "127.0.0.3", "127.0.0.4"});
+    EXPECT_EQ(Ask(port, "GET / HTTP/1.0\r\n\r\n"), Fresh); // every place was taken
     const auto late = TNetRefusalReason::HeadTimeoutUnderLoad;
     EXPECT_EQ(refusals.Wait(3),
               (std::vector<TNetRefusal>{
                   {late, "127.0.0.2", 300}, {late, "127.0.0.3", 300}, {late, "127.0.0.4", 300}}));
     opener.set_value();
     EXPECT_EQ(held.ReadUntilClose(), Fresh);
+
+    ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 0; }));
+    auto unhurried = slowClients({"127.0.0.2", "127.0.0.3", "127.0.0.4"}); // three of four
+    std::this_thread::sleep_for(900ms);
+    EXPECT_EQ(refusals.Refusals().size(), 3u);
+    for (auto& client : unhurried) {
+        ASSERT_TRUE(client->Send("\r\n"));
+        EXPECT_EQ(client->ReadUntilClose(), Fresh);
+    }
 }
 
 // HTTP clients speak first: a silent one is not handed to a thread.
