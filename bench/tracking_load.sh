@@ -31,10 +31,11 @@ base_pid=""
 nginx_pid=""
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
-# Ours: program directory with the content files and a settings file.
+# Ours: program directory with the content files and a settings file. wrk is one client with
+# many connections, so the limit of connections per address is lifted.
 mkdir -p "$work/ours/logs"
 cp content/* "$work/ours/"
-printf '[General]\r\nLogDir=%s/ours/logs/\r\n[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n[DetailLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n' "$work" >"$work/ours/sk_KAV.ini"
+printf '[General]\r\nLogDir=%s/ours/logs/\r\nMaxConnectionsPerIP=0\r\n[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n[DetailLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n' "$work" >"$work/ours/sk_KAV.ini"
 ours_port=$(free_port)
 build-bench/src/app/sk_kav --headless --dir "$work/ours" --port "$ours_port" 2>"$work/ours.err" >/dev/null &
 ours_pid=$!

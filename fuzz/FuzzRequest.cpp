@@ -1,5 +1,6 @@
-// libFuzzer target: arbitrary bytes through request reading (in pieces, within small limits),
-// filling the request record (parameters, cookies, credentials) and Base64 decoding.
+// libFuzzer target: arbitrary bytes through request reading (in pieces, within small limits and
+// a small memory budget), filling the request record (parameters, cookies, credentials) and
+// Base64 decoding.
 // Single-threaded, as libFuzzer calls it.
 #include "http/NetHTTPText.h"
 #include "http/TNetBase64Decoder.h"
@@ -15,25 +16,36 @@
 
 namespace {
 
-void ReadRequest(const std::string& ABytes, size_t AStep) {
+void ReadWithin(const std::string& ABytes, size_t AStep, TNetHTTPMemoryBudget& ABudget) {
     TNetHTTPLimits limits;
     limits.MaxLineLength = 512;
     limits.MaxHeaderLines = 20;
     limits.MaxHeaderSize = 4096;
     limits.MaxBodySize = 4096;
     TMemoryHTTPInput input(ABytes, AStep);
-    TNetHTTPRequestReader reader(input, limits);
-    std::string command, target, version;
-    ParseRequestLine(reader.ReadLine(), command, target, version);
+    TNetHTTPRequestReader reader(input, limits, &ABudget);
+    std::string line, command, target, version;
+    if (reader.ReadLine(line))
+        return;
+    ParseRequestLine(line, command, target, version);
     TNetHTTPRequestInfo request;
     request.Command = command;
-    reader.ReadHeaders(request.Headers);
-    const long long length = ContentLengthOf(request.Headers);
-    if (length >= 0)
-        request.ParamText = reader.ReadBody(length);
-    else if (command == "POST")
-        request.ParamText = reader.ReadBodyUntilClose();
+    if (reader.ReadHeaders(request.Headers) ||
+        reader.ReadBody(request.Headers, command, request.ParamText))
+        return;
     FillRequestInfo(request, target, version, true);
+}
+
+void ReadRequest(const std::string& ABytes, size_t AStep) {
+    TNetHTTPMemoryBudget budget;
+    budget.SetLimit(8192);
+    try {
+        ReadWithin(ABytes, AStep, budget);
+    } catch (const ENetException&) {
+        // Refusing a request is an expected outcome.
+    }
+    if (budget.Held() != 0) // every byte charged goes back with the reader
+        __builtin_trap();
 }
 
 } // namespace
@@ -43,11 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         return 0;
     const size_t step = 1 + AData[0] % 64;
     const std::string bytes(reinterpret_cast<const char*>(AData) + 1, ASize - 1);
-    try {
-        ReadRequest(bytes, step);
-    } catch (const ENetException&) {
-        // Refusing a request is an expected outcome.
-    }
+    ReadRequest(bytes, step);
     (void)DecodeParam(bytes);
     TNetCookieCollection cookies;
     ParseCookieHeader(cookies, bytes);

@@ -35,10 +35,3 @@ class ENetTableNotFound : public ENetException {
 public:
     ENetTableNotFound() : ENetException("Coding table entry not found.") {}
 };
-
-// A request that breaks one of the server's size or time limits; it ends like the other
-// failures before the handler: no answer, connection closed.
-class ENetHTTPRequestLimitExceeded : public ENetHTTPServerError {
-public:
-    using ENetHTTPServerError::ENetHTTPServerError;
-};

@@ -1,7 +1,6 @@
 #include "http/NetHTTPText.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "base/HexDigit.h"
 
@@ -15,8 +14,9 @@ bool IsCtlOrBlank(char AChar) {
     return static_cast<unsigned char>(AChar) <= 32;
 }
 
-// Value of one to two hex digits, or -1 when empty or any of them is not a digit.
-int HexValue(const std::string& ADigits) {
+// Value of one to two hex digits, or -1 when empty or any of them is not a digit. A '+' counts
+// as the blank it stands for, which is no digit either.
+int HexValue(std::string_view ADigits) {
     if (ADigits.empty())
         return -1;
     int value = 0;
@@ -54,20 +54,20 @@ int LastPos(const std::string& ASub, const std::string& AText) {
     return pos == std::string::npos ? 0 : static_cast<int>(pos) + 1;
 }
 
-std::string DecodeParam(const std::string& AItem) {
-    std::string item = AItem;
-    std::replace(item.begin(), item.end(), '+', ' ');
+std::string DecodeParam(std::string_view AItem) {
+    // One pass, no copy of the item: a '+' becomes a blank as it is met, and an escape that
+    // gives '+' stays a '+'.
     std::string result;
-    result.reserve(item.size());
-    for (size_t i = 0; i < item.size(); ++i) {
-        if (item[i] != '%') {
-            result += item[i];
+    result.reserve(AItem.size());
+    for (size_t i = 0; i < AItem.size(); ++i) {
+        if (AItem[i] != '%') {
+            result += AItem[i] == '+' ? ' ' : AItem[i];
             continue;
         }
-        const int value = HexValue(item.substr(i + 1, 2));
+        const int value = HexValue(AItem.substr(i + 1, 2));
         if (value >= 1 && value <= 255)
             result += static_cast<char>(value);
-        i += std::min<size_t>(2, item.size() - i - 1);
+        i += std::min<size_t>(2, AItem.size() - i - 1);
     }
     return result;
 }
@@ -102,14 +102,6 @@ std::string TrimCtl(const std::string& AText) {
     return TrimLeftCtl(TrimRightCtl(AText));
 }
 
-bool TryStrToInt64(const std::string& AText, long long& AValue) {
-    const char* first = AText.data();
-    const char* last = first + AText.size();
-    if (first != last && *first == '+') {
-        ++first;
-        if (first != last && *first == '-')
-            return false;
-    }
-    const auto [ptr, ec] = std::from_chars(first, last, AValue);
-    return ec == std::errc() && ptr == last;
+bool MayNameAFile(const std::string& AText) {
+    return AText.find_first_of("/\\") != std::string::npos;
 }

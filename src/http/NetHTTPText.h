@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Returns the text before the first ADelimiter (case-sensitive); with ARemove, AText keeps only
 // what follows the delimiter. Without a delimiter: the whole text, and AText becomes empty.
@@ -13,7 +14,7 @@ int LastPos(const std::string& ASub, const std::string& AText);
 
 // One parameter item: '+' becomes a blank, then %XX escapes of 1..255 become that byte;
 // escapes of 0, with non-hex characters or cut off at the end vanish.
-std::string DecodeParam(const std::string& AItem);
+std::string DecodeParam(std::string_view AItem);
 
 // ASCII-only case helpers; other bytes stay as they are.
 std::string UpperCaseAscii(std::string AText);
@@ -24,6 +25,6 @@ std::string TrimLeftCtl(const std::string& AText);
 std::string TrimRightCtl(const std::string& AText);
 std::string TrimCtl(const std::string& AText);
 
-// Whole-text integer with an optional sign, nothing else allowed; false when it does not
-// convert or does not fit in 64 bits.
-[[nodiscard]] bool TryStrToInt64(const std::string& AText, long long& AValue);
+// True when AText holds a path separator ('/' or '\\'), so it might name a file or directory of
+// this machine; such a text never goes into an answer.
+bool MayNameAFile(const std::string& AText);

@@ -15,19 +15,15 @@ void ParseRequestLine(const std::string& ALine, std::string& ACommand, std::stri
     ATarget = rest;
 }
 
-long long ContentLengthOf(const TNetHeaderList& AHeaders) {
-    long long length = -1;
-    return TryStrToInt64(AHeaders.ValueOf("Content-Length"), length) ? length : -1;
-}
-
 void DecodeParams(const std::string& AParamText, std::vector<std::string>& AParams) {
     AParams.clear();
     if (AParamText.empty())
         return;
+    const std::string_view text(AParamText);
     size_t start = 0;
     for (;;) {
-        const size_t amp = AParamText.find('&', start);
-        AParams.push_back(DecodeParam(AParamText.substr(start, amp - start)));
+        const size_t amp = text.find('&', start);
+        AParams.push_back(DecodeParam(text.substr(start, amp - start)));
         if (amp == std::string::npos)
             return;
         start = amp + 1;
@@ -77,9 +73,11 @@ void FillRequestInfo(TNetHTTPRequestInfo& ARequest, const std::string& ATarget,
                      const std::string& AVersion, bool AParseParams) {
     std::string query = ATarget;
     const std::string pathPart = TakeUntil(query, "?");
-    if (!query.empty())
-        ARequest.ParamText =
-            ARequest.ParamText.empty() ? query : ARequest.ParamText + "\r\n" + query;
+    // In place: the body may be the largest part of the request and is held once.
+    if (!query.empty() && !ARequest.ParamText.empty())
+        ARequest.ParamText.append("\r\n").append(query);
+    else if (!query.empty())
+        ARequest.ParamText = std::move(query);
     if (AParseParams)
         DecodeParams(ARequest.ParamText, ARequest.Params);
     FillCookies(ARequest);

@@ -31,9 +31,6 @@ struct TNetHTTPRequestInfo {
 void ParseRequestLine(const std::string& ALine, std::string& ACommand, std::string& ATarget,
                       std::string& AVersion);
 
-// The Content-Length value as a signed integer; -1 when missing or not a plain number.
-long long ContentLengthOf(const TNetHeaderList& AHeaders);
-
 // Cuts AParamText at every "&" and decodes each item.
 void DecodeParams(const std::string& AParamText, std::vector<std::string>& AParams);
 

@@ -1,14 +1,82 @@
 #include "http/TNetHTTPRequestReader.h"
 
-#include "http/NetHTTPExceptions.h"
 #include "http/NetHTTPText.h"
+#include "tcp/NetExceptions.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
-TNetHTTPRequestReader::TNetHTTPRequestReader(INetHTTPInput& AInput, const TNetHTTPLimits& ALimits)
+namespace {
+
+using Reason = TNetHTTPRefusalReason;
+
+// A value of one or more decimal digits that fits, blanks and tabs around it aside (they are no
+// part of a field value); -1 otherwise.
+long long PlainLength(const std::string& AValue) {
+    std::string_view text(AValue);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    if (text.empty() || text.front() < '0' || text.front() > '9')
+        return -1;
+    long long value = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() ? value : -1;
+}
+
+} // namespace
+
+std::error_code BodyLengthOf(const TNetHeaderList& AHeaders, long long& ALength) {
+    ALength = -1;
+    // No chunked bodies here: a body whose end the length does not give is not read at all.
+    if (AHeaders.FindName("Transfer-Encoding") >= 0)
+        return Reason::BadFraming;
+    std::vector<std::string> values;
+    AHeaders.ValuesOf("Content-Length", &values);
+    for (const std::string& value : values) {
+        const long long length = PlainLength(value);
+        if (length < 0 || (ALength >= 0 && length != ALength))
+            return Reason::BadFraming;
+        ALength = length;
+    }
+    return {};
+}
+
+TNetHTTPRequestReader::TNetHTTPRequestReader(INetHTTPInput& AInput, const TNetHTTPLimits& ALimits,
+                                             TNetHTTPMemoryBudget* ABudget)
     : FInput(AInput), FLimits(ALimits),
-      FDeadline(TClock::now() + std::chrono::milliseconds(ALimits.RequestTimeout)) {}
+      FDeadline(TClock::now() + std::chrono::milliseconds(ALimits.RequestTimeout)),
+      FBudget(ABudget) {}
+
+TNetHTTPRequestReader::~TNetHTTPRequestReader() {
+    if (FBudget != nullptr)
+        FBudget->Give(FCharged);
+}
+
+long long TNetHTTPRequestReader::LimitOf(const std::error_code& AReason) const {
+    if (AReason.category() != NetHTTPRefusalCategory())
+        return 0;
+    switch (static_cast<Reason>(AReason.value())) {
+    case Reason::LineTooLong:
+        return static_cast<long long>(FLimits.MaxLineLength);
+    case Reason::TooManyHeaderLines:
+        return FLimits.MaxHeaderLines;
+    case Reason::HeaderTooLarge:
+        return static_cast<long long>(FLimits.MaxHeaderSize);
+    case Reason::BodyTooLarge:
+        return static_cast<long long>(FLimits.MaxBodySize);
+    case Reason::RequestTimeout:
+        return FLimits.RequestTimeout;
+    case Reason::MemoryBudget:
+        return FBudget != nullptr ? static_cast<long long>(FBudget->Limit()) : 0;
+    default:
+        return 0;
+    }
+}
 
 int TNetHTTPRequestReader::RemainingMs() const {
     const auto left =
@@ -17,17 +85,24 @@ int TNetHTTPRequestReader::RemainingMs() const {
 }
 
 // Never blocks past the deadline, so a client that trickles bytes cannot hold the thread.
-void TNetHTTPRequestReader::FillOrFail() {
+std::error_code TNetHTTPRequestReader::Fill() {
     for (;;) {
         const int remaining = RemainingMs();
         if (remaining <= 0)
-            throw ENetHTTPRequestLimitExceeded("Request timed out.");
-        if (FInput.Fill(remaining) > 0)
-            return;
+            return Reason::RequestTimeout;
+        const size_t received = FInput.Fill(remaining);
+        if (received == 0)
+            continue;
+        if (FBudget != nullptr) {
+            if (!FBudget->TryTake(received))
+                return Reason::MemoryBudget;
+            FCharged += received;
+        }
+        return {};
     }
 }
 
-std::string TNetHTTPRequestReader::ReadLine() {
+std::error_code TNetHTTPRequestReader::ReadLine(std::string& ALine) {
     // The line may be MaxLineLength bytes plus CR; its LF must lie within the next byte.
     const size_t window = FLimits.MaxLineLength + 2;
     for (;;) {
@@ -39,72 +114,89 @@ std::string TNetHTTPRequestReader::ReadLine() {
         if (lf != nullptr) {
             const size_t length = static_cast<const char*>(lf) - FInput.Data();
             FSearched = 0;
-            std::string line = FInput.Take(length + 1);
-            line.pop_back();
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.size() > FLimits.MaxLineLength)
-                throw ENetHTTPRequestLimitExceeded("Request line too long.");
-            return line;
+            ALine = FInput.Take(length + 1);
+            ALine.pop_back();
+            if (!ALine.empty() && ALine.back() == '\r')
+                ALine.pop_back();
+            if (ALine.size() > FLimits.MaxLineLength)
+                return Reason::LineTooLong;
+            return {};
         }
         FSearched = searchEnd;
         if (size >= window)
-            throw ENetHTTPRequestLimitExceeded("Request line too long.");
-        FillOrFail();
+            return Reason::LineTooLong;
+        if (std::error_code failure = Fill())
+            return failure;
     }
 }
 
-void TNetHTTPRequestReader::ReadHeaders(TNetHeaderList& AHeaders) {
+std::error_code TNetHTTPRequestReader::ReadHeaders(TNetHeaderList& AHeaders) {
     size_t blockSize = 0;
     for (int lines = 0;; ++lines) {
-        std::string line = ReadLine();
+        std::string line;
+        if (std::error_code failure = ReadLine(line))
+            return failure;
         const bool last = TrimCtl(line).empty();
         if (!last && lines >= FLimits.MaxHeaderLines)
-            throw ENetHTTPRequestLimitExceeded("Too many header lines.");
+            return Reason::TooManyHeaderLines;
         blockSize += line.size() + 2;
         if (blockSize > FLimits.MaxHeaderSize)
-            throw ENetHTTPRequestLimitExceeded("Request header too large.");
-        AHeaders.Add(line);
+            return Reason::HeaderTooLarge;
+        AHeaders.Add(std::move(line));
         if (last)
-            return;
+            return {};
     }
 }
 
-std::string TNetHTTPRequestReader::ReadBody(long long ALength) {
-    if (ALength <= 0)
-        return std::string();
+std::error_code TNetHTTPRequestReader::ReadBody(const TNetHeaderList& AHeaders,
+                                                const std::string& ACommand, std::string& ABody) {
+    long long length = -1;
+    if (std::error_code framing = BodyLengthOf(AHeaders, length))
+        return framing;
+    std::error_code result;
+    if (length >= 0)
+        result = ReadLength(length, ABody);
+    else if (ACommand == "POST")
+        result = ReadUntilClose(ABody);
+    FSearched = 0;
+    return result;
+}
+
+// Straight from the input into the body: the bytes are held once.
+void TNetHTTPRequestReader::MoveInto(std::string& ABody, size_t ACount) {
+    ABody.append(FInput.Data(), ACount);
+    FInput.Discard(ACount);
+}
+
+std::error_code TNetHTTPRequestReader::ReadLength(long long ALength, std::string& ABody) {
     if (static_cast<unsigned long long>(ALength) > FLimits.MaxBodySize)
-        throw ENetHTTPRequestLimitExceeded("Request body too large.");
-    const size_t length = static_cast<size_t>(ALength);
-    std::string body;
-    while (body.size() < length) {
+        return Reason::BodyTooLarge;
+    for (size_t left = static_cast<size_t>(ALength); left > 0;) {
         if (FInput.Size() == 0)
-            FillOrFail();
-        const size_t take = std::min(FInput.Size(), length - body.size());
-        body += FInput.Take(take);
+            if (std::error_code failure = Fill())
+                return failure;
+        const size_t take = std::min(FInput.Size(), left);
+        MoveInto(ABody, take);
+        left -= take;
     }
-    FSearched = 0;
-    return body;
+    return {};
 }
 
-std::string TNetHTTPRequestReader::ReadBodyUntilClose() {
-    std::string body;
-    try {
-        for (;;) {
-            if (FInput.Size() > 0) {
-                if (body.size() + FInput.Size() > FLimits.MaxBodySize)
-                    throw ENetHTTPRequestLimitExceeded("Request body too large.");
-                body += FInput.Take(FInput.Size());
-            }
-            FillOrFail();
+std::error_code TNetHTTPRequestReader::ReadUntilClose(std::string& ABody) {
+    const size_t start = ABody.size();
+    for (;;) {
+        if (ABody.size() - start + FInput.Size() > FLimits.MaxBodySize)
+            return Reason::BodyTooLarge;
+        MoveInto(ABody, FInput.Size());
+        try {
+            if (std::error_code failure = Fill())
+                return failure;
+        } catch (const ENetConnClosedGracefully&) {
+            break; // the peer's close ends the body
         }
-    } catch (const ENetConnClosedGracefully&) {
-        // The peer's close ends the body.
     }
-    if (body.size() + FInput.Size() > FLimits.MaxBodySize)
-        throw ENetHTTPRequestLimitExceeded("Request body too large.");
-    if (FInput.Size() > 0)
-        body += FInput.Take(FInput.Size());
-    FSearched = 0;
-    return body;
+    if (ABody.size() - start + FInput.Size() > FLimits.MaxBodySize)
+        return Reason::BodyTooLarge;
+    MoveInto(ABody, FInput.Size());
+    return {};
 }

@@ -1,12 +1,16 @@
 // Reads the parts of one request (lines, header block, body) from buffered input, within the
-// server's size limits and one deadline for the whole request. Used by one peer thread.
+// server's size limits, one deadline for the whole request and the server's memory budget.
+// Each step gives the reason of a refusal as a value. Used by one peer thread.
 #pragma once
 
+#include "http/TNetHTTPMemoryBudget.h"
+#include "http/TNetHTTPRefusal.h"
 #include "http/TNetHeaderList.h"
 
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <system_error>
 
 // Where the reader takes bytes from: the connection's buffered input, or memory in tests.
 class INetHTTPInput {
@@ -15,45 +19,69 @@ public:
     // The bytes received and not yet taken.
     virtual const char* Data() const = 0;
     virtual size_t Size() const = 0;
-    // Removes and returns the first ACount buffered bytes.
-    virtual std::string Take(size_t ACount) = 0;
+    // Drops the first ACount buffered bytes.
+    virtual void Discard(size_t ACount) = 0;
     // Waits up to ATimeout ms for more bytes and buffers them; the number received, 0 when none
     // came in time. Raises ENetConnClosedGracefully once the peer has closed.
     virtual size_t Fill(int ATimeout) = 0;
+
+    // Removes and returns the first ACount buffered bytes.
+    std::string Take(size_t ACount) {
+        std::string head(Data(), ACount);
+        Discard(ACount);
+        return head;
+    }
 };
 
-// The limits of one request; a request that breaks one fails with ENetHTTPRequestLimitExceeded.
+// The limits of one request.
 struct TNetHTTPLimits {
     size_t MaxLineLength = 8 * 1024;  // request line and each header line, without CR LF
     int MaxHeaderLines = 100;         // header lines, the closing empty line not counted
-    size_t MaxHeaderSize = 64 * 1024; // header lines with their line ends
-    size_t MaxBodySize = 1024 * 1024; // by Content-Length or until the peer closes
+    size_t MaxHeaderSize = 32 * 1024; // header lines with their line ends
+    size_t MaxBodySize = 64 * 1024;   // by Content-Length or until the peer closes
     int RequestTimeout = 30000;       // ms for the whole request to arrive
 };
+
+// The body length the header announces: -1 without a Content-Length. Framing that cannot be
+// trusted gives BadFraming: a value that is not plain decimal digits (blanks around it aside)
+// or does not fit, two Content-Length lines that differ, any Transfer-Encoding.
+[[nodiscard]] std::error_code BodyLengthOf(const TNetHeaderList& AHeaders, long long& ALength);
 
 class TNetHTTPRequestReader {
 public:
     using TClock = std::chrono::steady_clock;
 
-    // The deadline starts now.
-    TNetHTTPRequestReader(INetHTTPInput& AInput, const TNetHTTPLimits& ALimits);
+    // The deadline starts now. Every byte received for the request is charged to ABudget (when
+    // given) and given back when the reader goes.
+    TNetHTTPRequestReader(INetHTTPInput& AInput, const TNetHTTPLimits& ALimits,
+                          TNetHTTPMemoryBudget* ABudget = nullptr);
+    ~TNetHTTPRequestReader();
+    TNetHTTPRequestReader(const TNetHTTPRequestReader&) = delete;
+    TNetHTTPRequestReader& operator=(const TNetHTTPRequestReader&) = delete;
 
     // One line up to LF; a CR before the LF is dropped.
-    std::string ReadLine();
+    [[nodiscard]] std::error_code ReadLine(std::string& ALine);
     // Appends header lines to AHeaders up to and including the first line that is blank.
-    void ReadHeaders(TNetHeaderList& AHeaders);
-    // Exactly ALength bytes (a negative length reads nothing).
-    std::string ReadBody(long long ALength);
-    // Everything until the peer closes.
-    std::string ReadBodyUntilClose();
+    [[nodiscard]] std::error_code ReadHeaders(TNetHeaderList& AHeaders);
+    // Appends the body that AHeaders announce to ABody: Content-Length bytes; without a length,
+    // for a POST everything until the peer closes, for other commands nothing.
+    [[nodiscard]] std::error_code ReadBody(const TNetHeaderList& AHeaders,
+                                           const std::string& ACommand, std::string& ABody);
+    // The limit behind a refusal this reader gave, in its unit; 0 for reasons without one.
+    long long LimitOf(const std::error_code& AReason) const;
 
 private:
-    // Waits for more input; past the deadline raises ENetHTTPRequestLimitExceeded.
-    void FillOrFail();
+    std::error_code ReadLength(long long ALength, std::string& ABody);
+    std::error_code ReadUntilClose(std::string& ABody);
+    // Waits for more input within the deadline and charges it to the budget.
+    std::error_code Fill();
+    void MoveInto(std::string& ABody, size_t ACount);
     int RemainingMs() const;
 
     INetHTTPInput& FInput;
     const TNetHTTPLimits FLimits;
     const TClock::time_point FDeadline;
+    TNetHTTPMemoryBudget* FBudget;
+    size_t FCharged = 0;  // bytes charged to FBudget
     size_t FSearched = 0; // buffered bytes known to hold no line feed
 };

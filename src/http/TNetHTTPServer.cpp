@@ -16,9 +16,7 @@ public:
     explicit TConnectionInput(TNetTCPConnection& AConnection) : FConnection(AConnection) {}
     const char* Data() const override { return FConnection.PendingInput().Memory(); }
     size_t Size() const override { return static_cast<size_t>(FConnection.InputSize()); }
-    std::string Take(size_t ACount) override {
-        return FConnection.ExtractInput(static_cast<int>(ACount));
-    }
+    void Discard(size_t ACount) override { FConnection.DiscardInput(static_cast<int>(ACount)); }
     size_t Fill(int ATimeout) override {
         const int received = FConnection.FillInput(true, ATimeout);
         // A close with bytes still buffered returns 0 instead of raising.
@@ -54,6 +52,8 @@ bool IsGetCommand(const std::string& ACommand) {
 }
 
 const std::string SessionCookieName = "NETHTTPSESSIONID";
+// A string, not a literal: gcc 12 warns of a false overlap when a literal is assigned here.
+const std::string SessionCookiePath = "/";
 
 } // namespace
 
@@ -61,6 +61,9 @@ TNetHTTPServer::TNetHTTPServer()
     : FSessionList(std::make_unique<TNetHTTPSessionList>()),
       FMimeTable(std::make_unique<TNetMimeTable>()) {
     SetDefaultPort(80);
+    // HTTP clients speak first: one that stays silent for as long as a request may take never
+    // costs a thread.
+    SetDeferAcceptTime(FLimits.RequestTimeout);
 }
 
 TNetHTTPServer::~TNetHTTPServer() {
@@ -125,29 +128,59 @@ bool TNetHTTPServer::ServeConnection(TNetPeerThread& AThread) {
     TNetTCPServerConnection& connection = *AThread.ServedConnection();
     TCloseOnExit closer(connection);
     TConnectionInput input(connection);
-    TNetHTTPRequestReader reader(input, FLimits);
-    std::string command, target, version;
-    ParseRequestLine(reader.ReadLine(), command, target, version);
+    TNetHTTPRequestReader reader(input, FLimits, &FRequestMemory);
+    const std::string peerIP = connection.Binding().RemoteIP();
+    std::string line, command, target, version;
+    if (Refused(reader.ReadLine(line), peerIP, reader))
+        return true;
+    ParseRequestLineOf(peerIP, line, command, target, version);
     if (IsGetCommand(command) && OnCommandGet)
         ServeRequest(AThread, connection, reader, command, target, version);
-    else if (OnCommandOther)
+    else if (connection.MarkRequestArrived() && OnCommandOther)
         OnCommandOther(AThread, command, target, version);
     return true;
 }
 
-void TNetHTTPServer::ReadHeaders(TNetPeerThread& /*AThread*/, TNetHTTPRequestInfo& ARequestInfo,
-                                 TNetHTTPRequestReader& AReader) {
-    ARequestInfo.ParamText.clear();
-    ARequestInfo.Headers.Clear();
-    AReader.ReadHeaders(ARequestInfo.Headers);
+bool TNetHTTPServer::Refused(const std::error_code& AReason, const std::string& APeerIP,
+                             const TNetHTTPRequestReader& AReader) {
+    if (!AReason)
+        return false;
+    ReportRefusal(AReason, APeerIP, AReader.LimitOf(AReason));
+    return true;
 }
 
-void TNetHTTPServer::ReadBody(TNetHTTPRequestInfo& ARequest, TNetHTTPRequestReader& AReader) {
-    const long long length = ContentLengthOf(ARequest.Headers);
-    if (length >= 0)
-        ARequest.ParamText = AReader.ReadBody(length);
-    else if (ARequest.Command == "POST")
-        ARequest.ParamText = AReader.ReadBodyUntilClose();
+// The request-line and credential failures stay exceptions that end the peer thread, as they
+// always have; they are refusals too.
+void TNetHTTPServer::ParseRequestLineOf(const std::string& APeerIP, const std::string& ALine,
+                                        std::string& ACommand, std::string& ATarget,
+                                        std::string& AVersion) {
+    try {
+        ParseRequestLine(ALine, ACommand, ATarget, AVersion);
+    } catch (const ENetHTTPErrorParsingCommand&) {
+        ReportRefusal(TNetHTTPRefusalReason::BadRequestLine, APeerIP, 0);
+        throw;
+    }
+}
+
+void TNetHTTPServer::FillRequest(TNetHTTPRequestInfo& ARequest, const std::string& ATarget,
+                                 const std::string& AVersion) {
+    try {
+        FillRequestInfo(ARequest, ATarget, AVersion, FParseParams);
+    } catch (const ENetHTTPUnsupportedAuthorisationScheme&) {
+        ReportRefusal(TNetHTTPRefusalReason::BadAuthorization, ARequest.RemoteIP, 0);
+        throw;
+    } catch (const ENetTableNotFound&) {
+        ReportRefusal(TNetHTTPRefusalReason::BadAuthorization, ARequest.RemoteIP, 0);
+        throw;
+    }
+}
+
+std::error_code TNetHTTPServer::ReadHeaders(TNetPeerThread& /*AThread*/,
+                                            TNetHTTPRequestInfo& ARequestInfo,
+                                            TNetHTTPRequestReader& AReader) {
+    ARequestInfo.ParamText.clear();
+    ARequestInfo.Headers.Clear();
+    return AReader.ReadHeaders(ARequestInfo.Headers);
 }
 
 void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnection& AConnection,
@@ -156,9 +189,16 @@ void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnecti
     auto request = std::make_unique<TNetHTTPRequestInfo>();
     request->RemoteIP = AConnection.Binding().RemoteIP();
     request->Command = ACommand;
-    ReadHeaders(AThread, *request, AReader);
-    ReadBody(*request, AReader);
-    FillRequestInfo(*request, ATarget, AVersion, FParseParams);
+    if (Refused(ReadHeaders(AThread, *request, AReader), request->RemoteIP, AReader))
+        return;
+    // The head is in: from here a busy server no longer takes the connection for a slow one.
+    // When it already has, the connection is closed and the refusal reported.
+    if (!AConnection.MarkRequestArrived())
+        return;
+    if (Refused(AReader.ReadBody(request->Headers, request->Command, request->ParamText),
+                request->RemoteIP, AReader))
+        return;
+    FillRequest(*request, ATarget, AVersion);
 
     auto response = std::make_unique<TNetHTTPResponseInfo>(&AConnection);
     AttachSession(*request, *response);
@@ -184,21 +224,26 @@ void TNetHTTPServer::AttachSession(TNetHTTPRequestInfo& ARequest, TNetHTTPRespon
         TNetCookie& cookie = AResponse.Cookies.Add();
         cookie.Name = SessionCookieName;
         cookie.Value = session->Id();
-        cookie.Path = "/";
+        cookie.Path = SessionCookiePath;
         cookie.MaxAge = FSessionTimeOut / 1000;
     }
     ARequest.Session = session;
     AResponse.Session = session;
 }
 
-// A failing handler becomes a 500 answer with its message as the body.
+// A failing handler becomes a 500 answer with its message as the body, unless the message might
+// name a file of this machine ("Cannot open file ..."): then the body is the status text, and
+// only OnCommandError hears the message.
 void TNetHTTPServer::CallHandler(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequest,
                                  TNetHTTPResponseInfo& AResponse) {
     try {
         OnCommandGet(AThread, ARequest, AResponse);
     } catch (const std::exception& e) {
+        const std::string message = e.what();
         AResponse.SetStatusCode(500);
-        AResponse.ContentText = e.what();
+        AResponse.ContentText = MayNameAFile(message) ? AResponse.StatusText : message;
+        if (OnCommandError)
+            OnCommandError(AThread, message);
     } catch (...) {
         AResponse.SetStatusCode(500);
         AResponse.ContentText.clear();

@@ -2,6 +2,8 @@
 // Properties and activation on the owner's thread; events and ServeConnection on peer threads.
 #pragma once
 
+#include "http/TNetHTTPMemoryBudget.h"
+#include "http/TNetHTTPRefusal.h"
 #include "http/TNetHTTPRequestInfo.h"
 #include "http/TNetHTTPRequestReader.h"
 #include "http/TNetHTTPResponseInfo.h"
@@ -13,12 +15,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 
 using TNetHTTPGetEvent = std::function<void(
     TNetPeerThread& AThread, TNetHTTPRequestInfo& RequestInfo, TNetHTTPResponseInfo& ResponseInfo)>;
 using TNetHTTPOtherEvent =
     std::function<void(TNetPeerThread& Thread, const std::string& asCommand,
                        const std::string& asData, const std::string& asVersion)>;
+using TNetHTTPCommandErrorEvent =
+    std::function<void(TNetPeerThread& AThread, const std::string& AMessage)>;
 
 class TNetHTTPServer : public TNetTCPServer {
 public:
@@ -41,7 +46,8 @@ public:
     int SessionTimeOut() const { return FSessionTimeOut; }
     void SetSessionTimeOut(int AMilliseconds) { FSessionTimeOut = AMilliseconds; }
 
-    // Limits of one request; a request that breaks one is dropped unanswered.
+    // Limits of one request; a request that breaks one is closed unanswered and reported
+    // through OnRefused with its TNetHTTPRefusalReason and the limit.
     size_t MaxLineLength() const { return FLimits.MaxLineLength; }
     void SetMaxLineLength(size_t ABytes) { FLimits.MaxLineLength = ABytes; }
     int MaxHeaderLines() const { return FLimits.MaxHeaderLines; }
@@ -52,6 +58,12 @@ public:
     void SetMaxBodySize(size_t ABytes) { FLimits.MaxBodySize = ABytes; }
     int RequestTimeout() const { return FLimits.RequestTimeout; }
     void SetRequestTimeout(int AMilliseconds) { FLimits.RequestTimeout = AMilliseconds; }
+    // The most request bytes all connections may hold at once (a request that would pass it is
+    // refused); 0: no limit. Any thread.
+    size_t MaxRequestMemory() const { return FRequestMemory.Limit(); }
+    void SetMaxRequestMemory(size_t ABytes) { FRequestMemory.SetLimit(ABytes); }
+    // The request bytes held now. Any thread.
+    size_t RequestMemoryHeld() const { return FRequestMemory.Held(); }
 
     TNetHTTPSessionList& SessionList() { return *FSessionList; }
     TNetMimeTable& MimeTable() { return *FMimeTable; }
@@ -59,14 +71,19 @@ public:
     // Set before activation.
     TNetHTTPGetEvent OnCommandGet;     // GET, POST and HEAD
     TNetHTTPOtherEvent OnCommandOther; // every other command
+    // Fires on the peer thread with the message of a failure of OnCommandGet. The client's 500
+    // answer carries the message only when it cannot name a file (NetHTTPText.h).
+    TNetHTTPCommandErrorEvent OnCommandError;
     TOnSessionStartEvent OnSessionStart;
     TOnSessionEndEvent OnSessionEnd;
 
     // Reads one request, dispatches it, answers and closes the connection; always true.
     bool ServeConnection(TNetPeerThread& AThread) override;
     // Fills the request's header list (the closing empty line included); clears ParamText.
-    virtual void ReadHeaders(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
-                             TNetHTTPRequestReader& AReader);
+    // The reason when the request is refused.
+    [[nodiscard]] virtual std::error_code ReadHeaders(TNetPeerThread& AThread,
+                                                      TNetHTTPRequestInfo& ARequestInfo,
+                                                      TNetHTTPRequestReader& AReader);
     // Answers with the file (content type by its name unless set); the bytes of the file sent.
     virtual std::int64_t AnswerWithFile(TNetPeerThread& AThread,
                                         TNetHTTPResponseInfo& AResponseInfo,
@@ -78,7 +95,13 @@ private:
     void ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnection& AConnection,
                       TNetHTTPRequestReader& AReader, const std::string& ACommand,
                       const std::string& ATarget, const std::string& AVersion);
-    void ReadBody(TNetHTTPRequestInfo& ARequest, TNetHTTPRequestReader& AReader);
+    // Reports AReason unless it is empty; true when the request is refused.
+    bool Refused(const std::error_code& AReason, const std::string& APeerIP,
+                 const TNetHTTPRequestReader& AReader);
+    void ParseRequestLineOf(const std::string& APeerIP, const std::string& ALine,
+                            std::string& ACommand, std::string& ATarget, std::string& AVersion);
+    void FillRequest(TNetHTTPRequestInfo& ARequest, const std::string& ATarget,
+                     const std::string& AVersion);
     void AttachSession(TNetHTTPRequestInfo& ARequest, TNetHTTPResponseInfo& AResponse);
     void CallHandler(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequest,
                      TNetHTTPResponseInfo& AResponse);
@@ -89,6 +112,7 @@ private:
     bool FAutoStartSession = false;
     int FSessionTimeOut = 0;
     TNetHTTPLimits FLimits;
+    TNetHTTPMemoryBudget FRequestMemory;
     std::unique_ptr<TNetHTTPSessionList> FSessionList;
     std::unique_ptr<TNetMimeTable> FMimeTable;
     std::unique_ptr<TNetHTTPSessionCleanerThread> FSessionCleaner;

@@ -8,7 +8,7 @@
 class TNetHeaderList {
 public:
     // Plain list operations; indexes count from 0.
-    void Add(const std::string& ALine) { FLines.push_back(ALine); }
+    void Add(std::string ALine) { FLines.push_back(std::move(ALine)); }
     int Count() const { return static_cast<int>(FLines.size()); }
     const std::string& Strings(int AIndex) const { return FLines.at(AIndex); }
     void Put(int AIndex, const std::string& ALine) { FLines.at(AIndex) = ALine; }

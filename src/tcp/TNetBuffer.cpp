@@ -39,6 +39,14 @@ void TNetBuffer::Append(const void* ABytes, size_t ACount) {
     FData.insert(FData.end(), bytes, bytes + ACount);
 }
 
+char* TNetBuffer::Extend(size_t ACount) {
+    const size_t old = FData.size();
+    if (old + ACount > FData.capacity())
+        FData.reserve(old + ACount);
+    FData.resize(old + ACount);
+    return FData.data() + old;
+}
+
 void TNetBuffer::RemoveFront(size_t ACount) {
     if (ACount > FData.size())
         throw ENetNotEnoughDataInBuffer();

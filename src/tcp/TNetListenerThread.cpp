@@ -16,6 +16,7 @@ bool NeedsBackoff(int ACode) {
 } // namespace
 
 void TNetListenerThread::Cycle() {
+    FServer.CloseSlowRequests();
     if (!WaitForRoom())
         return;
     TNetSocketHandles& bindings = FServer.Bindings();
@@ -42,11 +43,16 @@ void TNetListenerThread::Cycle() {
 
 bool TNetListenerThread::WaitForRoom() {
     const size_t limit = static_cast<size_t>(std::max(FServer.MaxConnections(), 1));
-    // Peers leaving and a stop wake the wait; the step only bounds it.
-    const auto step = std::chrono::milliseconds(FSelectWait > 0 ? FSelectWait : 1000);
-    while (!FServer.FShare->WaitBelow(limit, step))
+    // Peers leaving and a stop wake the wait; the step only bounds it. While slow requests may
+    // be closed to make room, the step is short enough to notice them soon after their time.
+    auto step = std::chrono::milliseconds(FSelectWait > 0 ? FSelectWait : 1000);
+    if (FServer.HeadTimeoutUnderLoad() > 0)
+        step = std::min(step, SlowRequestCheck);
+    while (!FServer.FShare->WaitBelow(limit, step)) {
         if (Terminated())
             return false;
+        FServer.CloseSlowRequests();
+    }
     return !Terminated();
 }
 
@@ -60,6 +66,8 @@ void TNetListenerThread::AcceptOn(int AListening) {
             ReportFailure(e.Message(), e.SocketErrorCode());
         return;
     }
+    if (!FServer.AdmitsClient(connection->Binding().RemoteIP()))
+        return; // closed with the connection, before any thread is made for it
     try {
         FServer.StartPeerThread(std::move(connection), FThreadMgr);
     } catch (const std::exception& e) {

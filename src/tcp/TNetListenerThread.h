@@ -16,6 +16,8 @@ class TNetListenerThread : public TNetThread {
 public:
     // How long the listener pauses after a failed accept that may recur at once.
     static constexpr std::chrono::milliseconds FailureBackoff{100};
+    // How often a listener waiting for a free place looks for requests too slow to keep.
+    static constexpr std::chrono::milliseconds SlowRequestCheck{100};
 
     explicit TNetListenerThread(TNetTCPServer& AServer) : FServer(AServer) {}
 

@@ -4,23 +4,34 @@
 
 #include "tcp/TNetPeerThread.h"
 
-void TNetServerShare::Add(std::shared_ptr<TNetPeerThread> AThread) {
+void TNetServerShare::Add(std::shared_ptr<TNetPeerThread> AThread, std::string AClientKey) {
     std::lock_guard<std::mutex> lock(FLock);
-    FPeers.push_back(std::move(AThread));
+    ++FPerClient[AClientKey];
+    FPeers.push_back(TPeer{std::move(AThread), std::move(AClientKey)});
 }
 
 void TNetServerShare::Remove(const TNetPeerThread* AThread) {
     std::shared_ptr<TNetPeerThread> removed; // released after unlocking
     {
         std::lock_guard<std::mutex> lock(FLock);
-        auto found = std::find_if(FPeers.begin(), FPeers.end(),
-                                  [AThread](const auto& APeer) { return APeer.get() == AThread; });
+        auto found = std::find_if(FPeers.begin(), FPeers.end(), [AThread](const TPeer& APeer) {
+            return APeer.Thread.get() == AThread;
+        });
         if (found == FPeers.end())
             return;
-        removed = std::move(*found);
+        auto client = FPerClient.find(found->ClientKey);
+        if (client != FPerClient.end() && --client->second <= 0)
+            FPerClient.erase(client);
+        removed = std::move(found->Thread);
         FPeers.erase(found);
     }
     FChanged.notify_all();
+}
+
+int TNetServerShare::CountFrom(const std::string& AClientKey) const {
+    std::lock_guard<std::mutex> lock(FLock);
+    auto found = FPerClient.find(AClientKey);
+    return found == FPerClient.end() ? 0 : found->second;
 }
 
 size_t TNetServerShare::Count() const {
@@ -30,15 +41,39 @@ size_t TNetServerShare::Count() const {
 
 std::vector<std::shared_ptr<TNetPeerThread>> TNetServerShare::Snapshot() const {
     std::lock_guard<std::mutex> lock(FLock);
-    return FPeers;
+    std::vector<std::shared_ptr<TNetPeerThread>> threads;
+    threads.reserve(FPeers.size());
+    for (const TPeer& peer : FPeers)
+        threads.push_back(peer.Thread);
+    return threads;
 }
 
 void TNetServerShare::CloseAll() {
     // Under the lock: a listed peer has not yet freed its connection (it leaves the list first).
     std::lock_guard<std::mutex> lock(FLock);
-    for (const auto& peer : FPeers)
-        if (TNetTCPServerConnection* connection = peer->ServedConnection())
+    for (const TPeer& peer : FPeers)
+        if (TNetTCPServerConnection* connection = peer.Thread->ServedConnection())
             connection->CloseSocketOnly();
+}
+
+std::vector<std::string>
+TNetServerShare::CloseWaitingSince(std::chrono::steady_clock::time_point ABefore) {
+    std::lock_guard<std::mutex> lock(FLock); // as in CloseAll: the connections stay alive
+    std::vector<TNetTCPServerConnection*> waiting;
+    for (const TPeer& peer : FPeers) {
+        TNetTCPServerConnection* connection = peer.Thread->ServedConnection();
+        if (connection && !connection->RequestArrived() && connection->AcceptedAt() <= ABefore)
+            waiting.push_back(connection);
+    }
+    std::sort(waiting.begin(), waiting.end(),
+              [](const auto* A, const auto* B) { return A->AcceptedAt() < B->AcceptedAt(); });
+    std::vector<std::string> closed;
+    for (TNetTCPServerConnection* connection : waiting) {
+        std::string address = connection->Binding().RemoteIP();
+        if (connection->CloseIfWaiting())
+            closed.push_back(std::move(address));
+    }
+    return closed;
 }
 
 bool TNetServerShare::WaitEmpty(std::chrono::milliseconds ATimeout) const {

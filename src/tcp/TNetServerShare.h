@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 class TNetPeerThread;
@@ -19,13 +21,19 @@ public:
     TNetServerShare(const TNetServerShare&) = delete;
     TNetServerShare& operator=(const TNetServerShare&) = delete;
 
-    // The peer list (PeerThreads of the server). Any thread.
-    void Add(std::shared_ptr<TNetPeerThread> AThread);
+    // The peer list (PeerThreads of the server). Any thread. A peer counts under its client's
+    // key (TNetTCPServer::ClientKey) until it is removed.
+    void Add(std::shared_ptr<TNetPeerThread> AThread, std::string AClientKey = {});
     void Remove(const TNetPeerThread* AThread);
     size_t Count() const;
+    // The listed peers that count under AClientKey.
+    int CountFrom(const std::string& AClientKey) const;
     std::vector<std::shared_ptr<TNetPeerThread>> Snapshot() const;
     // Closes the socket of every listed peer's connection, under the list's lock.
     void CloseAll();
+    // Closes, oldest first, every listed connection accepted at or before ABefore whose request
+    // has not arrived; the addresses of the clients closed. Under the list's lock.
+    std::vector<std::string> CloseWaitingSince(std::chrono::steady_clock::time_point ABefore);
     // Waits until the list is empty or ATimeout passes; true when empty.
     bool WaitEmpty(std::chrono::milliseconds ATimeout) const;
     // Waits until fewer than AMax peers are listed, Wake is called or ATimeout passes.
@@ -40,9 +48,15 @@ public:
     void DetachServer();
 
 private:
+    struct TPeer {
+        std::shared_ptr<TNetPeerThread> Thread;
+        std::string ClientKey;
+    };
+
     mutable std::mutex FLock; // guards every field below
     mutable std::condition_variable FChanged;
-    std::vector<std::shared_ptr<TNetPeerThread>> FPeers;
+    std::vector<TPeer> FPeers;
+    std::unordered_map<std::string, int> FPerClient; // listed peers by client key
     TNetTCPServer* FServer;
     int FCallsInProgress = 0;
     unsigned FWakeCount = 0;

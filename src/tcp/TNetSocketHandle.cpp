@@ -163,6 +163,11 @@ void TNetSocketHandle::StartListening(int ABacklog) {
     SocketStack().CheckSocketResult(SocketStack().ListenOn(pin.Descriptor(), ABacklog));
 }
 
+void TNetSocketHandle::DeferAccept(int AMilliseconds) {
+    TPin pin(*this);
+    SocketStack().DeferAccept(pin.Descriptor(), AMilliseconds);
+}
+
 void TNetSocketHandle::AcceptFrom(int AListening) {
     std::string remoteIP;
     int remotePort = 0;
@@ -197,11 +202,21 @@ void TNetSocketHandle::RefreshRemote() {
 }
 
 bool TNetSocketHandle::WaitReadable(int ATimeout) {
+    return WaitFor(false, ATimeout);
+}
+
+bool TNetSocketHandle::WaitWritable(int ATimeout) {
+    return WaitFor(true, ATimeout);
+}
+
+bool TNetSocketHandle::WaitFor(bool AWrite, int ATimeout) {
     TPin pin(*this);
     if (pin.Descriptor() < 0)
         throw ENetConnClosedGracefully();
-    std::vector<int> read{pin.Descriptor()};
-    return SocketStack().WaitForSockets(&read, nullptr, nullptr, ATimeout) == 1;
+    std::vector<int> list{pin.Descriptor()};
+    std::vector<int>* read = AWrite ? nullptr : &list;
+    std::vector<int>* write = AWrite ? &list : nullptr;
+    return SocketStack().WaitForSockets(read, write, nullptr, ATimeout) == 1;
 }
 
 int TNetSocketHandle::ReceiveBytes(void* ABuffer, int ALength, int AFlags) {

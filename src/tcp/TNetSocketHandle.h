@@ -41,6 +41,9 @@ public:
     // Binds to IP:Port; an address in use raises ENetCouldNotBindSocket. Reads the address back.
     void BindLocal();
     void StartListening(int ABacklog);
+    // Connections reach accept only with their first data, or after AMilliseconds (see
+    // TNetStack::DeferAccept). Best effort: a system without the option accepts as before.
+    void DeferAccept(int AMilliseconds);
     // Accepts from the listening descriptor into this handle and reads both addresses.
     void AcceptFrom(int AListening);
     void RefreshLocal();
@@ -48,6 +51,9 @@ public:
     // True when data, end of stream or an error is pending within ATimeout (ms, or WaitForever).
     // Raises ENetConnClosedGracefully without a socket.
     bool WaitReadable(int ATimeout);
+    // True when a send can take bytes (or an error is pending) within ATimeout ms. Raises
+    // ENetConnClosedGracefully without a socket.
+    bool WaitWritable(int ATimeout);
     // One receive or send on the socket; 0 when the socket has been released meanwhile.
     int ReceiveBytes(void* ABuffer, int ALength, int AFlags);
     int SendBytes(const void* ABuffer, int ALength, int AFlags);
@@ -71,6 +77,7 @@ public:
     };
 
 private:
+    bool WaitFor(bool AWrite, int ATimeout);
     void Unpin();
     void SetDescriptor(int ADescriptor);
     void ClearAddressesLocked(bool AClearLocal);

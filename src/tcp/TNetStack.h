@@ -22,11 +22,14 @@ constexpr int NetErrTooManyFiles = 10024;
 constexpr int NetErrWouldBlock = 10035;
 // Receive flag of ours: return at once (-1 with NetErrWouldBlock) when nothing has arrived.
 constexpr int NetRecvDontWait = 0x10000;
+// Send flag of ours: take what fits now (-1 with NetErrWouldBlock when nothing fits).
+constexpr int NetSendDontWait = 0x10000;
 constexpr int NetErrAddressInUse = 10048;
 constexpr int NetErrConnAborted = 10053;
 constexpr int NetErrConnReset = 10054;
 constexpr int NetErrNoBufferSpace = 10055;
 constexpr int NetErrShutdown = 10058;
+constexpr int NetErrTimedOut = 10060;
 
 using TNetAddress = std::array<uint8_t, 4>;
 
@@ -55,6 +58,10 @@ public:
     virtual int SendOn(int ASocket, const void* ABuffer, int ALength, int AFlags) = 0;
     virtual int SetSocketOption(int ASocket, int ALevel, int AOption, const void* AValue,
                                 int ALength) = 0;
+    // Asks the system to hand a listening socket's connections over only once their first data
+    // has come, or AMilliseconds have passed; the raw result. Nothing where the system has no
+    // such option.
+    virtual int DeferAccept(int ASocket, int AMilliseconds) = 0;
     virtual int NewSocket(int AFamily, int AType, int AProtocol) = 0;
     virtual int ShutdownSocket(int ASocket, int AHow) = 0;
     // "Socket Error # <code>\r\n<text>".

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -267,9 +268,12 @@ int TNetStackPosix::WaitForSockets(std::vector<int>* ARead, std::vector<int>* AW
 }
 
 int TNetStackPosix::SendOn(int ASocket, const void* ABuffer, int ALength, int AFlags) {
+    int flags = (AFlags & ~NetSendDontWait) | MSG_NOSIGNAL;
+    if (AFlags & NetSendDontWait)
+        flags |= MSG_DONTWAIT;
     ssize_t result;
     do {
-        result = send(ASocket, ABuffer, static_cast<size_t>(ALength), AFlags | MSG_NOSIGNAL);
+        result = send(ASocket, ABuffer, static_cast<size_t>(ALength), flags);
     } while (result == -1 && errno == EINTR);
     return result == -1 ? Failed(-1) : static_cast<int>(result);
 }
@@ -278,6 +282,18 @@ int TNetStackPosix::SetSocketOption(int ASocket, int ALevel, int AOption, const 
                                     int ALength) {
     int result = setsockopt(ASocket, ALevel, AOption, AValue, static_cast<socklen_t>(ALength));
     return result == -1 ? Failed(-1) : result;
+}
+
+int TNetStackPosix::DeferAccept(int ASocket, int AMilliseconds) {
+#ifdef TCP_DEFER_ACCEPT
+    // Whole seconds, rounded up; the kernel then counts them in handshake retransmissions.
+    int seconds = AMilliseconds <= 0 ? 0 : (AMilliseconds + 999) / 1000;
+    return SetSocketOption(ASocket, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof(seconds));
+#else
+    (void)ASocket;
+    (void)AMilliseconds;
+    return 0;
+#endif
 }
 
 int TNetStackPosix::NewSocket(int AFamily, int AType, int AProtocol) {

@@ -21,6 +21,7 @@ public:
     int SendOn(int ASocket, const void* ABuffer, int ALength, int AFlags) override;
     int SetSocketOption(int ASocket, int ALevel, int AOption, const void* AValue,
                         int ALength) override;
+    int DeferAccept(int ASocket, int AMilliseconds) override;
     int NewSocket(int AFamily, int AType, int AProtocol) override;
     int ShutdownSocket(int ASocket, int AHow) override;
     int LastSocketError() override;

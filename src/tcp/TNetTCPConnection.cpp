@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr int DefaultBufferSize = 32768;
+// Below this much free room in the pending input a receive grows it by a whole RecvBufferSize.
+constexpr size_t MinReceiveRoom = 4096;
 
 // Runs AStop when the scope ends, also when an exception passes.
 template <typename F> class TFinally {
@@ -25,14 +26,11 @@ private:
 
 } // namespace
 
-TNetTCPConnection::TNetTCPConnection()
-    : FBinding(std::make_unique<TNetSocketHandle>()), FReceiveBuffer(DefaultBufferSize) {}
+TNetTCPConnection::TNetTCPConnection() : FBinding(std::make_unique<TNetSocketHandle>()) {}
 
 TNetTCPConnection::~TNetTCPConnection() = default;
 
-void TNetTCPConnection::SetRecvBufferSize(int ASize) {
-    FReceiveBuffer.SetSize(static_cast<size_t>(std::max(ASize, 1)));
-}
+void TNetTCPConnection::LimitReached(const std::error_code& /*AReason*/, long long /*ALimit*/) {}
 
 void TNetTCPConnection::SetInterceptEnabled(bool AValue) {
     if (AValue)
@@ -93,44 +91,69 @@ int TNetTCPConnection::FillInput(bool ARaiseIfClosed, int ATimeout, TNetBuffer* 
     CheckClosed(ARaiseIfClosed, false);
     if (!IsConnected())
         return 0;
-    TNetBuffer& target = ATarget != nullptr ? *ATarget : FReceiveBuffer;
-    const int size = static_cast<int>(target.Size());
-    // Data that has already arrived (a request usually has) is taken without a wait first:
-    // that saves a poll() per read on a busy server.
-    int received = FBinding->ReceiveBytes(target.Memory(), size, NetRecvDontWait);
-    bool ready = received != -1 || SocketStack().LastSocketError() != NetErrWouldBlock;
-    if (!ready && FBinding->WaitReadable(EffectiveTimeout(ATimeout))) {
-        received = FBinding->ReceiveBytes(target.Memory(), size, 0);
-        ready = true;
-    }
-    if (ready) {
-        FClosedByPeer = FClosedByPeer || received == 0;
-        if (received != 0 && SocketStack().CheckSocketResult(received, {NetErrShutdown})) {
-            received = 0;
-            CloseSocketOnly();
-            if (FPendingInput.Empty())
-                SocketStack().RaiseStackError(NetErrShutdown);
-        }
-        ReceivedBytes(target, received, AAppend);
+    const bool hadInput = !FPendingInput.Empty();
+    int received = 0;
+    if (ATarget == nullptr && AAppend) {
+        // Straight behind the pending bytes: no receive buffer per connection, no second copy.
+        // Into the room the buffer already has, when there is a fair amount of it: no new
+        // allocation and no copy of what is pending.
+        const size_t before = FPendingInput.Size();
+        const size_t room = FPendingInput.Capacity() - before;
+        const size_t size = room >= MinReceiveRoom
+                                ? std::min(room, static_cast<size_t>(FRecvBufferSize))
+                                : static_cast<size_t>(FRecvBufferSize);
+        TFinally cut([&] { FPendingInput.SetSize(before + static_cast<size_t>(received)); });
+        char* into = FPendingInput.Extend(size);
+        received = ReceiveSome(into, static_cast<int>(size), ATimeout, hadInput);
+        Filter(into, received); // counted as work when taken from the pending input
     } else {
-        received = 0; // nothing arrived within the wait
-        if (ATimeout == WaitForever && FReadTimeout != WaitForever)
-            CloseSocketOnly(); // the read bound passed: the connection ends as if closed
+        TNetBuffer scratch;
+        TNetBuffer& target = ATarget != nullptr ? *ATarget : scratch;
+        if (ATarget == nullptr)
+            scratch.SetSize(static_cast<size_t>(FRecvBufferSize));
+        received =
+            ReceiveSome(target.Memory(), static_cast<int>(target.Size()), ATimeout, hadInput);
+        Filter(target.Memory(), received);
+        if (AAppend)
+            FPendingInput.Append(target.Memory(), static_cast<size_t>(received));
+        else if (received > 0)
+            WorkStep(TWorkMode::WorkRead, received);
     }
     CheckClosed(ARaiseIfClosed, false);
     return received;
 }
 
-void TNetTCPConnection::ReceivedBytes(TNetBuffer& ATarget, int ACount, bool AAppend) {
-    if (ACount <= 0)
-        return;
+int TNetTCPConnection::ReceiveSome(char* AInto, int ASize, int ATimeout, bool AHadInput) {
+    // Data that has already arrived (a request usually has) is taken without a wait first:
+    // that saves a poll() per read on a busy server.
+    int received = FBinding->ReceiveBytes(AInto, ASize, NetRecvDontWait);
+    bool ready = received != -1 || SocketStack().LastSocketError() != NetErrWouldBlock;
+    if (!ready && FBinding->WaitReadable(EffectiveTimeout(ATimeout))) {
+        received = FBinding->ReceiveBytes(AInto, ASize, 0);
+        ready = true;
+    }
+    if (!ready) {
+        if (ATimeout == WaitForever && FReadTimeout != WaitForever) {
+            // The read bound passed: the connection ends as if closed.
+            LimitReached(TNetRefusalReason::ReadTimeout, FReadTimeout);
+            CloseSocketOnly();
+        }
+        return 0; // nothing arrived within the wait
+    }
+    FClosedByPeer = FClosedByPeer || received == 0;
+    if (received != 0 && SocketStack().CheckSocketResult(received, {NetErrShutdown})) {
+        CloseSocketOnly();
+        if (!AHadInput)
+            SocketStack().RaiseStackError(NetErrShutdown);
+        return 0;
+    }
+    return received;
+}
+
+void TNetTCPConnection::Filter(char* ABytes, int ACount) const {
     if (FASCIIFilter)
         for (int i = 0; i < ACount; ++i)
-            ATarget.Memory()[i] = static_cast<char>(ATarget.Memory()[i] & 0x7F);
-    if (AAppend)
-        FPendingInput.Append(ATarget.Memory(), static_cast<size_t>(ACount));
-    else
-        WorkStep(TWorkMode::WorkRead, ACount);
+            ABytes[i] = static_cast<char>(ABytes[i] & 0x7F);
 }
 
 std::string TNetTCPConnection::ReadLine(const std::string& ATerminator, int ATimeout) {
@@ -200,9 +223,13 @@ void TNetTCPConnection::SendRaw(const void* ABytes, int ACount, bool ANow) {
 }
 
 void TNetTCPConnection::SendDirect(const char* ABytes, int ACount) {
+    if (FSendTimeout > 0 && !FSendClockRuns) {
+        FSendClockRuns = true;
+        FSendDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FSendTimeout);
+    }
     int offset = 0;
     while (offset < ACount) {
-        int sent = FBinding->SendBytes(ABytes + offset, ACount - offset, 0);
+        int sent = SendSome(ABytes + offset, ACount - offset);
         FClosedByPeer = FClosedByPeer || sent == 0;
         CheckClosed(true, false);
         if (SocketStack().CheckSocketResult(sent, {NetErrShutdown})) {
@@ -212,6 +239,29 @@ void TNetTCPConnection::SendDirect(const char* ABytes, int ACount) {
         WorkStep(TWorkMode::WorkWrite, sent);
         offset += sent;
     }
+}
+
+// One send; with a send deadline it takes only what fits and waits for room no longer than the
+// deadline allows, so a client that never reads cannot hold the thread.
+int TNetTCPConnection::SendSome(const char* ABytes, int ACount) {
+    if (FSendTimeout <= 0)
+        return FBinding->SendBytes(ABytes, ACount, 0);
+    for (;;) {
+        int sent = FBinding->SendBytes(ABytes, ACount, NetSendDontWait);
+        if (sent != -1 || SocketStack().LastSocketError() != NetErrWouldBlock)
+            return sent;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            FSendDeadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            SendTimedOut();
+        FBinding->WaitWritable(static_cast<int>(left.count()));
+    }
+}
+
+void TNetTCPConnection::SendTimedOut() {
+    LimitReached(TNetRefusalReason::SendTimeout, FSendTimeout);
+    CloseSocketOnly();
+    SocketStack().RaiseStackError(NetErrTimedOut);
 }
 
 void TNetTCPConnection::SendText(const std::string& AText) {

@@ -3,14 +3,17 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <istream>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <system_error>
 
 #include "tcp/TNetBuffer.h"
 #include "tcp/TNetComponent.h"
+#include "tcp/TNetRefusal.h"
 #include "tcp/TNetSocketHandle.h"
 #include "tcp/TNetStack.h"
 
@@ -26,14 +29,20 @@ public:
     const TNetSocketHandle& Binding() const { return *FBinding; }
     bool ClosedByPeer() const { return FClosedByPeer; }
     bool LineTimedOut() const { return FLineTimedOut; }
-    int RecvBufferSize() const { return static_cast<int>(FReceiveBuffer.Size()); }
-    void SetRecvBufferSize(int ASize);
+    // The most bytes one receive takes.
+    int RecvBufferSize() const { return FRecvBufferSize; }
+    void SetRecvBufferSize(int ASize) { FRecvBufferSize = ASize > 0 ? ASize : 1; }
     int SendBufferSize() const { return FSendBufferSize; }
     void SetSendBufferSize(int ASize) { FSendBufferSize = ASize > 0 ? ASize : 1; }
     // The longest wait for data of a read that asks for no limit (WaitForever); a read that waits
     // longer closes the connection and fails as if the peer had closed. WaitForever by default.
     int ReadTimeout() const { return FReadTimeout; }
     void SetReadTimeout(int AMilliseconds) { FReadTimeout = AMilliseconds; }
+    // The longest all sends of the connection may take together, counted from its first send
+    // (ms; 0 or less, WaitForever among them: no limit). A send past it closes the connection
+    // and raises the socket error 10060. WaitForever by default.
+    int SendTimeout() const { return FSendTimeout; }
+    void SetSendTimeout(int AMilliseconds) { FSendTimeout = AMilliseconds; }
     // The connection's intercept hook is not built: setting it true always raises.
     bool InterceptEnabled() const { return false; }
     void SetInterceptEnabled(bool AValue);
@@ -49,6 +58,7 @@ public:
     virtual void CloseSocketOnly();
     virtual std::string ExtractInput(int ACount);
     // One wait and one receive; the number of bytes received (0: none within the timeout).
+    // Without a target the bytes are received straight behind the pending input.
     virtual int FillInput(bool ARaiseIfClosed = true, int ATimeout = WaitForever,
                           TNetBuffer* ATarget = nullptr, bool AAppend = true);
     // A line without its terminator (empty terminator: LF, and one trailing CR is dropped).
@@ -72,10 +82,18 @@ public:
     void DropBatch();
     bool InBatch() const { return FWriteBatch != nullptr; }
 
+protected:
+    // Called just before the connection closes itself at ReadTimeout or SendTimeout (ALimit in
+    // ms). Nothing here; a server's connection reports the refusal to its server.
+    virtual void LimitReached(const std::error_code& AReason, long long ALimit);
+
 private:
     int EffectiveTimeout(int ATimeout) const;
-    void ReceivedBytes(TNetBuffer& ATarget, int ACount, bool AAppend);
+    int ReceiveSome(char* AInto, int ASize, int ATimeout, bool AHadInput);
+    void Filter(char* ABytes, int ACount) const;
     void SendDirect(const char* ABytes, int ACount);
+    int SendSome(const char* ABytes, int ACount);
+    [[noreturn]] void SendTimedOut();
 
     bool FASCIIFilter = false;
     std::unique_ptr<TNetSocketHandle> FBinding;
@@ -84,9 +102,12 @@ private:
     std::atomic<bool> FCloseStarted{false}; // the first CloseSocketOnly does the work
     bool FLineTimedOut = false;
     size_t FLineSearched = 0; // bytes of FPendingInput known to hold no terminator
-    TNetBuffer FReceiveBuffer;
+    int FRecvBufferSize = 32768;
     int FSendBufferSize = 32768;
     int FReadTimeout = WaitForever;
+    int FSendTimeout = WaitForever;
+    bool FSendClockRuns = false; // FSendDeadline is set: the first send has started
+    std::chrono::steady_clock::time_point FSendDeadline{};
     std::unique_ptr<TNetBuffer> FWriteBatch;
     int FWriteBatchThreshold = -1;
 };

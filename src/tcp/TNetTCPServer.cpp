@@ -1,5 +1,6 @@
 #include "tcp/TNetTCPServer.h"
 
+#include <algorithm>
 #include <sys/socket.h>
 
 #include "tcp/NetExceptions.h"
@@ -68,6 +69,8 @@ void TNetTCPServer::OpenBindings() {
         int reuse = 1;
         binding.SetOption(SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
         binding.BindLocal();
+        if (FDeferAcceptTime > 0)
+            binding.DeferAccept(FDeferAcceptTime);
         // The system's longest backlog: a burst of clients must not lose its handshakes.
         binding.StartListening(SOMAXCONN);
     }
@@ -124,19 +127,76 @@ void TNetTCPServer::FireDisconnect(TNetPeerThread& AThread) {
 bool TNetTCPServer::ServeConnection(TNetPeerThread& AThread) {
     if (!OnExecute)
         return false;
+    // What the handler reads is its own affair: the connection is never taken for a slow one.
+    AThread.ServedConnection()->MarkRequestArrived();
     OnExecute(AThread);
     return true;
+}
+
+std::string TNetTCPServer::ClientKey(const std::string& APeerIP) {
+    return APeerIP;
+}
+
+void TNetTCPServer::ReportRefusal(const std::error_code& AReason, const std::string& APeerIP,
+                                  long long ALimit) {
+    {
+        std::lock_guard<std::mutex> lock(FRefusalLock);
+        ++FRefusals[AReason];
+    }
+    if (!OnRefused)
+        return;
+    try {
+        OnRefused(*this, TNetRefusal{AReason, APeerIP, ALimit});
+    } catch (...) {
+        // The client is closed either way; a failing report must not end the listener.
+    }
+}
+
+std::uint64_t TNetTCPServer::RefusalCount(const std::error_code& AReason) const {
+    std::lock_guard<std::mutex> lock(FRefusalLock);
+    auto found = FRefusals.find(AReason);
+    return found == FRefusals.end() ? 0 : found->second;
+}
+
+std::map<std::error_code, std::uint64_t> TNetTCPServer::RefusalCounts() const {
+    std::lock_guard<std::mutex> lock(FRefusalLock);
+    return FRefusals;
+}
+
+bool TNetTCPServer::AdmitsClient(const std::string& APeerIP) {
+    const int limit = FMaxConnectionsPerIP;
+    // Only the listener adds peers, so the count cannot grow between this test and the adding.
+    if (limit <= 0 || FShare->CountFrom(ClientKey(APeerIP)) < limit)
+        return true;
+    ReportRefusal(TNetRefusalReason::PerAddressLimit, APeerIP, limit);
+    return false;
+}
+
+bool TNetTCPServer::UnderLoad() const {
+    const size_t limit = static_cast<size_t>(std::max(FMaxConnections.load(), 1));
+    return FShare->Count() * 4 > limit * 3;
+}
+
+void TNetTCPServer::CloseSlowRequests() {
+    const int timeout = FHeadTimeoutUnderLoad;
+    if (timeout <= 0 || !UnderLoad())
+        return;
+    const auto before = TNetTCPServerConnection::TClock::now() - std::chrono::milliseconds(timeout);
+    for (const std::string& address : FShare->CloseWaitingSince(before))
+        ReportRefusal(TNetRefusalReason::HeadTimeoutUnderLoad, address, timeout);
 }
 
 void TNetTCPServer::StartPeerThread(std::unique_ptr<TNetTCPServerConnection> AConnection,
                                     const std::shared_ptr<TNetThreadMgr>& AThreadMgr) {
     AConnection->SetReadTimeout(FReadTimeout);
+    AConnection->SetSendTimeout(FSendTimeout);
+    std::string clientKey = ClientKey(AConnection->Binding().RemoteIP());
     const std::shared_ptr<TNetThreadMgr>& manager = AThreadMgr;
     std::shared_ptr<TNetPeerThread> thread = manager->AcquireThread();
     thread->SetServedConnection(std::move(AConnection));
     thread->SetServerShare(FShare);
     thread->SetThreadMgr(manager);
-    FShare->Add(thread);
+    FShare->Add(thread, std::move(clientKey));
     try {
         thread->Launch();
     } catch (...) {

@@ -4,15 +4,19 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tcp/TNetComponent.h"
 #include "tcp/TNetListenerThread.h"
 #include "tcp/TNetPeerThread.h"
+#include "tcp/TNetRefusal.h"
 #include "tcp/TNetServerShare.h"
 #include "tcp/TNetSocketHandle.h"
 #include "tcp/TNetStack.h"
@@ -21,6 +25,7 @@
 using TNetServerThreadEvent = std::function<void(TNetPeerThread& AThread)>;
 using TNetListenerErrorEvent =
     std::function<void(TNetTCPServer& ASender, const std::string& AMessage)>;
+using TNetRefusedEvent = std::function<void(TNetTCPServer& ASender, const TNetRefusal& ARefusal)>;
 
 class TNetTCPServer : public TNetComponent {
 public:
@@ -54,6 +59,27 @@ public:
     // The longest wait for data on a connection (ms); WaitForever lifts the bound.
     int ReadTimeout() const { return FReadTimeout; }
     void SetReadTimeout(int AMilliseconds) { FReadTimeout = AMilliseconds; }
+    // The most connections at once from one client (ClientKey); one more is closed as it is
+    // accepted, before a thread is made for it. 0: no limit.
+    int MaxConnectionsPerIP() const { return FMaxConnectionsPerIP; }
+    void SetMaxConnectionsPerIP(int ACount) { FMaxConnectionsPerIP = ACount; }
+    // While more than three quarters of MaxConnections are busy, connections whose request has
+    // not arrived within this time (ms) are closed, oldest first, so a new client finds a
+    // thread. 0 or less: never. A connection served through OnExecute counts as arrived at once.
+    int HeadTimeoutUnderLoad() const { return FHeadTimeoutUnderLoad; }
+    void SetHeadTimeoutUnderLoad(int AMilliseconds) { FHeadTimeoutUnderLoad = AMilliseconds; }
+    // The longest all sends of one connection may take together (ms, from its first send);
+    // 0 or less (WaitForever) lifts the bound.
+    int SendTimeout() const { return FSendTimeout; }
+    void SetSendTimeout(int AMilliseconds) { FSendTimeout = AMilliseconds; }
+    // With more than 0, connections reach the listener only once they have sent data or this
+    // time (ms) has passed, where the system can do so (Linux). For protocols whose clients
+    // speak first; 0 (the default) accepts every connection at once. Read at activation.
+    int DeferAcceptTime() const { return FDeferAcceptTime; }
+    void SetDeferAcceptTime(int AMilliseconds) { FDeferAcceptTime = AMilliseconds; }
+
+    // The key under which connections from one client are counted: the address text.
+    static std::string ClientKey(const std::string& APeerIP);
 
     // The thread manager; activation makes a TNetThreadMgrDefault when none is set.
     std::shared_ptr<TNetThreadMgr> ThreadMgr() const { return FThreadMgr; }
@@ -74,6 +100,17 @@ public:
     // Fires on the listener thread when an accept or a thread creation fails (the listener
     // backs off and goes on serving); at most once a second.
     TNetListenerErrorEvent OnListenerError;
+    // Fires once for every client or request closed at a limit (ReportRefusal), on the listener
+    // thread or on the peer thread; it may fire on several threads at once.
+    TNetRefusedEvent OnRefused;
+
+    // Counts the refusal and fires OnRefused (whose failures go no further). The transport
+    // reports its own reasons; a protocol layer reports its own with this too. Any thread.
+    void ReportRefusal(const std::error_code& AReason, const std::string& APeerIP,
+                       long long ALimit);
+    // Refusals so far by reason, since the server was made. Any thread.
+    std::uint64_t RefusalCount(const std::error_code& AReason) const;
+    std::map<std::error_code, std::uint64_t> RefusalCounts() const;
 
     // Closes every peer connection and waits up to TerminateWaitTime for the peer threads,
     // returning as soon as they are gone. The connections' close events fire on the calling
@@ -102,6 +139,13 @@ private:
     void StartPeerThread(std::unique_ptr<TNetTCPServerConnection> AConnection,
                          const std::shared_ptr<TNetThreadMgr>& AThreadMgr);
     void ReportListenerError(const std::string& AMessage);
+    // Listener side: whether a connection from APeerIP may have a thread (MaxConnectionsPerIP);
+    // reports the refusal when not.
+    bool AdmitsClient(const std::string& APeerIP);
+    // Listener side: under load, closes the connections whose request is late.
+    void CloseSlowRequests();
+    // Whether more than three quarters of MaxConnections are busy.
+    bool UnderLoad() const;
 
     int FSelectWait = 1000;
     bool FActive = false;
@@ -112,6 +156,12 @@ private:
     int FTerminateWaitTime = 5000;
     std::atomic<int> FMaxConnections{1000};
     std::atomic<int> FReadTimeout{30000};
+    std::atomic<int> FMaxConnectionsPerIP{16};
+    std::atomic<int> FHeadTimeoutUnderLoad{2000};
+    std::atomic<int> FSendTimeout{30000};
+    int FDeferAcceptTime = 0;
     TNetPeerThreadClass FPeerThreadClass;
     std::shared_ptr<TNetServerShare> FShare;
+    mutable std::mutex FRefusalLock; // guards FRefusals
+    std::map<std::error_code, std::uint64_t> FRefusals;
 };

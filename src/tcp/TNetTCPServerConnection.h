@@ -1,6 +1,10 @@
 // TNetTCPServerConnection: a connection accepted by a TNetTCPServer, owned by its peer thread.
-// Same threads as TNetTCPConnection.
+// Same threads as TNetTCPConnection; MarkRequestArrived on the peer thread, the stage and
+// CloseIfWaiting from any thread.
 #pragma once
+
+#include <atomic>
+#include <chrono>
 
 #include "tcp/TNetTCPConnection.h"
 
@@ -8,11 +12,31 @@ class TNetTCPServer;
 
 class TNetTCPServerConnection : public TNetTCPConnection {
 public:
-    explicit TNetTCPServerConnection(TNetTCPServer& AServer) : FServer(AServer) {}
+    using TClock = std::chrono::steady_clock;
+
+    // Made by the listener just before the accept: the connection's age counts from here.
+    explicit TNetTCPServerConnection(TNetTCPServer& AServer);
 
     // The server that accepted the connection; valid while a server call runs on the peer thread.
     TNetTCPServer& Server() const { return FServer; }
+    TClock::time_point AcceptedAt() const { return FAcceptedAt; }
+
+    // The protocol says that the client's request has arrived (for a protocol that reads a body
+    // after its head: the head). Until then a busy server may close the connection as too slow
+    // (see TNetTCPServer::HeadTimeoutUnderLoad). False when it already has.
+    bool MarkRequestArrived();
+    bool RequestArrived() const { return FStage.load() == TStage::Arrived; }
+    // Closes the connection unless its request has arrived; true when it was closed here.
+    bool CloseIfWaiting();
+
+protected:
+    // Reports the refusal to the server, with the client's address.
+    void LimitReached(const std::error_code& AReason, long long ALimit) override;
 
 private:
+    enum class TStage { Waiting, Arrived, Closed };
+
     TNetTCPServer& FServer;
+    const TClock::time_point FAcceptedAt;
+    std::atomic<TStage> FStage{TStage::Waiting};
 };

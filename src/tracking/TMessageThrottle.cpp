@@ -35,20 +35,12 @@ void TMessageThrottle::Report(const TKind& AKind, const std::string& AText) {
 
 void TMessageThrottle::ReportRefusal(std::string_view AReason, std::string_view AAddress,
                                      long long ALimit) {
-    TLines lines;
-    {
-        std::lock_guard<std::mutex> guard(FLock);
-        const TTime now = Now();
-        CollectSummaries(now, false, lines);
-        TRefusal& refusal = RefusalFor(AReason, AAddress);
-        refusal.Limit = ALimit;
-        ++refusal.Pending;
-        // Only this pair is looked at here: an attack makes many refusals a second, and the
-        // others' lines wait for the tick.
-        if (RefusalDue(refusal, now) && Admit(FRefusalPace, RefusalKind, now))
-            TakeRefusalLine(refusal, now, lines);
-    }
-    Emit(lines);
+    // Only counted: the transport reports from its listener thread, which must never wait for
+    // the front end's thread that the sink hands lines to. The next tick writes the line.
+    std::lock_guard<std::mutex> guard(FLock);
+    TRefusal& refusal = RefusalFor(AReason, AAddress);
+    refusal.Limit = ALimit;
+    ++refusal.Pending;
 }
 
 void TMessageThrottle::Tick() {

@@ -41,8 +41,9 @@ public:
     void Report(const TKind& AKind, const std::string& AText);
     // One connection or request refused by a limit: AReason says which ("too many connections
     // from one address"), AAddress is the client's address, ALimit the limit's value (below 0:
-    // none to name). The first refusal of an address and reason is written at once, later ones
-    // are summed into "Refused N connections from A: reason (limit L)", one line a minute.
+    // none to name). Never writes and never waits, so the transport's listener thread may call
+    // it: the next Tick writes the first refusal of an address and reason, later ones are
+    // summed into "Refused N connections from A: reason (limit L)", one line a minute.
     void ReportRefusal(std::string_view AReason, std::string_view AAddress, long long ALimit);
     // Writes what has become due since: "left out" counts and summed refusals. Call it
     // periodically (the front end's timer), so counts are written when no other line comes.
@@ -99,3 +100,5 @@ inline constexpr TMessageThrottle::TKind CommandOtherKind{"Command other", 10,
 inline constexpr TMessageThrottle::TKind LogWriteKind{"Error writing Logfile", 1,
                                                       std::chrono::seconds(60)};
 inline constexpr TMessageThrottle::TKind ServerErrorKind{"Server", 10, std::chrono::seconds(1)};
+inline constexpr TMessageThrottle::TKind AnswerErrorKind{"Error answering a request", 10,
+                                                         std::chrono::seconds(1)};

@@ -8,6 +8,7 @@
 #include "base/ProgramDir.h"
 #include "config/config.h"
 #include "http/TNetHTTPServer.h"
+#include "logging/LogText.h"
 #include "logging/TSKX_Logger.h"
 #include "tracking/StartupMessages.h"
 #include "tracking/THitLog.h"
@@ -36,8 +37,12 @@ bool UsablePort(const TKAV_GeneralConfig& AConfig) {
 
 // The limits of one request as the settings give them; a change counts from the next start.
 void ApplyServerLimits(TNetHTTPServer& AServer, const TKAV_GeneralConfig& AConfig) {
+    // The settings are clamped to their ranges when read, none below 0.
+    AServer.SetMaxConnectionsPerIP(AConfig.MaxConnectionsPerIP);
+    AServer.SetHeadTimeoutUnderLoad(AConfig.HeadTimeoutUnderLoad);
     AServer.SetMaxHeaderSize(static_cast<std::size_t>(AConfig.MaxHeaderSize));
     AServer.SetMaxBodySize(static_cast<std::size_t>(AConfig.MaxBodySize));
+    AServer.SetMaxRequestMemory(static_cast<std::size_t>(AConfig.MaxRequestMemory));
 }
 
 // The content files are read on every request; one that is missing makes its answers 404,
@@ -108,6 +113,18 @@ void TTrackingServiceImpl::WireServer() {
     HTTPServer->OnListenerError = [hitLog](TNetTCPServer&, const std::string& AMessage) {
         hitLog->Messages().Report(ServerErrorKind, "Server: " + AMessage);
     };
+    // A request the handler could not answer (a content file gone, descriptors run out): the
+    // client got a 500 without the message, the user hears it here.
+    HTTPServer->OnCommandError = [hitLog](TNetPeerThread&, const std::string& AMessage) {
+        hitLog->Messages().Report(AnswerErrorKind,
+                                  "Error answering a request: " +
+                                      LogField(AMessage, TLogEscape::Text, MessageTextLimit));
+    };
+    // Fires on the listener thread too, up to thousands of times a second in an attack: the
+    // throttle only counts here, and the front end's tick writes the lines.
+    HTTPServer->OnRefused = [hitLog](TNetTCPServer&, const TNetRefusal& ARefusal) {
+        hitLog->Messages().ReportRefusal(ARefusal.Text(), ARefusal.PeerIP, ARefusal.Limit);
+    };
 }
 
 void TTrackingServiceImpl::Start() {
@@ -134,8 +151,8 @@ void TTrackingServiceImpl::Start() {
         ServerRunning = true;
         ReportMissingContentFiles(*HitLog);
     } catch (const std::exception& error) {
-        HitLog->AddSysMessage("Exception " + ClassNameOf(error) + " when starting server. Error is:\"" +
-                              error.what() + "\".");
+        HitLog->AddSysMessage("Exception " + ClassNameOf(error) +
+                              " when starting server. Error is:\"" + error.what() + "\".");
     }
 }
 
@@ -146,8 +163,8 @@ void TTrackingServiceImpl::Stop() {
     try {
         Screen->RunServingChanges([&] { HTTPServer->SetActive(false); });
     } catch (const std::exception& error) {
-        HitLog->AddSysMessage("Exception " + ClassNameOf(error) + " when stopping server. Error is:\"" +
-                              error.what() + "\".");
+        HitLog->AddSysMessage("Exception " + ClassNameOf(error) +
+                              " when stopping server. Error is:\"" + error.what() + "\".");
     }
     HitLog->Messages().Flush(); // what was counted while it ran is told before it ends
     HitLog->AddSysMessage("Server stopped.");
@@ -158,7 +175,9 @@ void TTrackingServiceImpl::Stop() {
 TTrackingService::TTrackingService(std::shared_ptr<IScreenLists> AScreen)
     : FImpl(std::make_shared<TTrackingServiceImpl>(std::move(AScreen))) {}
 
-TTrackingService::~TTrackingService() { Shutdown(); }
+TTrackingService::~TTrackingService() {
+    Shutdown();
+}
 
 void TTrackingService::StartStopServer(bool AStart) {
     if (FImpl->ShutDown)
@@ -169,9 +188,13 @@ void TTrackingService::StartStopServer(bool AStart) {
         FImpl->Stop();
 }
 
-bool TTrackingService::ServerRunning() const { return FImpl->ServerRunning; }
+bool TTrackingService::ServerRunning() const {
+    return FImpl->ServerRunning;
+}
 
-int TTrackingService::ListeningPort() const { return FImpl->ListeningPort; }
+int TTrackingService::ListeningPort() const {
+    return FImpl->ListeningPort;
+}
 
 void TTrackingService::SetLogDir(const std::string& ADir) {
     FImpl->HitLog->OverviewLogger().SetDirectory(LogDirectoryFor(ADir));
@@ -201,11 +224,6 @@ void TTrackingService::AddLoadNotes() {
 
 void TTrackingService::AddSysMessage(const std::string& AText) {
     FImpl->HitLog->AddSysMessage(AText);
-}
-
-void TTrackingService::ReportRefusal(const std::string& AReason, const std::string& AAddress,
-                                     long long ALimit) {
-    FImpl->HitLog->Messages().ReportRefusal(AReason, AAddress, ALimit);
 }
 
 void TTrackingService::Tick() {

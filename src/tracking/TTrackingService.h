@@ -43,10 +43,6 @@ public:
     // Appends "<long stamp>: <text>" to the Messages list (at most 5001 lines). Any thread.
     void AddSysMessage(const std::string& AText);
 
-    // A connection or request refused by a limit of the server: summed per address and reason
-    // into one Messages line a minute, "Refused N connections from A: reason (limit L)". Any
-    // thread (the server's refusal event).
-    void ReportRefusal(const std::string& AReason, const std::string& AAddress, long long ALimit);
     // Writes the Messages lines that have become due (counts of lines left out, summed
     // refusals). The front end calls it from a periodic timer, about once a second or more.
     void Tick();

@@ -7,13 +7,24 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-LoopbackClient::~LoopbackClient() { Close(); }
+LoopbackClient::~LoopbackClient() {
+    Close();
+}
 
-bool LoopbackClient::Connect(int APort) {
+bool LoopbackClient::Connect(int APort, const std::string& AFromIP) {
     Close();
     FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (FFd < 0)
         return false;
+    if (!AFromIP.empty()) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, AFromIP.c_str(), &from.sin_addr) != 1 ||
+            ::bind(FFd, reinterpret_cast<sockaddr*>(&from), sizeof(from)) != 0) {
+            Close();
+            return false;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(APort));

@@ -12,14 +12,16 @@ public:
     LoopbackClient(const LoopbackClient&) = delete;
     LoopbackClient& operator=(const LoopbackClient&) = delete;
 
-    // Connects to 127.0.0.1:APort; false when it cannot.
-    bool Connect(int APort);
+    // Connects to 127.0.0.1:APort, from AFromIP when given (another loopback address such as
+    // 127.0.0.2 poses as another client); false when it cannot.
+    bool Connect(int APort, const std::string& AFromIP = "");
     // Sends every byte; false on failure.
     bool Send(const std::string& ABytes);
     // Reads until the peer closes or the timeout passes; what arrived.
     std::string ReadUntilClose(std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
     // Reads what arrives within the timeout, at most AMax bytes (at least one byte if any came).
-    std::string ReadSome(size_t AMax, std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
+    std::string ReadSome(size_t AMax,
+                         std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
     // True when the peer closed (read gives 0 or reset) within the timeout.
     bool WaitForClose(std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
     // Half-close of the sending direction.

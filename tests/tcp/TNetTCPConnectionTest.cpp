@@ -114,14 +114,14 @@ TEST(TNetTCPConnectionTest, ABatchGoesOutInOneSend) {
     pair.Connection.StartBatch(-1);
     for (int i = 0; i < 20; ++i)
         pair.Connection.SendLine("Header-" + std::to_string(i) + ": value");
-    EXPECT_EQ(injected.Stack().Sends, 0);
+    EXPECT_EQ(injected.Stack().Calls(TFailingStack::TCall::Send), 0);
     pair.Connection.SendText("");
     pair.Connection.EndBatch();
-    EXPECT_EQ(injected.Stack().Sends, 1);
+    EXPECT_EQ(injected.Stack().Calls(TFailingStack::TCall::Send), 1);
     std::istringstream body("0123456789");
     pair.Connection.SetSendBufferSize(4);
     pair.Connection.SendStream(body);
-    EXPECT_EQ(injected.Stack().Sends, 4); // chunks of 4, 4 and 2
+    EXPECT_EQ(injected.Stack().Calls(TFailingStack::TCall::Send), 4); // chunks of 4, 4 and 2
     pair.Connection.CloseConnection();
     std::string received = pair.Client.ReadUntilClose(5s);
     EXPECT_EQ(received.substr(received.size() - 12), "\r\n0123456789");
@@ -181,4 +181,31 @@ TEST(TNetTCPConnectionTest, SignalsDuringABlockedReadAreNotReported) {
     sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_EQ(line, "after signals");
     EXPECT_FALSE(pair.Connection.LineTimedOut());
+}
+
+// A client that takes a little now and then lets every single send go ahead; the bound is on
+// all of them together.
+TEST(TNetTCPConnectionTest, TheSendTimeoutBoundsAllSendsTogether) {
+    TConnectedPair pair;
+    pair.Connection.SetSendTimeout(300);
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop) {
+            pair.Client.ReadSome(4096, 50ms);
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    const std::string chunk(64 * 1024, 'x');
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        for (int i = 0; i < 100000; ++i)
+            pair.Connection.SendText(chunk);
+        ADD_FAILURE() << "6 GiB went out to a slow reader";
+    } catch (const ENetSocketError& e) {
+        EXPECT_EQ(e.SocketErrorCode(), NetErrTimedOut);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_FALSE(pair.Connection.IsConnected());
+    stop = true;
+    reader.join();
 }

@@ -56,6 +56,7 @@ TEST(TNetTCPServerStressTest, ThousandsOfConnectionsWithStopsLeaveNoThreadsOrDes
     {
         TNetTCPServer server;
         server.OnExecute = EchoLine;
+        server.SetMaxConnectionsPerIP(0); // every client comes from 127.0.0.1
         for (int round = 0; round < Rounds; ++round) {
             int port = ActivateOnLoopback(server);
             TRoundResult result;
@@ -96,6 +97,7 @@ TEST(TNetTCPServerStressTest, ThousandsOfConnectionsWithStopsLeaveNoThreadsOrDes
 TEST(TNetTCPServerStressTest, StopWithAHundredIdleClientsReturnsWellBeforeTheWaitTime) {
     TNetTCPServer server;
     server.SetSelectWait(60000);
+    server.SetMaxConnectionsPerIP(0);
     server.OnExecute = EchoLine;
     auto clients = ConnectClients(ActivateOnLoopback(server), 100);
     ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 100; }));

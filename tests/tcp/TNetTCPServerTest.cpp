@@ -198,10 +198,9 @@ TEST(TNetTCPServerTest, FailedAcceptsAndThreadsAreReportedAndServingGoesOn) {
         return std::make_shared<TNetPeerThread>();
     });
     int port = ActivateOnLoopback(server);
-    injected.Stack().AcceptErrno = EMFILE;
-    injected.Stack().AcceptFailures = 5; // descriptors run out for a while
+    injected.Stack().FailCalls(TFailingStack::TCall::Accept, 1, EMFILE, 5); // out of descriptors
     EXPECT_EQ(Exchange(port, "first\n", 10s), "echo first\r\n");
-    EXPECT_EQ(injected.Stack().AcceptFailures, 0);
+    EXPECT_EQ(injected.Stack().Calls(TFailingStack::TCall::Accept), 6);
     {
         std::lock_guard<std::mutex> guard(lock);
         EXPECT_EQ(errors.size(), 1u); // five failures within a second: one report
@@ -214,4 +213,57 @@ TEST(TNetTCPServerTest, FailedAcceptsAndThreadsAreReportedAndServingGoesOn) {
     std::lock_guard<std::mutex> guard(lock);
     EXPECT_EQ(errors, (std::vector<std::string>{"Socket Error # 10024\r\nToo many open files.",
                                                 "no thread today"}));
+}
+
+TEST(TNetTCPServerTest, ConnectionsFromOneAddressBeyondTheLimitAreClosedBeforeAThreadIsMade) {
+    TNetTCPServer server;
+    std::promise<void> opener; // handlers wait (at most 10 s) until it is set
+    auto gate = opener.get_future().share();
+    std::atomic<int> connects{0};
+    server.SetMaxConnectionsPerIP(2);
+    server.OnConnect = [&](TNetPeerThread&) { ++connects; };
+    server.OnExecute = [&](TNetPeerThread& AThread) {
+        gate.wait_for(10s);
+        EchoLine(AThread);
+    };
+    TRefusalLog refusals(server);
+    const int port = ActivateOnLoopback(server);
+    auto held = ConnectClients(port, 2);
+    for (size_t i = 0; i < held.size(); ++i)
+        ASSERT_TRUE(held[i]->Send("held " + std::to_string(i) + "\n"));
+    ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 2; }));
+    LoopbackClient third;
+    ASSERT_TRUE(third.Connect(port));
+    EXPECT_TRUE(third.WaitForClose(5s));
+    EXPECT_EQ(refusals.Wait(1),
+              (std::vector<TNetRefusal>{{TNetRefusalReason::PerAddressLimit, "127.0.0.1", 2}}));
+    LoopbackClient other; // another address has places of its own
+    ASSERT_TRUE(other.Connect(port, "127.0.0.2"));
+    ASSERT_TRUE(other.Send("other\n"));
+    ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 3; }));
+    opener.set_value();
+    EXPECT_EQ(other.ReadUntilClose(), "echo other\r\n");
+    for (size_t i = 0; i < held.size(); ++i)
+        EXPECT_EQ(held[i]->ReadUntilClose(), "echo held " + std::to_string(i) + "\r\n");
+    EXPECT_EQ(connects, 3); // none for the refused client
+    // The places come back as the connections end.
+    ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 0; }));
+    auto again = ConnectClients(port, 2);
+    for (auto& client : again)
+        ASSERT_TRUE(client->Send("again\n"));
+    for (auto& client : again)
+        EXPECT_EQ(client->ReadUntilClose(), "echo again\r\n");
+    EXPECT_EQ(server.RefusalCount(TNetRefusalReason::PerAddressLimit), 1u);
+}
+
+TEST(TNetTCPServerTest, AReadTimeoutIsReportedAsARefusal) {
+    TNetTCPServer server;
+    server.SetReadTimeout(100);
+    server.OnExecute = EchoLine;
+    TRefusalLog refusals(server);
+    LoopbackClient idle;
+    ASSERT_TRUE(idle.Connect(ActivateOnLoopback(server)));
+    EXPECT_TRUE(idle.WaitForClose(5s));
+    EXPECT_EQ(refusals.Wait(1),
+              (std::vector<TNetRefusal>{{TNetRefusalReason::ReadTimeout, "127.0.0.1", 100}}));
 }

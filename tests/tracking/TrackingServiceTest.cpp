@@ -381,4 +381,31 @@ TEST_F(TrackingServiceTest, UnsupportedCommandsCannotFloodTheMessages) {
     EXPECT_LE(written, 10 * (seconds + 1)); // a slow machine may spread them over seconds
 }
 
+// A client over the per-address limit is refused by the listener; the refusal reaches the
+// Messages list at the front end's next tick, with the address and the limit, while the
+// client's first connections are still served.
+TEST_F(TrackingServiceTest, RefusalsOfTheServerReachTheMessagesAtTheTick) {
+    Configure([](TKAV_GeneralConfig& C) { C.MaxConnectionsPerIP = 2; });
+    Start();
+    LoopbackClient held[2];
+    for (LoopbackClient& client : held) // a byte each, so the kernel hands them over
+        ASSERT_TRUE(client.Connect(FPort) && client.Send("G"));
+    const std::string line = ": Refused 1 connection from 127.0.0.1: too many connections "
+                             "from one address (limit 2)\n";
+    LoopbackClient third;
+    ASSERT_TRUE(third.Connect(FPort) && third.Send("GET /t.gif HTTP/1.1\r\n\r\n"));
+    EXPECT_TRUE(third.WaitForClose());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Messages().find(line) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        FService->Tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_NE(Messages().find(line), std::string::npos) << Messages();
+    for (LoopbackClient& client : held) {
+        ASSERT_TRUE(client.Send("ET /t.gif HTTP/1.1\r\n\r\n"));
+        EXPECT_EQ(StatusOf(client.ReadUntilClose()), 200);
+    }
+}
+
 } // namespace
