@@ -78,7 +78,7 @@ std::string UpperCaseAscii(std::string AText) {
     return AText;
 }
 
-bool SameTextAscii(const std::string& A, const std::string& B) {
+bool SameTextAscii(std::string_view A, std::string_view B) {
     return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char x, char y) {
                return UpperAscii(x) == UpperAscii(y);
            });

@@ -18,7 +18,7 @@ std::string DecodeParam(std::string_view AItem);
 
 // ASCII-only case helpers; other bytes stay as they are.
 std::string UpperCaseAscii(std::string AText);
-bool SameTextAscii(const std::string& A, const std::string& B);
+bool SameTextAscii(std::string_view A, std::string_view B);
 
 // Removes leading and/or trailing characters of code 32 or less.
 std::string TrimLeftCtl(const std::string& AText);

@@ -7,22 +7,21 @@
 // Appends AValue with at least AWidth characters, zeros in front of the digits, as "%0*d"
 // would (a minus sign counts towards the width).
 inline void AppendDigits(std::string& AText, long long AValue, int AWidth) {
-    char digits[24];
-    int count = 0;
+    // Filled from the end, then appended in one piece.
+    char text[48];
+    char* first = text + sizeof text;
     const unsigned long long magnitude = static_cast<unsigned long long>(AValue);
     unsigned long long value = AValue < 0 ? 0ULL - magnitude : magnitude;
     do {
-        digits[count++] = static_cast<char>('0' + value % 10);
+        *--first = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value > 0);
-    if (AValue < 0) {
-        AText += '-';
-        --AWidth;
-    }
-    if (AWidth > count)
-        AText.append(static_cast<std::size_t>(AWidth - count), '0');
-    while (count > 0)
-        AText += digits[--count];
+    const int width = AValue < 0 ? AWidth - 1 : AWidth;
+    while (text + sizeof text - first < width && first > text + 1)
+        *--first = '0';
+    if (AValue < 0)
+        *--first = '-';
+    AText.append(first, static_cast<std::size_t>(text + sizeof text - first));
 }
 
 inline std::string DigitsText(long long AValue, int AWidth = 1) {

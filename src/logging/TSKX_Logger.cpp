@@ -76,7 +76,7 @@ void AppendTimeText(std::string& AText, const TDateTimeParts& AParts) {
     AppendDigits(AText, AParts.MSec, 3);
 }
 
-// How often a kept-open file is compared with its path: a file removed or renamed meanwhile is
+// How often a kept-open file is compared with its path: a file renamed or replaced meanwhile is
 // noticed within this time, and the next write creates it anew.
 constexpr std::chrono::seconds PathCheckInterval{1};
 
@@ -221,8 +221,13 @@ bool TSKX_Logger::AppendToKeptFile(const std::string& APath, const std::string& 
 }
 
 bool TSKX_Logger::KeptFileMoved(std::chrono::system_clock::time_point ANow) {
-    // At most once per interval, a path look-up instead of an open and close per write. A clock
-    // set back counts as time passed.
+    // A removed file is noticed by the next write, so no record goes with it: an fstat of the
+    // descriptor costs no path look-up.
+    struct stat kept {};
+    if (fstat(FKeptFile, &kept) != 0 || kept.st_nlink == 0)
+        return true;
+    // A renamed or replaced one at most once per interval (its records meanwhile go to the
+    // renamed file). A clock set back counts as time passed.
     if (FCheckedAt && ANow >= *FCheckedAt && ANow - *FCheckedAt < PathCheckInterval)
         return false;
     FCheckedAt = ANow;

@@ -27,8 +27,9 @@ public:
     // that fails part-way (a full disk) is cut back off the file, so the next one starts where
     // a record starts. Never throws.
     // With UseLock the file is kept open for the next write; a new day or Directory, a file
-    // removed or renamed (its path is checked at most once a second) and any error open it
-    // anew, so a removed file is created again. Without UseLock every write opens and closes.
+    // removed, a file renamed (its path is checked at most once a second; until then records
+    // go to the renamed file) and any error open it anew, so a removed file is created again
+    // by the next write. Without UseLock every write opens and closes the file.
     [[nodiscard]] bool WriteLog(const std::string& AText);
     // Deletes this writer's oldest files by MaxAgeDays and MaxFiles, one per pass; false when
     // both limits are off or a deletion failed.
