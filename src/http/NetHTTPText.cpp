@@ -102,6 +102,10 @@ std::string TrimCtl(const std::string& AText) {
     return TrimLeftCtl(TrimRightCtl(AText));
 }
 
+bool OnlyCtl(std::string_view AText) {
+    return std::all_of(AText.begin(), AText.end(), IsCtlOrBlank);
+}
+
 bool MayNameAFile(const std::string& AText) {
     return AText.find_first_of("/\\") != std::string::npos;
 }

@@ -24,6 +24,8 @@ bool SameTextAscii(std::string_view A, std::string_view B);
 std::string TrimLeftCtl(const std::string& AText);
 std::string TrimRightCtl(const std::string& AText);
 std::string TrimCtl(const std::string& AText);
+// True when TrimCtl would leave nothing of AText; no copy is made.
+bool OnlyCtl(std::string_view AText);
 
 // True when AText holds a path separator ('/' or '\\'), so it might name a file or directory of
 // this machine; such a text never goes into an answer.

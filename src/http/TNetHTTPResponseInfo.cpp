@@ -100,7 +100,9 @@ void TNetHTTPResponseInfo::EndBatchQuietly() noexcept {
     }
 }
 
-void TNetHTTPResponseInfo::WriteHeader() { WriteHeader(std::string()); }
+void TNetHTTPResponseInfo::WriteHeader() {
+    WriteHeader(std::string());
+}
 
 void TNetHTTPResponseInfo::WriteHeader(const std::string& ABody) {
     if (HeaderWritten)

@@ -227,7 +227,7 @@ void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnecti
 
     auto response = std::make_unique<TNetHTTPResponseInfo>(&AConnection);
     AttachSession(*request, *response);
-    if (!TrimCtl(FServerSoftware).empty())
+    if (!OnlyCtl(FServerSoftware))
         response->ServerSoftware = FServerSoftware;
     CallHandler(AThread, *request, *response);
     if (!response->HeaderWritten)

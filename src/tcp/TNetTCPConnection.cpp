@@ -154,7 +154,7 @@ int TNetTCPConnection::ReceiveSome(char* AInto, int ASize, int ATimeout, bool AH
         return 0; // nothing arrived within the wait
     }
     FClosedByPeer = FClosedByPeer || received == 0;
-    if (received != 0 && SocketStack().CheckSocketResult(received, {NetErrShutdown})) {
+    if (received == -1 && SocketStack().CheckSocketResult(received, {NetErrShutdown})) {
         CloseSocketOnly();
         if (!AHadInput)
             SocketStack().RaiseStackError(NetErrShutdown);
@@ -245,7 +245,7 @@ void TNetTCPConnection::SendDirect(const char* ABytes, int ACount) {
         int sent = SendSome(ABytes + offset, ACount - offset);
         FClosedByPeer = FClosedByPeer || sent == 0;
         CheckClosed(true, false);
-        if (SocketStack().CheckSocketResult(sent, {NetErrShutdown})) {
+        if (sent == -1 && SocketStack().CheckSocketResult(sent, {NetErrShutdown})) {
             CloseSocketOnly();
             SocketStack().RaiseStackError(NetErrShutdown);
         }
