@@ -100,9 +100,7 @@ void TNetHTTPResponseInfo::EndBatchQuietly() noexcept {
     }
 }
 
-void TNetHTTPResponseInfo::WriteHeader() {
-    WriteHeader(std::string());
-}
+void TNetHTTPResponseInfo::WriteHeader() { WriteHeader(std::string()); }
 
 void TNetHTTPResponseInfo::WriteHeader(const std::string& ABody) {
     if (HeaderWritten)
