@@ -35,7 +35,8 @@ public:
     }
 
 private:
-    // One waiting platform thread; lives on that thread's stack while it is listed.
+    // One waiting platform thread. Shared, so a wake-up can be sent after the lock is given up
+    // (the woken thread does not wake only to wait for the lock) to a waiter that may be gone.
     struct TWaiter {
         std::condition_variable Wake;
         std::shared_ptr<TNetThread> Job;
@@ -48,33 +49,37 @@ private:
     static void* Entry(void* AArgument);
     bool StartThread(std::shared_ptr<TNetThread> AJob);
     void Serve(std::shared_ptr<TNetThread> AJob);
-    bool WaitForJob(TWaiter& ASelf, std::shared_ptr<TNetThread>& AJob);
+    bool WaitForJob(const std::shared_ptr<TWaiter>& ASelf, std::shared_ptr<TNetThread>& AJob);
 
     const size_t FMaxWaiting;
     const std::chrono::milliseconds FIdleTime;
     mutable std::mutex FLock; // guards every field below; FChanged waits on it
     std::condition_variable FChanged;
-    std::vector<TWaiter*> FWaiting; // the last to wait is woken first: its stack is warm
-    size_t FThreads = 0;            // platform threads in Serve
-    size_t FBusy = 0;               // of those, running a body
+    // The last to wait is woken first: its stack and caches are warm.
+    std::vector<std::shared_ptr<TWaiter>> FWaiting;
+    size_t FThreads = 0; // platform threads in Serve
+    size_t FBusy = 0;    // of those, running a body
     bool FEnded = false;
 };
 
 bool TNetThreadMgrReuse::TPool::Run(std::shared_ptr<TNetThread> AThread) {
+    std::shared_ptr<TWaiter> waiter;
     {
         std::lock_guard<std::mutex> lock(FLock);
         if (FEnded)
             return false;
-        if (!FWaiting.empty()) {
-            TWaiter* waiter = FWaiting.back();
-            FWaiting.pop_back();
-            ++FBusy;
-            waiter->Job = std::move(AThread);
-            waiter->Wake.notify_one();
-            return true;
-        }
-        ++FThreads;
         ++FBusy;
+        if (!FWaiting.empty()) {
+            waiter = std::move(FWaiting.back());
+            FWaiting.pop_back();
+            waiter->Job = std::move(AThread);
+        } else {
+            ++FThreads;
+        }
+    }
+    if (waiter) {
+        waiter->Wake.notify_one();
+        return true;
     }
     if (StartThread(std::move(AThread)))
         return true;
@@ -109,7 +114,7 @@ void* TNetThreadMgrReuse::TPool::Entry(void* AArgument) {
 }
 
 void TNetThreadMgrReuse::TPool::Serve(std::shared_ptr<TNetThread> AJob) {
-    TWaiter self;
+    const auto self = std::make_shared<TWaiter>();
     do {
         TNetThread::RunBody(AJob);
         // The peer thread frees itself here, as at the end of a platform thread of its own;
@@ -122,20 +127,21 @@ void TNetThreadMgrReuse::TPool::Serve(std::shared_ptr<TNetThread> AJob) {
     FChanged.notify_all();
 }
 
-bool TNetThreadMgrReuse::TPool::WaitForJob(TWaiter& ASelf, std::shared_ptr<TNetThread>& AJob) {
+bool TNetThreadMgrReuse::TPool::WaitForJob(const std::shared_ptr<TWaiter>& ASelf,
+                                           std::shared_ptr<TNetThread>& AJob) {
     std::unique_lock<std::mutex> lock(FLock);
     --FBusy;
     if (FEnded || FWaiting.size() >= FMaxWaiting) {
         FChanged.notify_all();
         return false;
     }
-    FWaiting.push_back(&ASelf);
-    ASelf.Wake.wait_for(lock, FIdleTime, [&] { return ASelf.Job || FEnded; });
-    if (ASelf.Job) { // Run took it off the list, and counted it busy
-        AJob = std::move(ASelf.Job);
+    FWaiting.push_back(ASelf);
+    ASelf->Wake.wait_for(lock, FIdleTime, [&] { return ASelf->Job || FEnded; });
+    if (ASelf->Job) { // Run took it off the list, and counted it busy
+        AJob = std::move(ASelf->Job);
         return true;
     }
-    FWaiting.erase(std::find(FWaiting.begin(), FWaiting.end(), &ASelf));
+    FWaiting.erase(std::find(FWaiting.begin(), FWaiting.end(), ASelf));
     FChanged.notify_all();
     return false;
 }
@@ -143,7 +149,7 @@ bool TNetThreadMgrReuse::TPool::WaitForJob(TWaiter& ASelf, std::shared_ptr<TNetT
 void TNetThreadMgrReuse::TPool::End() {
     std::unique_lock<std::mutex> lock(FLock);
     FEnded = true;
-    for (TWaiter* waiter : FWaiting)
+    for (const std::shared_ptr<TWaiter>& waiter : FWaiting)
         waiter->Wake.notify_one();
     // Those serving a connection end after it; the others leave now.
     FChanged.wait_for(lock, EndWaitBound, [this] { return FThreads == FBusy; });
