@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "base/DateTime.h"
+
 // Appends AValue with at least AWidth characters, zeros in front of the digits, as "%0*d"
 // would (a minus sign counts towards the width).
 inline void AppendDigits(std::string& AText, long long AValue, int AWidth) {
@@ -28,4 +30,15 @@ inline std::string DigitsText(long long AValue, int AWidth = 1) {
     std::string text;
     AppendDigits(text, AValue, AWidth);
     return text;
+}
+
+// "08:49:37:125": hours, minutes, seconds and milliseconds of AParts.
+inline void AppendTimeOfDay(std::string& AText, const TDateTimeParts& AParts) {
+    AppendDigits(AText, AParts.Hour, 2);
+    AText += ':';
+    AppendDigits(AText, AParts.Minute, 2);
+    AText += ':';
+    AppendDigits(AText, AParts.Second, 2);
+    AText += ':';
+    AppendDigits(AText, AParts.MSec, 3);
 }

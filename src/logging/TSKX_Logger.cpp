@@ -66,16 +66,6 @@ std::string DateText(const std::string& AFormat, const TDateTimeParts& AParts) {
     return text;
 }
 
-void AppendTimeText(std::string& AText, const TDateTimeParts& AParts) {
-    AppendDigits(AText, AParts.Hour, 2);
-    AText += ':';
-    AppendDigits(AText, AParts.Minute, 2);
-    AText += ':';
-    AppendDigits(AText, AParts.Second, 2);
-    AText += ':';
-    AppendDigits(AText, AParts.MSec, 3);
-}
-
 // How often a kept-open file is compared with its path: a file renamed or replaced meanwhile is
 // noticed within this time, and the next write creates it anew.
 constexpr std::chrono::seconds PathCheckInterval{1};
@@ -163,7 +153,7 @@ void TSKX_Logger::AppendPrefix(std::string& ABytes, const TDateTimeParts& ANow) 
         ABytes += '-';
     }
     if (FDateTimePrefix || FTimePrefix) {
-        AppendTimeText(ABytes, ANow);
+        AppendTimeOfDay(ABytes, ANow);
         ABytes += ": ";
     }
 }

@@ -21,23 +21,9 @@ std::string HostNameOf(const std::string& AAddress) {
     return rc == 0 ? std::string(host) : std::string();
 }
 
-namespace {
-
-void AppendTime(std::string& AText, const TDateTimeParts& AParts) {
-    AppendDigits(AText, AParts.Hour, 2);
-    AText += ':';
-    AppendDigits(AText, AParts.Minute, 2);
-    AText += ':';
-    AppendDigits(AText, AParts.Second, 2);
-    AText += ':';
-    AppendDigits(AText, AParts.MSec, 3);
-}
-
-} // namespace
-
 std::string ShortTimeStamp() {
     std::string text;
-    AppendTime(text, DecodeDateTime(Now()));
+    AppendTimeOfDay(text, DecodeDateTime(Now()));
     return text;
 }
 
@@ -50,6 +36,6 @@ std::string LongTimeStamp() {
     text += '/';
     AppendDigits(text, p.Day, 2);
     text += ' ';
-    AppendTime(text, p);
+    AppendTimeOfDay(text, p);
     return text;
 }
