@@ -148,11 +148,12 @@ bool TSKX_Logger::WriteLog(const std::string& AText) {
 }
 
 void TSKX_Logger::AppendPrefix(std::string& ABytes, const TDateTimeParts& ANow) const {
-    if (FDateTimePrefix) {
+    const bool withDate = FDateTimePrefix; // each switch read once: another thread may flip it
+    if (withDate) {
         AppendDateText(ABytes, "yyyy.mm.dd", ANow);
         ABytes += '-';
     }
-    if (FDateTimePrefix || FTimePrefix) {
+    if (withDate || FTimePrefix) {
         AppendTimeOfDay(ABytes, ANow);
         ABytes += ": ";
     }

@@ -50,9 +50,9 @@ std::string ChooseContentFile(const std::string& ADocument, std::string& AConten
     std::string upper = UpperCaseAscii(ADocument);
     std::string dir = ProgramDir();
     for (const TContentChoice& choice : ContentChoices) {
-        bool matches = choice.Suffix
-                           ? EndsWith(upper, choice.Suffix)
-                           : (upper == choice.Whole1 || (choice.Whole2 && upper == choice.Whole2));
+        bool matches = choice.Suffix ? EndsWith(upper, choice.Suffix)
+                                     : (upper == choice.Whole1 ||
+                                        (choice.Whole2 && upper == choice.Whole2));
         if (matches && FileExists(dir + choice.File)) {
             AContentType = choice.ContentType;
             return dir + choice.File;
@@ -122,8 +122,7 @@ struct THitRouting {
 
 THitRouting RouteHit(const TKAV_GeneralConfig& ASettings, const std::string& ARemoteIP) {
     // The lookup would change no flag when every box is ticked.
-    bool allTicked =
-        ASettings.LogNoLogs && ASettings.OverviewLogNoLogs && ASettings.DetailLogNoLogs;
+    bool allTicked = ASettings.LogNoLogs && ASettings.OverviewLogNoLogs && ASettings.DetailLogNoLogs;
     bool listed = !allTicked && IsOnNoLogList(ASettings, ARemoteIP);
     THitRouting routing;
     routing.ShowOnScreen = !listed || ASettings.LogNoLogs;
@@ -165,8 +164,7 @@ void AddCachingLines(const TKAV_GeneralConfig& ASettings, TDateTime ANow,
     if (ASettings.PragmaNoCache)
         AResponse.Headers.Add("Pragma: no-cache");
     if (ASettings.Expires)
-        AResponse.Headers.Add("Expires: " +
-                              FormatHttpDate(ANow + ASettings.ExpiresSecs / SecsPerDay));
+        AResponse.Headers.Add("Expires: " + FormatHttpDate(ANow + ASettings.ExpiresSecs / SecsPerDay));
     if (ASettings.LastModified && !ANotModified)
         AResponse.Headers.Add("Last-Modified: " + FormatHttpDate(ALastModifiedDate));
 }
