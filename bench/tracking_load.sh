@@ -2,13 +2,17 @@
 # Loads the headless tracking server and nginx, one after the other, with wrk on loopback:
 # one request per connection (Connection: close) for GET /t.gif, 32 and then 256 connections,
 # DURATION seconds each (default 10). Both log files of ours are on, both screen logs off;
-# nginx writes its combined access log. Prints requests/s, p99 latency and peak memory of
-# each server and the ratio ours/nginx. SKAV_BASELINE=path/to/another/sk_kav (an earlier
-# build) runs that one too, in turn with ours, and prints the ratio ours/baseline, also of
-# the CPU time each spends per request (steadier than req/s on a machine others share).
+# nginx writes its combined access log. Ours runs twice: with the default settings (a new
+# thread per connection) and with ReuseThreads=64 ("reuse"). Prints requests/s, p99 latency
+# and peak memory of each server and the ratios to nginx. SKAV_BASELINE=path/to/another/sk_kav
+# (an earlier build) runs that one too, in turn with ours, and prints the ratio ours/baseline,
+# also of the CPU time each spends per request (steadier than req/s on a machine others
+# share). REPEAT=n (default 1) runs everything n times and ends with the medians; the load
+# average is printed before and after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-10}
+repeat=${REPEAT:-1}
 need=()
 for p in wrk nginx-light; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
@@ -25,8 +29,9 @@ cmake --build build-bench -j "$(nproc)" --target sk_kav >/dev/null
 
 work=$(mktemp -d)
 chmod 755 "$work" # nginx workers read the GIF as another user
-trap 'kill $ours_pid $base_pid $nginx_pid 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill $ours_pid $reuse_pid $base_pid $nginx_pid 2>/dev/null || true; rm -rf "$work"' EXIT
 ours_pid=""
+reuse_pid=""
 base_pid=""
 nginx_pid=""
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
@@ -39,6 +44,14 @@ printf '[General]\r\nLogDir=%s/ours/logs/\r\nMaxConnectionsPerIP=0\r\n[OverviewL
 ours_port=$(free_port)
 build-bench/src/app/sk_kav --headless --dir "$work/ours" --port "$ours_port" 2>"$work/ours.err" >/dev/null &
 ours_pid=$!
+# The same build, keeping 64 threads for the next connections.
+mkdir -p "$work/reuse/logs"
+cp content/* "$work/reuse/"
+sed -e "s#$work/ours/logs/#$work/reuse/logs/#" -e 's#^MaxConnectionsPerIP=0#&\r\nReuseThreads=64#' \
+    "$work/ours/sk_KAV.ini" >"$work/reuse/sk_KAV.ini"
+reuse_port=$(free_port)
+build-bench/src/app/sk_kav --headless --dir "$work/reuse" --port "$reuse_port" 2>"$work/reuse.err" >/dev/null &
+reuse_pid=$!
 if [ -n "${SKAV_BASELINE:-}" ]; then
     mkdir -p "$work/base/logs"
     cp content/* "$work/base/"
@@ -97,26 +110,50 @@ run_wrk() { # run_wrk PORT CONNECTIONS [PID] -> "rps p99 errors cpu-us-per-reque
         'BEGIN {printf "%.1f", t * 1e6 / hz / r}')"
 }
 
-printf '%-6s %-6s %12s %10s %10s  %s\n' conns server req/s p99 peakMiB errors
-for conns in 32 256; do
-    IFS='|' read -r ours_rps ours_p99 ours_err ours_cpu <<<"$(run_wrk "$ours_port" "$conns" "$ours_pid")"
-    if [ -n "$base_pid" ]; then
-        IFS='|' read -r base_rps base_p99 base_err base_cpu <<<"$(run_wrk "$base_port" "$conns" "$base_pid")"
-    fi
-    IFS="|" read -r ng_rps ng_p99 ng_err _ <<<"$(run_wrk "$nginx_port" "$conns")"
-    ours_mem=$(($(peak_kib "$ours_pid") / 1024))
-    ng_mem=$(($(peak_kib "$nginx_pid") / 1024))
-    printf '%-6s %-6s %12s %10s %10s  %s\n' "$conns" ours "$ours_rps" "$ours_p99" "$ours_mem" "$ours_err"
-    if [ -n "$base_pid" ]; then
-        base_mem=$(($(peak_kib "$base_pid") / 1024))
-        printf '%-6s %-6s %12s %10s %10s  %s\n' "$conns" base "$base_rps" "$base_p99" "$base_mem" "$base_err"
-    fi
-    printf '%-6s %-6s %12s %10s %10s  %s\n' "$conns" nginx "$ng_rps" "$ng_p99" "$ng_mem" "$ng_err"
-    awk -v a="$ours_rps" -v b="$ng_rps" -v c="$conns" 'BEGIN {printf "%-6s ratio ours/nginx %.2f\n", c, a / b}'
-    if [ -n "$base_pid" ]; then
-        awk -v a="$ours_rps" -v b="$base_rps" -v c="$conns" 'BEGIN {printf "%-6s ratio ours/baseline %.3f\n", c, a / b}'
-        awk -v a="$ours_cpu" -v b="$base_cpu" -v c="$conns" \
-            'BEGIN {printf "%-6s CPU us per request: ours %.1f, baseline %.1f, ratio %.3f\n", c, a, b, a / b}'
-    fi
+row() { printf '%-6s %-6s %12s %10s %10s  %s\n' "$@"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", (b > 0 ? a / b : 0)}'; }
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
+results="$work/results" # lines: conns name value
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+for round in $(seq 1 "$repeat"); do
+    [ "$repeat" -gt 1 ] && echo "--- round $round of $repeat"
+    row conns server req/s p99 peakMiB errors
+    for conns in 32 256; do
+        IFS='|' read -r ours_rps ours_p99 ours_err ours_cpu <<<"$(run_wrk "$ours_port" "$conns" "$ours_pid")"
+        IFS='|' read -r reuse_rps reuse_p99 reuse_err reuse_cpu <<<"$(run_wrk "$reuse_port" "$conns" "$reuse_pid")"
+        if [ -n "$base_pid" ]; then
+            IFS='|' read -r base_rps base_p99 base_err base_cpu <<<"$(run_wrk "$base_port" "$conns" "$base_pid")"
+        fi
+        IFS="|" read -r ng_rps ng_p99 ng_err _ <<<"$(run_wrk "$nginx_port" "$conns")"
+        row "$conns" ours "$ours_rps" "$ours_p99" $(($(peak_kib "$ours_pid") / 1024)) "$ours_err"
+        row "$conns" reuse "$reuse_rps" "$reuse_p99" $(($(peak_kib "$reuse_pid") / 1024)) "$reuse_err"
+        if [ -n "$base_pid" ]; then
+            row "$conns" base "$base_rps" "$base_p99" $(($(peak_kib "$base_pid") / 1024)) "$base_err"
+        fi
+        row "$conns" nginx "$ng_rps" "$ng_p99" $(($(peak_kib "$nginx_pid") / 1024)) "$ng_err"
+        {
+            echo "$conns ours/nginx $(ratio "$ours_rps" "$ng_rps")"
+            echo "$conns reuse/nginx $(ratio "$reuse_rps" "$ng_rps")"
+            echo "$conns p99-ms-ours $(awk -v t="$ours_p99" 'BEGIN {print (t ~ /us$/ ? t / 1000 : (t ~ /ms$/ ? t + 0 : t * 1000))}')"
+            echo "$conns p99-ms-reuse $(awk -v t="$reuse_p99" 'BEGIN {print (t ~ /us$/ ? t / 1000 : (t ~ /ms$/ ? t + 0 : t * 1000))}')"
+            echo "$conns cpu-us-ours $ours_cpu"
+            echo "$conns cpu-us-reuse $reuse_cpu"
+            if [ -n "$base_pid" ]; then
+                echo "$conns base/nginx $(ratio "$base_rps" "$ng_rps")"
+                echo "$conns ours/baseline $(ratio "$ours_rps" "$base_rps")"
+                echo "$conns cpu-us-base $base_cpu"
+            fi
+        } | tee -a "$results" | awk '{printf "%-6s %s %s\n", $1, $2, $3}'
+    done
 done
-echo "log lines written by ours: $(cat "$work"/ours/logs/*.log | wc -l)"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ "$repeat" -gt 1 ]; then
+    echo "--- medians of $repeat rounds"
+    for conns in 32 256; do
+        for name in $(awk -v c="$conns" '$1 == c {print $2}' "$results" | awk '!seen[$0]++'); do
+            printf '%-6s %-16s %s\n' "$conns" "$name" \
+                "$(awk -v c="$conns" -v n="$name" '$1 == c && $2 == n {print $3}' "$results" | median)"
+        done
+    done
+fi
+echo "log lines written by ours: $(cat "$work"/ours/logs/*.log | wc -l), with reuse: $(cat "$work"/reuse/logs/*.log | wc -l)"

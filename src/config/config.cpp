@@ -63,6 +63,7 @@ const TKey Keys[] = {
     {"General", "MaxBodySize", &TConfig::MaxBodySize, BodySizeRange},
     {"General", "MaxHeaderSize", &TConfig::MaxHeaderSize, HeaderSizeRange},
     {"General", "MaxRequestMemory", &TConfig::MaxRequestMemory, RequestMemoryRange},
+    {"General", "ReuseThreads", &TConfig::ReuseThreads, ReuseThreadsRange},
 };
 
 const char* const WindowPosSection = "WindowPos";

@@ -27,6 +27,7 @@ inline constexpr TSettingRange HeadTimeoutRange{100, 60000};
 inline constexpr TSettingRange BodySizeRange{0, 64 * 1024 * 1024};
 inline constexpr TSettingRange HeaderSizeRange{1024, 1024 * 1024};
 inline constexpr TSettingRange RequestMemoryRange{1024 * 1024, 1024 * 1024 * 1024};
+inline constexpr TSettingRange ReuseThreadsRange{0, 1000};
 
 // Look-up tables of the two lists, made whenever a list is published anew. Derived from the
 // lists, so two records with equal lists count as equal whatever tables they hold.
@@ -78,6 +79,9 @@ struct TKAV_GeneralConfig {
     int32_t MaxBodySize = 64 * 1024;             // bytes of one request body
     int32_t MaxHeaderSize = 32 * 1024;           // bytes of one request's header lines
     int32_t MaxRequestMemory = 32 * 1024 * 1024; // bytes of requests held by all connections
+    // Threads of finished connections kept waiting for the next ones (section General); 0: a
+    // new thread for every connection. Read at each start.
+    int32_t ReuseThreads = 0;
 
     // Not settings: a port given for one run may be 0 (the system chooses a free one); a 0
     // from the settings file refuses the start like any port outside PortRange.

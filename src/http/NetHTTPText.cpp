@@ -78,7 +78,7 @@ std::string UpperCaseAscii(std::string AText) {
     return AText;
 }
 
-bool SameTextAscii(const std::string& A, const std::string& B) {
+bool SameTextAscii(std::string_view A, std::string_view B) {
     return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char x, char y) {
                return UpperAscii(x) == UpperAscii(y);
            });
@@ -100,6 +100,10 @@ std::string TrimRightCtl(const std::string& AText) {
 
 std::string TrimCtl(const std::string& AText) {
     return TrimLeftCtl(TrimRightCtl(AText));
+}
+
+bool OnlyCtl(std::string_view AText) {
+    return std::all_of(AText.begin(), AText.end(), IsCtlOrBlank);
 }
 
 bool MayNameAFile(const std::string& AText) {

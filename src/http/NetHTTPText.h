@@ -18,12 +18,14 @@ std::string DecodeParam(std::string_view AItem);
 
 // ASCII-only case helpers; other bytes stay as they are.
 std::string UpperCaseAscii(std::string AText);
-bool SameTextAscii(const std::string& A, const std::string& B);
+bool SameTextAscii(std::string_view A, std::string_view B);
 
 // Removes leading and/or trailing characters of code 32 or less.
 std::string TrimLeftCtl(const std::string& AText);
 std::string TrimRightCtl(const std::string& AText);
 std::string TrimCtl(const std::string& AText);
+// True when TrimCtl would leave nothing of AText; no copy is made.
+bool OnlyCtl(std::string_view AText);
 
 // True when AText holds a path separator ('/' or '\\'), so it might name a file or directory of
 // this machine; such a text never goes into an answer.

@@ -136,7 +136,7 @@ std::error_code TNetHTTPRequestReader::ReadHeaders(TNetHeaderList& AHeaders) {
         std::string line;
         if (std::error_code failure = ReadLine(line))
             return failure;
-        const bool last = TrimCtl(line).empty();
+        const bool last = OnlyCtl(line);
         if (!last && lines >= FLimits.MaxHeaderLines)
             return Reason::TooManyHeaderLines;
         blockSize += line.size() + 2;

@@ -5,8 +5,11 @@
 #include "tcp/TNetPeerThread.h"
 #include "tcp/TNetTCPServerConnection.h"
 
-#include <filesystem>
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +49,28 @@ public:
 private:
     TNetTCPConnection& FConnection;
 };
+
+struct TCloseFile {
+    int File;
+    ~TCloseFile() {
+        if (File >= 0)
+            close(File);
+    }
+};
+
+// Reads until ASize bytes or the end of the file; the number read.
+size_t ReadUpTo(int AFile, char* AInto, size_t ASize) {
+    size_t done = 0;
+    while (done < ASize) {
+        const ssize_t got = read(AFile, AInto + done, ASize - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
 
 bool IsGetCommand(const std::string& ACommand) {
     return ACommand == "GET" || ACommand == "POST" || ACommand == "HEAD";
@@ -202,7 +227,7 @@ void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnecti
 
     auto response = std::make_unique<TNetHTTPResponseInfo>(&AConnection);
     AttachSession(*request, *response);
-    if (!TrimCtl(FServerSoftware).empty())
+    if (!OnlyCtl(FServerSoftware))
         response->ServerSoftware = FServerSoftware;
     CallHandler(AThread, *request, *response);
     if (!response->HeaderWritten)
@@ -255,23 +280,26 @@ std::int64_t TNetHTTPServer::AnswerWithFile(TNetPeerThread& /*AThread*/,
                                             const std::string& AFileName) {
     if (AResponseInfo.ContentType.empty())
         AResponseInfo.ContentType = FMimeTable->MimeTypeOf(AFileName);
-    std::error_code error;
-    std::ifstream file;
-    if (std::filesystem::is_regular_file(AFileName, error))
-        file.open(AFileName, std::ios::binary);
-    if (!file.is_open())
+    // An open, a look at what it is and one read: no stream, no seeks. Non-blocking, so that a
+    // pipe put there does not hold the thread; a regular file reads the same either way.
+    const int file = open(AFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    TCloseFile closeFile{file};
+    struct stat info {};
+    if (file < 0 || fstat(file, &info) != 0 || !S_ISREG(info.st_mode))
         throw ENetException("Cannot open file \"" + AFileName + "\".");
-    const long long size = StreamSize(file);
+    const long long size = info.st_size;
     AResponseInfo.ContentLength = size;
     if (size <= AResponseInfo.Connection->SendBufferSize()) {
         // A small file (a tracking pixel) goes out with the header in one write.
         std::string body(static_cast<size_t>(size), '\0');
-        file.read(body.data(), size);
-        body.resize(static_cast<size_t>(file.gcount()));
+        body.resize(ReadUpTo(file, body.data(), body.size()));
         AResponseInfo.WriteHeader(body);
         return static_cast<std::int64_t>(body.size());
     }
+    std::ifstream stream(AFileName, std::ios::binary);
+    if (!stream.is_open())
+        throw ENetException("Cannot open file \"" + AFileName + "\".");
     AResponseInfo.WriteHeader();
-    AResponseInfo.Connection->SendStream(file, true, false);
+    AResponseInfo.Connection->SendStream(stream, true, false);
     return size;
 }

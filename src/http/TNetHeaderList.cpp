@@ -16,6 +16,13 @@ std::string NameTerminator(const std::string& ASeparator) {
     return ASeparator.substr(0, end);
 }
 
+bool HasLetter(const std::string& AText) {
+    for (char c : AText)
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+            return true;
+    return false;
+}
+
 } // namespace
 
 void TNetHeaderList::Insert(int AIndex, const std::string& ALine) {
@@ -41,9 +48,23 @@ std::string TNetHeaderList::LineName(int AIndex) const {
     return pos == std::string::npos ? std::string() : line.substr(0, pos);
 }
 
+bool TNetHeaderList::NameIs(int AIndex, const std::string& ATerminator,
+                            const std::string& AName) const {
+    // A separator without letters ends the name where it stands in the line as it is, so the
+    // name is compared in place, without an upper-cased copy of the line per look-up.
+    if (ATerminator.empty() || HasLetter(ATerminator))
+        return SameTextAscii(LineName(AIndex), AName);
+    const std::string& line = FLines[static_cast<size_t>(AIndex)];
+    const size_t pos = line.find(ATerminator);
+    return SameTextAscii(pos == std::string::npos ? std::string_view()
+                                                  : std::string_view(line).substr(0, pos),
+                         AName);
+}
+
 int TNetHeaderList::FindName(const std::string& AName) const {
+    const std::string terminator = NameTerminator(FValueSeparator);
     for (int i = 0; i < Count(); ++i) {
-        if (SameTextAscii(LineName(i), AName))
+        if (NameIs(i, terminator, AName))
             return i;
     }
     return -1;
@@ -57,7 +78,13 @@ std::string TNetHeaderList::LineValue(int AIndex) const {
     if (AIndex < 0)
         return std::string();
     const std::string& line = Strings(AIndex);
-    const size_t start = LineName(AIndex).size() + NameTerminator(FValueSeparator).size();
+    const std::string terminator = NameTerminator(FValueSeparator);
+    // The name's length is that of the line's own text before the separator, unless the
+    // separator holds letters (then the name is found in the upper-cased line).
+    const size_t found =
+        terminator.empty() || HasLetter(terminator) ? std::string::npos : line.find(terminator);
+    const size_t start =
+        (found != std::string::npos ? found : LineName(AIndex).size()) + terminator.size();
     std::string value = start < line.size() ? line.substr(start) : std::string();
     for (int i = AIndex + 1; FUnfoldLines && IsContinuation(i); ++i) {
         const std::string more = TrimLeftCtl(FLines[i]);
@@ -76,8 +103,9 @@ std::string TNetHeaderList::ValueOf(const std::string& AName) const {
 void TNetHeaderList::ValuesOf(const std::string& AName, std::vector<std::string>* ATarget) const {
     if (ATarget == nullptr)
         return;
+    const std::string terminator = NameTerminator(FValueSeparator);
     for (int i = 0; i < Count(); ++i) {
-        if (SameTextAscii(LineName(i), AName))
+        if (NameIs(i, terminator, AName))
             ATarget->push_back(LineValue(i));
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TNetHeaderList {
@@ -50,6 +51,9 @@ public:
 
 private:
     bool IsContinuation(int AIndex) const;
+    // Whether the name of line AIndex is AName, ignoring case; ATerminator is the separator
+    // without its trailing blanks.
+    bool NameIs(int AIndex, const std::string& ATerminator, const std::string& AName) const;
     std::string WrapText(const std::string& AText) const;
 
     std::vector<std::string> FLines;

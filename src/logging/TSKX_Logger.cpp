@@ -1,7 +1,6 @@
 #include "logging/TSKX_Logger.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/DateTime.h"
+#include "logging/DecimalText.h"
 
 namespace {
 
@@ -42,36 +42,33 @@ std::string InitialExtension(const std::string& AName) {
     return AName.front() == '.' ? AName : "." + AName;
 }
 
-std::string Digits(int AValue, int AWidth) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%0*d", AWidth, AValue);
+// Replaces yyyy, yy, mm and dd; every other character is kept as it stands.
+void AppendDateText(std::string& AText, const std::string& AFormat, const TDateTimeParts& AParts) {
+    for (std::size_t i = 0; i < AFormat.size();) {
+        if (AFormat.compare(i, 4, "yyyy") == 0) {
+            AppendDigits(AText, AParts.Year, 4);
+            i += 4;
+        } else if (AFormat.compare(i, 2, "yy") == 0) {
+            AppendDigits(AText, AParts.Year % 100, 2);
+            i += 2;
+        } else if (AFormat.compare(i, 2, "mm") == 0 || AFormat.compare(i, 2, "dd") == 0) {
+            AppendDigits(AText, AFormat[i] == 'm' ? AParts.Month : AParts.Day, 2);
+            i += 2;
+        } else {
+            AText += AFormat[i++];
+        }
+    }
+}
+
+std::string DateText(const std::string& AFormat, const TDateTimeParts& AParts) {
+    std::string text;
+    AppendDateText(text, AFormat, AParts);
     return text;
 }
 
-// Replaces yyyy, yy, mm and dd; every other character is kept as it stands.
-std::string DateText(const std::string& AFormat, const TDateTimeParts& AParts) {
-    std::string result;
-    for (std::size_t i = 0; i < AFormat.size();) {
-        if (AFormat.compare(i, 4, "yyyy") == 0) {
-            result += Digits(AParts.Year, 4);
-            i += 4;
-        } else if (AFormat.compare(i, 2, "yy") == 0) {
-            result += Digits(AParts.Year % 100, 2);
-            i += 2;
-        } else if (AFormat.compare(i, 2, "mm") == 0 || AFormat.compare(i, 2, "dd") == 0) {
-            result += Digits(AFormat[i] == 'm' ? AParts.Month : AParts.Day, 2);
-            i += 2;
-        } else {
-            result += AFormat[i++];
-        }
-    }
-    return result;
-}
-
-std::string TimeText(const TDateTimeParts& AParts) {
-    return Digits(AParts.Hour, 2) + ':' + Digits(AParts.Minute, 2) + ':' +
-           Digits(AParts.Second, 2) + ':' + Digits(AParts.MSec, 3);
-}
+// How often a kept-open file is compared with its path: a file renamed or replaced meanwhile is
+// noticed within this time, and the next write creates it anew.
+constexpr std::chrono::seconds PathCheckInterval{1};
 
 bool FileExists(const std::string& APath) {
     struct stat info {};
@@ -95,6 +92,10 @@ bool EndsWith(const std::string& AText, const std::string& AEnd) {
 
 TSKX_Logger::TSKX_Logger(const std::string& ADirectory, const std::string& AName)
     : FExtension(InitialExtension(AName)), FDirectory(InitialDirectory(ADirectory)) {}
+
+TSKX_Logger::~TSKX_Logger() {
+    CloseKeptFile();
+}
 
 std::string TSKX_Logger::Directory() const {
     std::lock_guard<std::mutex> guard(FNamesLock);
@@ -137,45 +138,124 @@ TSKX_Logger::TNames TSKX_Logger::CurrentNames() const {
 bool TSKX_Logger::WriteLog(const std::string& AText) {
     try {
         if (!FUseLock)
-            return WriteOnce(AText);
+            return WriteOnce(AText, false);
         std::lock_guard<std::mutex> guard(FLock);
-        return WriteOnce(AText);
+        return WriteOnce(AText, true);
     } catch (...) { // out of memory: a failed write, never an exception for the caller
         ++FErrorCount;
         return false;
     }
 }
 
-std::string TSKX_Logger::Prefix(const TDateTimeParts& ANow) const {
-    if (FDateTimePrefix)
-        return DateText("yyyy.mm.dd", ANow) + '-' + TimeText(ANow) + ": ";
-    if (FTimePrefix)
-        return TimeText(ANow) + ": ";
-    return {};
+void TSKX_Logger::AppendPrefix(std::string& ABytes, const TDateTimeParts& ANow) const {
+    const bool withDate = FDateTimePrefix; // each switch read once: another thread may flip it
+    if (withDate) {
+        AppendDateText(ABytes, "yyyy.mm.dd", ANow);
+        ABytes += '-';
+    }
+    if (withDate || FTimePrefix) {
+        AppendTimeOfDay(ABytes, ANow);
+        ABytes += ": ";
+    }
 }
 
-bool TSKX_Logger::WriteOnce(const std::string& AText) {
-    TDateTimeParts now = DecodeDateTime(Now());
-    std::string bytes = Prefix(now) + AText + (FAddLineBreak ? "\r\n" : "");
+std::string TSKX_Logger::PathAt(const TDateTimeParts& ANow) {
+    std::lock_guard<std::mutex> guard(FNamesLock);
+    std::string path = FDirectory;
+    AppendDateText(path, FNameDateFormat, ANow);
+    path += FExtension;
+    FFileName = path;
+    return path;
+}
+
+bool TSKX_Logger::WriteOnce(const std::string& AText, bool ALocked) {
+    const std::chrono::system_clock::time_point instant = ClockNow();
+    const TDateTimeParts now = DecodeDateTime(LocalDateTimeOf(instant));
+    std::string bytes;
+    bytes.reserve(AText.size() + 32);
+    AppendPrefix(bytes, now);
+    bytes += AText;
+    if (FAddLineBreak)
+        bytes += "\r\n";
     ++FWriteCount;
-    TNames names = CurrentNames();
-    std::string path = names.Directory + DateText(names.NameDateFormat, now) + names.Extension;
-    {
-        std::lock_guard<std::mutex> guard(FNamesLock);
-        FFileName = path;
+    const std::string path = PathAt(now);
+    if (FAutoCleanup && (!FileExists(path) || FCleanupOnEveryWrite)) {
+        (void)CleanupIn(CurrentNames());
+        if (ALocked)
+            FCheckedAt.reset(); // it may have deleted the kept file
     }
-    bool exists = FileExists(path);
-    if (FAutoCleanup && (!exists || FCleanupOnEveryWrite))
-        (void)CleanupIn(names);
-    if (AppendToFile(path, bytes))
+    // The kept-open file is shared between writes, so it needs the writer's lock.
+    if (ALocked ? AppendToKeptFile(path, bytes, instant) : AppendToFile(path, bytes))
         return true;
     ++FErrorCount;
     return false;
 }
 
+bool TSKX_Logger::AppendToKeptFile(const std::string& APath, const std::string& ABytes,
+                                   std::chrono::system_clock::time_point ANow) {
+    // A new day or directory, or a file removed or renamed since: the next file is opened.
+    if (FKeptFile >= 0 && (APath != FKeptPath || KeptFileMoved(ANow)))
+        CloseKeptFile();
+    if (FKeptFile < 0 && !OpenKeptFile(APath, ANow))
+        return false;
+    std::size_t written = 0;
+    if (WriteAll(FKeptFile, ABytes, written))
+        return true;
+    // Nothing else of ours appends under the writer's lock: the part of the record that reached
+    // the file is exactly what lies before its end. After any error the file is opened anew.
+    struct stat after {};
+    if (written > 0 && fstat(FKeptFile, &after) == 0 &&
+        after.st_size >= static_cast<off_t>(written))
+        (void)ftruncate(FKeptFile, after.st_size - static_cast<off_t>(written));
+    CloseKeptFile();
+    return false;
+}
+
+bool TSKX_Logger::KeptFileMoved(std::chrono::system_clock::time_point ANow) {
+    // A removed file is noticed by the next write, so no record goes with it: an fstat of the
+    // descriptor costs no path look-up.
+    struct stat kept {};
+    if (fstat(FKeptFile, &kept) != 0 || kept.st_nlink == 0)
+        return true;
+    // A renamed or replaced one at most once per interval (its records meanwhile go to the
+    // renamed file). A clock set back counts as time passed.
+    if (FCheckedAt && ANow >= *FCheckedAt && ANow - *FCheckedAt < PathCheckInterval)
+        return false;
+    FCheckedAt = ANow;
+    struct stat info {};
+    return stat(FKeptPath.c_str(), &info) != 0 || info.st_dev != FKeptDevice ||
+           info.st_ino != FKeptInode;
+}
+
+bool TSKX_Logger::OpenKeptFile(const std::string& APath,
+                               std::chrono::system_clock::time_point ANow) {
+    int file = open(APath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (file < 0)
+        return false;
+    struct stat info {};
+    if (fstat(file, &info) != 0) {
+        close(file);
+        return false;
+    }
+    FKeptFile = file;
+    FKeptPath = APath;
+    FKeptDevice = info.st_dev;
+    FKeptInode = info.st_ino;
+    FCheckedAt = ANow;
+    return true;
+}
+
+void TSKX_Logger::CloseKeptFile() {
+    if (FKeptFile >= 0)
+        close(FKeptFile);
+    FKeptFile = -1;
+    FKeptPath.clear();
+    FCheckedAt.reset();
+}
+
 bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& ABytes) const {
-    // Opened, appended and closed on every write, so others may read, move or delete the
-    // file between two writes; O_APPEND puts every write at the end, whoever else appends.
+    // Without the writer's lock every write opens the file for itself; O_APPEND puts every
+    // write at the end, whoever else appends.
     int file = open(APath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (file < 0)
         return false;
@@ -183,8 +263,9 @@ bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& AByt
     // left behind is exactly what lies past this length.
     struct stat before {};
     bool written = false;
+    std::size_t part = 0;
     if (fstat(file, &before) == 0) {
-        written = WriteAll(file, ABytes);
+        written = WriteAll(file, ABytes, part);
         if (!written)
             (void)ftruncate(file, before.st_size);
     }
@@ -192,8 +273,8 @@ bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& AByt
     return written && closed;
 }
 
-bool TSKX_Logger::WriteAll(int AFile, const std::string& ABytes) const {
-    std::size_t done = 0;
+bool TSKX_Logger::WriteAll(int AFile, const std::string& ABytes, std::size_t& ADone) const {
+    std::size_t& done = ADone;
     while (done < ABytes.size()) {
         const char* data = ABytes.data() + done;
         const std::size_t size = ABytes.size() - done;

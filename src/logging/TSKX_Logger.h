@@ -1,11 +1,13 @@
-// Daily log file writer: appends texts to Directory + date + Extension, opening and closing the
-// file on every write. Any thread; every member may be called while writes run.
+// Daily log file writer: appends texts to Directory + date + Extension. With UseLock the day's
+// file stays open between writes. Any thread; every member may be called while writes run.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -16,6 +18,7 @@ public:
     // ADirectory: empty or not an existing directory gives the current working directory.
     // AName: file extension; "" gives ".log", "log2" gives ".log2", ".txt" stays.
     TSKX_Logger(const std::string& ADirectory, const std::string& AName);
+    ~TSKX_Logger();
     TSKX_Logger(const TSKX_Logger&) = delete;
     TSKX_Logger& operator=(const TSKX_Logger&) = delete;
 
@@ -23,6 +26,10 @@ public:
     // cannot be created, opened or written. A record is written whole or not at all: a write
     // that fails part-way (a full disk) is cut back off the file, so the next one starts where
     // a record starts. Never throws.
+    // With UseLock the file is kept open for the next write; a new day or Directory, a file
+    // removed, a file renamed (its path is checked at most once a second; until then records
+    // go to the renamed file) and any error open it anew, so a removed file is created again
+    // by the next write. Without UseLock every write opens and closes the file.
     [[nodiscard]] bool WriteLog(const std::string& AText);
     // Deletes this writer's oldest files by MaxAgeDays and MaxFiles, one per pass; false when
     // both limits are off or a deletion failed.
@@ -74,10 +81,19 @@ private:
         std::string NameDateFormat;
     };
     TNames CurrentNames() const;
-    std::string Prefix(const TDateTimeParts& ANow) const;
-    bool WriteOnce(const std::string& AText);
+    void AppendPrefix(std::string& ABytes, const TDateTimeParts& ANow) const;
+    // The file name of a write at ANow, also kept as FileName.
+    std::string PathAt(const TDateTimeParts& ANow);
+    bool WriteOnce(const std::string& AText, bool ALocked);
     bool AppendToFile(const std::string& APath, const std::string& ABytes) const;
-    bool WriteAll(int AFile, const std::string& ABytes) const;
+    // The kept-open file; under FLock.
+    bool AppendToKeptFile(const std::string& APath, const std::string& ABytes,
+                          std::chrono::system_clock::time_point ANow);
+    bool KeptFileMoved(std::chrono::system_clock::time_point ANow);
+    bool OpenKeptFile(const std::string& APath, std::chrono::system_clock::time_point ANow);
+    void CloseKeptFile();
+    // Writes every byte; ADone tells how many reached the file, also when it fails.
+    bool WriteAll(int AFile, const std::string& ABytes, std::size_t& ADone) const;
     bool CleanupIn(const TNames& ANames);
     // Counts the files of this writer and finds the name that sorts first; false when the
     // directory cannot be listed.
@@ -104,4 +120,11 @@ private:
     std::atomic<int> FDeleteErrorCount{0};
     std::string FNameDateFormat{"yyyymmdd"};
     TFileWrite FFileWrite; // empty: write(2); changed under FLock
+    // Guarded by FLock: the file kept open between locked writes (-1: none), its path and
+    // identity, and when the path was last compared with it (none: compare at the next write).
+    int FKeptFile = -1;
+    std::string FKeptPath;
+    dev_t FKeptDevice = 0;
+    ino_t FKeptInode = 0;
+    std::optional<std::chrono::system_clock::time_point> FCheckedAt;
 };

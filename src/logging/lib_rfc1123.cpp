@@ -1,6 +1,7 @@
 #include "logging/lib_rfc1123.h"
 
-#include <cstdio>
+#include "logging/DecimalText.h"
+
 #include <ctime>
 #include <limits>
 
@@ -91,9 +92,19 @@ int UtcBiasSeconds() {
 std::string FormatHttpDate(TDateTime AValue) {
     TDateTime gmt = AValue + UtcBiasSeconds() / SecsPerDay;
     TDateTimeParts p = DecodeDateTime(gmt);
-    char text[128];
-    std::snprintf(text, sizeof text, "%s, %02d %.3s %d %02d:%02d:%02d GMT", kDayNames[p.DayOfWeek],
-                  p.Day, kMonthNames + 3 * (p.Month - 1), p.Year, p.Hour, p.Minute, p.Second);
+    std::string text;
+    text.reserve(32);
+    text.append(kDayNames[p.DayOfWeek]).append(", ");
+    AppendDigits(text, p.Day, 2);
+    text.append(1, ' ').append(kMonthNames + 3 * (p.Month - 1), 3).append(1, ' ');
+    AppendDigits(text, p.Year, 1);
+    text += ' ';
+    AppendDigits(text, p.Hour, 2);
+    text += ':';
+    AppendDigits(text, p.Minute, 2);
+    text += ':';
+    AppendDigits(text, p.Second, 2);
+    text += " GMT";
     return text;
 }
 

@@ -1,12 +1,12 @@
 #include "logging/sk_InetFuncs.h"
 
 #include <arpa/inet.h>
-#include <cstdio>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include "base/DateTime.h"
+#include "logging/DecimalText.h"
 
 std::string HostNameOf(const std::string& AAddress) {
     // inet_addr as the dotted-address conversion: a text that is no address becomes the
@@ -22,16 +22,20 @@ std::string HostNameOf(const std::string& AAddress) {
 }
 
 std::string ShortTimeStamp() {
-    TDateTimeParts p = DecodeDateTime(Now());
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d:%03d", p.Hour, p.Minute, p.Second, p.MSec);
+    std::string text;
+    AppendTimeOfDay(text, DecodeDateTime(Now()));
     return text;
 }
 
 std::string LongTimeStamp() {
     TDateTimeParts p = DecodeDateTime(Now());
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d:%03d", p.Year, p.Month, p.Day,
-                  p.Hour, p.Minute, p.Second, p.MSec);
+    std::string text;
+    AppendDigits(text, p.Year, 4);
+    text += '/';
+    AppendDigits(text, p.Month, 2);
+    text += '/';
+    AppendDigits(text, p.Day, 2);
+    text += ' ';
+    AppendTimeOfDay(text, p);
     return text;
 }

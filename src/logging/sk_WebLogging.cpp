@@ -1,8 +1,8 @@
 #include "logging/sk_WebLogging.h"
 
-#include <cstdio>
 #include <ctime>
 
+#include "logging/DecimalText.h"
 #include "logging/LogText.h"
 #include "logging/lib_rfc1123.h"
 
@@ -59,14 +59,30 @@ int UtcBiasSecondsAt(const TDateTimeParts& AWall) {
     return static_cast<int>(-second.tm_gmtoff);
 }
 
+// "07/Dec/2026:08:49:37 +0100", see LogDateText.
+void AppendLogDate(std::string& ALine, TDateTime ATime) {
+    TDateTimeParts p = DecodeDateTime(ATime);
+    AppendDigits(ALine, p.Day, 2);
+    ALine.append(1, '/').append(kMonthNames + 3 * (p.Month - 1), 3).append(1, '/');
+    AppendDigits(ALine, p.Year, 4);
+    ALine += ':';
+    AppendDigits(ALine, p.Hour, 2);
+    ALine += ':';
+    AppendDigits(ALine, p.Minute, 2);
+    ALine += ':';
+    AppendDigits(ALine, p.Second, 2);
+    ALine += ' ';
+    ALine += LogZoneTextOf(UtcBiasSecondsAt(p));
+}
+
 } // namespace
 
 std::string LogZoneTextOf(int AUtcBiasSeconds) {
     const int east = -AUtcBiasSeconds / 60; // minutes east of UTC
     const int magnitude = east < 0 ? -east : east;
-    char text[32];
-    std::snprintf(text, sizeof text, "%c%02d%02d", east < 0 ? '-' : '+', magnitude / 60,
-                  magnitude % 60);
+    std::string text(1, east < 0 ? '-' : '+');
+    AppendDigits(text, magnitude / 60, 2);
+    AppendDigits(text, magnitude % 60, 2);
     return text;
 }
 
@@ -75,11 +91,9 @@ std::string LogZoneTextAt(TDateTime ALocal) {
 }
 
 std::string LogDateText(TDateTime ATime) {
-    TDateTimeParts p = DecodeDateTime(ATime);
-    char text[96];
-    std::snprintf(text, sizeof text, "%02d/%.3s/%04d:%02d:%02d:%02d ", p.Day,
-                  kMonthNames + 3 * (p.Month - 1), p.Year, p.Hour, p.Minute, p.Second);
-    return text + LogZoneTextOf(UtcBiasSecondsAt(p));
+    std::string text;
+    AppendLogDate(text, ATime);
+    return text;
 }
 
 std::string CommonLogLine(std::string_view AHost, std::string_view AIdentity,
@@ -93,9 +107,14 @@ std::string CommonLogLine(std::string_view AHost, std::string_view AIdentity,
     AppendOrHyphen(line, AIdentity);
     line += ' ';
     AppendOrHyphen(line, AUser);
-    line += " [" + LogDateText(ATime) + "] ";
+    line += " [";
+    AppendLogDate(line, ATime);
+    line += "] ";
     AppendQuoted(line, ARequest, LogRequestLimit);
-    line += ' ' + std::to_string(AStatus) + ' ' + std::to_string(ASize);
+    line += ' ';
+    AppendDigits(line, AStatus, 1);
+    line += ' ';
+    AppendDigits(line, ASize, 1);
     return line;
 }
 

@@ -22,9 +22,10 @@ TNetworkPage::TNetworkPage(QWidget* AParent) : QWidget(AParent) {
     setObjectName(QStringLiteral("TabNetwork"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(BuildLimits());
+    layout->addWidget(BuildThreads());
     layout->addStretch(1);
     for (QSpinBox* box : {SE_MaxConnectionsPerIP, SE_HeadTimeoutUnderLoad, SE_MaxBodySize,
-                          SE_MaxHeaderSize, SE_MaxRequestMemory})
+                          SE_MaxHeaderSize, SE_MaxRequestMemory, SE_ReuseThreads})
         connect(box, &QSpinBox::valueChanged, this, &TNetworkPage::Changed);
 }
 
@@ -52,12 +53,24 @@ QGroupBox* TNetworkPage::BuildLimits() {
     return group;
 }
 
+QGroupBox* TNetworkPage::BuildThreads() {
+    auto* group = new QGroupBox(QStringLiteral(" Threads "), this);
+    group->setObjectName(QStringLiteral("GB_Threads"));
+    SE_ReuseThreads = NewLimitBox(group, "SE_ReuseThreads", ReuseThreadsRange,
+                                  TKAV_GeneralConfig().ReuseThreads, 1);
+    auto* form = new QFormLayout(group);
+    form->addRow(QStringLiteral("Threads kept for the next connections (0 = a new one each):"),
+                 SE_ReuseThreads);
+    return group;
+}
+
 void TNetworkPage::ShowConfig(const TKAV_GeneralConfig& AConfig) {
     SE_MaxConnectionsPerIP->setValue(AConfig.MaxConnectionsPerIP);
     SE_HeadTimeoutUnderLoad->setValue(AConfig.HeadTimeoutUnderLoad);
     SE_MaxBodySize->setValue(AConfig.MaxBodySize);
     SE_MaxHeaderSize->setValue(AConfig.MaxHeaderSize);
     SE_MaxRequestMemory->setValue(AConfig.MaxRequestMemory);
+    SE_ReuseThreads->setValue(AConfig.ReuseThreads);
 }
 
 void TNetworkPage::ApplyControls(TKAV_GeneralConfig& AConfig) const {
@@ -66,4 +79,5 @@ void TNetworkPage::ApplyControls(TKAV_GeneralConfig& AConfig) const {
     AConfig.MaxBodySize = SE_MaxBodySize->value();
     AConfig.MaxHeaderSize = SE_MaxHeaderSize->value();
     AConfig.MaxRequestMemory = SE_MaxRequestMemory->value();
+    AConfig.ReuseThreads = SE_ReuseThreads->value();
 }

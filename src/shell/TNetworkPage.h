@@ -1,5 +1,5 @@
 // The "Network" page of the main window: the limits that keep one client from holding the
-// public port (and, later, the connection settings of the server). Window's thread only.
+// public port and the threads kept for the next connections. Window's thread only.
 #pragma once
 
 #include <QWidget>
@@ -25,6 +25,8 @@ public:
     QSpinBox* SE_MaxBodySize;
     QSpinBox* SE_MaxHeaderSize;
     QSpinBox* SE_MaxRequestMemory;
+    // " Threads "
+    QSpinBox* SE_ReuseThreads;
 
 signals:
     // A control's value changed.
@@ -32,4 +34,5 @@ signals:
 
 private:
     QGroupBox* BuildLimits();
+    QGroupBox* BuildThreads();
 };

@@ -35,8 +35,15 @@ size_t TNetBuffer::Read(void* ABytes, size_t ACount) {
 }
 
 void TNetBuffer::Append(const void* ABytes, size_t ACount) {
-    const char* bytes = static_cast<const char*>(ABytes);
-    FData.insert(FData.end(), bytes, bytes + ACount);
+    if (ACount == 0)
+        return;
+    // Grown as a vector grows, then one copy: inserting a range constructs byte by byte with
+    // this allocator.
+    const size_t old = FData.size();
+    if (old + ACount > FData.capacity())
+        FData.reserve(std::max(old + ACount, 2 * FData.capacity()));
+    FData.resize(old + ACount);
+    std::memcpy(FData.data() + old, ABytes, ACount);
 }
 
 char* TNetBuffer::Extend(size_t ACount) {

@@ -31,6 +31,7 @@ public:
     size_t Size() const { return FData.size(); }
     // Bytes the buffer can hold before it must grow.
     size_t Capacity() const { return FData.capacity(); }
+    void Reserve(size_t ACapacity) { FData.reserve(ACapacity); }
     // Grows with zero bytes or cuts; the position stays within the new size.
     void SetSize(size_t ASize);
     size_t Position() const { return FPosition; }

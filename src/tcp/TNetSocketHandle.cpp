@@ -113,13 +113,16 @@ void TNetSocketHandle::ReleaseSocket(bool AClearLocal) {
         if (!FAllocated)
             return;
         FAllocated = false;
-        // Both directions: a thread blocked in a wait or receive on the socket (or in an accept
-        // on a listening one) returns at once; close() alone would leave it blocked.
-        SocketStack().ShutdownSocket(FDescriptor, SHUT_RDWR);
-        if (FPins > 0)
+        // A pin means another thread may be blocked in a wait, receive or send on the socket
+        // (or in an accept on a listening one): shut down in both directions, it returns at
+        // once, where close() alone would leave it blocked. Without one nothing waits on it,
+        // and a plain close (the peer thread's own, after its answer) ends it the same way.
+        if (FPins > 0) {
+            SocketStack().ShutdownSocket(FDescriptor, SHUT_RDWR);
             FPendingClose.push_back(FDescriptor);
-        else
+        } else {
             descriptor = FDescriptor;
+        }
         ClearAddressesLocked(AClearLocal);
     }
     if (descriptor >= 0)

@@ -33,8 +33,9 @@ public:
 
     // Releases any socket first (clearing the local address), then opens a new one.
     void OpenSocket(int AType = 1, int AProtocol = 0);
-    // Shuts the socket down and closes it (waking any thread blocked on it); keeps IP and Port
-    // unless AClearLocal. Nothing happens without a socket. Any thread.
+    // Closes the socket, shut down first when another thread may be blocked on it (which then
+    // returns); keeps IP and Port unless AClearLocal. Nothing happens without a socket. Any
+    // thread.
     void ReleaseSocket(bool AClearLocal);
     void ClearAddresses(bool AClearLocal);
     void SetOption(int ALevel, int AOption, const void* AValue, int ALength);

@@ -11,6 +11,10 @@ namespace {
 
 // Below this much free room in the pending input a receive grows it by a whole RecvBufferSize.
 constexpr size_t MinReceiveRoom = 4096;
+// The most bytes the first receive into empty pending input takes (see FillInput).
+constexpr size_t FirstReceiveSize = 8192;
+// Room a write batch starts with: a header block fits without growing it.
+constexpr size_t BatchStartSize = 1024;
 
 // Runs AStop when the scope ends, also when an exception passes.
 template <typename F> class TFinally {
@@ -93,7 +97,16 @@ int TNetTCPConnection::FillInput(bool ARaiseIfClosed, int ATimeout, TNetBuffer* 
         return 0;
     const bool hadInput = !FPendingInput.Empty();
     int received = 0;
-    if (ATarget == nullptr && AAppend) {
+    if (ATarget == nullptr && AAppend && !hadInput) {
+        // The first bytes of a request (usually all of it) go through a buffer on the stack into
+        // pending input of their own size: a whole receive size from the heap for every
+        // connection cost more than the request itself.
+        char first[FirstReceiveSize];
+        const int size = std::min(FRecvBufferSize, static_cast<int>(sizeof first));
+        received = ReceiveSome(first, size, ATimeout, hadInput);
+        Filter(first, received);
+        FPendingInput.Append(first, static_cast<size_t>(std::max(received, 0)));
+    } else if (ATarget == nullptr && AAppend) {
         // Straight behind the pending bytes: no receive buffer per connection, no second copy.
         // Into the room the buffer already has, when there is a fair amount of it: no new
         // allocation and no copy of what is pending.
@@ -141,7 +154,7 @@ int TNetTCPConnection::ReceiveSome(char* AInto, int ASize, int ATimeout, bool AH
         return 0; // nothing arrived within the wait
     }
     FClosedByPeer = FClosedByPeer || received == 0;
-    if (received != 0 && SocketStack().CheckSocketResult(received, {NetErrShutdown})) {
+    if (received == -1 && SocketStack().CheckSocketResult(received, {NetErrShutdown})) {
         CloseSocketOnly();
         if (!AHadInput)
             SocketStack().RaiseStackError(NetErrShutdown);
@@ -232,7 +245,7 @@ void TNetTCPConnection::SendDirect(const char* ABytes, int ACount) {
         int sent = SendSome(ABytes + offset, ACount - offset);
         FClosedByPeer = FClosedByPeer || sent == 0;
         CheckClosed(true, false);
-        if (SocketStack().CheckSocketResult(sent, {NetErrShutdown})) {
+        if (sent == -1 && SocketStack().CheckSocketResult(sent, {NetErrShutdown})) {
             CloseSocketOnly();
             SocketStack().RaiseStackError(NetErrShutdown);
         }
@@ -270,7 +283,12 @@ void TNetTCPConnection::SendText(const std::string& AText) {
 }
 
 void TNetTCPConnection::SendLine(const std::string& AText) {
-    SendText(AText + "\r\n");
+    if (!InBatch()) {
+        SendText(AText + "\r\n"); // one send for the line and its end
+        return;
+    }
+    SendText(AText);
+    SendRaw("\r\n", 2, false);
 }
 
 void TNetTCPConnection::SendStream(std::istream& AStream, bool AFromStart, bool AWithLength) {
@@ -302,6 +320,7 @@ void TNetTCPConnection::SendStream(std::istream& AStream, bool AFromStart, bool 
 
 void TNetTCPConnection::StartBatch(int AThreshold) {
     FWriteBatch = std::make_unique<TNetBuffer>();
+    FWriteBatch->Reserve(BatchStartSize);
     FWriteBatchThreshold = AThreshold;
 }
 

@@ -6,6 +6,36 @@
 #include "tcp/NetExceptions.h"
 #include "tcp/TNetThreadMgrDefault.h"
 
+namespace {
+
+// The factory of SetDefaultThreadMgrForTesting, made on first use: a test sets it while static
+// objects are still being made.
+struct TDefaultThreadMgr {
+    std::mutex Lock;              // guards Factory
+    TNetThreadMgrFactory Factory; // empty: TNetThreadMgrDefault
+};
+
+TDefaultThreadMgr& DefaultThreadMgr() {
+    static TDefaultThreadMgr made;
+    return made;
+}
+
+std::shared_ptr<TNetThreadMgr> MakeDefaultThreadMgr(TNetTCPServer* AOwner) {
+    TDefaultThreadMgr& chosen = DefaultThreadMgr();
+    std::lock_guard<std::mutex> lock(chosen.Lock);
+    if (chosen.Factory)
+        return chosen.Factory(AOwner);
+    return std::make_shared<TNetThreadMgrDefault>(AOwner);
+}
+
+} // namespace
+
+void SetDefaultThreadMgrForTesting(TNetThreadMgrFactory AFactory) {
+    TDefaultThreadMgr& chosen = DefaultThreadMgr();
+    std::lock_guard<std::mutex> lock(chosen.Lock);
+    chosen.Factory = std::move(AFactory);
+}
+
 TNetTCPServer::TNetTCPServer()
     : FPeerThreadClass([] { return std::make_shared<TNetPeerThread>(); }),
       FShare(std::make_shared<TNetServerShare>(*this)) {}
@@ -44,7 +74,7 @@ void TNetTCPServer::Activate() {
         FBindings.AddBinding();
     OpenBindings();
     if (!FThreadMgr) {
-        FThreadMgr = std::make_shared<TNetThreadMgrDefault>(this);
+        FThreadMgr = MakeDefaultThreadMgr(this);
         FOwnsThreadMgr = true;
     } else {
         FOwnsThreadMgr = false;
@@ -83,6 +113,7 @@ void TNetTCPServer::Deactivate() {
     }
     ReleaseBindings(false);
     StopPeerThreads();
+    std::shared_ptr<TNetThreadMgr> manager = FThreadMgr;
     if (FOwnsThreadMgr) {
         FThreadMgr.reset();
         FOwnsThreadMgr = false;
@@ -91,6 +122,9 @@ void TNetTCPServer::Deactivate() {
         FListener->WaitFor();
         FListener.reset();
     }
+    // After the listener, which acquires threads: a stop leaves no thread waiting.
+    if (manager)
+        manager->EndWaitingThreads();
 }
 
 void TNetTCPServer::ReleaseBindings(bool AClearLocal) {

@@ -26,6 +26,12 @@ using TNetServerThreadEvent = std::function<void(TNetPeerThread& AThread)>;
 using TNetListenerErrorEvent =
     std::function<void(TNetTCPServer& ASender, const std::string& AMessage)>;
 using TNetRefusedEvent = std::function<void(TNetTCPServer& ASender, const TNetRefusal& ARefusal)>;
+using TNetThreadMgrFactory = std::function<std::shared_ptr<TNetThreadMgr>(TNetTCPServer* AOwner)>;
+
+// Makes the manager of every server activated without one from now on; empty: a
+// TNetThreadMgrDefault. For tests that run a whole suite with another manager; set it while no
+// server activates.
+void SetDefaultThreadMgrForTesting(TNetThreadMgrFactory AFactory);
 
 class TNetTCPServer : public TNetComponent {
 public:

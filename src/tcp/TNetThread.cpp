@@ -34,6 +34,13 @@ void TNetThread::Start() {
     std::lock_guard<std::mutex> lock(FLock);
     if (FStarted)
         return;
+    if (FRunner && FFreeOnTerminate) {
+        // Nobody joins a thread that frees itself: it may as well run on a kept one.
+        FStarted = true;
+        if (FRunner->Run(shared_from_this()))
+            return;
+        FStarted = false;
+    }
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     if (FStackSize > 0)
@@ -56,12 +63,16 @@ void TNetThread::Start() {
 
 void* TNetThread::ThreadEntry(void* AArgument) {
     std::unique_ptr<TStart> start(static_cast<TStart*>(AArgument));
+    RunBody(start->Thread);
+    return nullptr;
+}
+
+void TNetThread::RunBody(const std::shared_ptr<TNetThread>& AThread) {
     try {
-        start->Thread->Execute();
+        AThread->Execute();
     } catch (...) {
         // Execute reports what it can; nothing may leave a thread.
     }
-    return nullptr;
 }
 
 void TNetThread::Execute() {

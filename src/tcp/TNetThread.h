@@ -14,6 +14,18 @@
 
 #include <pthread.h>
 
+class TNetThread;
+
+// Runs the bodies of threads that free themselves on platform threads it keeps (a thread
+// manager's), instead of a new platform thread each. Any thread.
+class INetThreadRunner {
+public:
+    virtual ~INetThreadRunner() = default;
+    // Hands AThread's body to a platform thread of the runner's (which calls
+    // TNetThread::RunBody); false when it cannot, and nothing was done.
+    virtual bool Run(std::shared_ptr<TNetThread> AThread) = 0;
+};
+
 class TNetThread : public std::enable_shared_from_this<TNetThread> {
 public:
     // Made suspended: the platform thread starts at the first Launch. Always hold it in a
@@ -44,6 +56,12 @@ public:
     // Stack size of the platform thread in bytes (0: the system's default); set before Launch.
     size_t StackSize() const { return FStackSize; }
     void SetStackSize(size_t ABytes) { FStackSize = ABytes; }
+    // Where the body of a thread that frees itself runs: with a runner, on a platform thread
+    // the runner hands it to (a new one when the runner has none). Set before Launch.
+    void SetRunner(std::shared_ptr<INetThreadRunner> ARunner) { FRunner = std::move(ARunner); }
+    // The body as a platform thread runs it: Prepare, the cycles, Finish; nothing escapes.
+    // For runners only.
+    static void RunBody(const std::shared_ptr<TNetThread>& AThread);
 
     // The message of the exception that ended the thread, empty otherwise.
     std::string FailureText() const;
@@ -69,6 +87,7 @@ private:
     std::atomic<bool> FFinished{false};
     std::atomic<bool> FFreeOnTerminate{false};
     size_t FStackSize = 0;
+    std::shared_ptr<INetThreadRunner> FRunner;
     mutable std::mutex
         FLock; // guards FStarted, FJoinable, FThread, FFailureText; FWake waits on it
     std::condition_variable FWake;

@@ -28,6 +28,9 @@ public:
     virtual std::shared_ptr<TNetPeerThread> MakeThread();
     virtual std::shared_ptr<TNetPeerThread> AcquireThread() = 0;
     virtual void ReturnThread(TNetThread& AThread) = 0;
+    // Ends the platform threads that a manager keeps waiting for the next connection (the
+    // server's stop calls it); nothing for a manager that keeps none.
+    virtual void EndWaitingThreads() {}
 
     // The threads handed out and not yet returned (identities only; the manager owns none).
     std::vector<TNetThread*> LiveThreads() const;

@@ -187,17 +187,20 @@ void TTrackingHandler::HTTPServerCommandGet(TNetPeerThread& AThread,
     THitFacts hit = FactsOf(settings, AThread, ARequestInfo);
     THitRouting routing = RouteHit(settings, ARequestInfo.RemoteIP);
     std::string detailBlock;
-    if (routing.ShowOnScreen || routing.WriteDetailFile)
+    if ((routing.ShowOnScreen && settings.DetailLogToScreen) || routing.WriteDetailFile)
         detailBlock = DetailBlockOf(hit);
     if (routing.WriteDetailFile)
         log.WriteDetailFile(settings, detailBlock);
-    if (routing.ShowOnScreen) {
+    // A screen log that is switched off takes nothing: its records are not even built.
+    const bool overviewShown = routing.ShowOnScreen && settings.OverviewLogToScreen;
+    const bool detailShown = routing.ShowOnScreen && settings.DetailLogToScreen;
+    if (overviewShown)
         log.AddOverviewLine(settings, OverviewLineOf(ShortTimeStamp(), hit));
+    if (detailShown)
         log.AddDetailText(settings, detailBlock);
-    }
 
     auto logResponse = [&] {
-        if (routing.ShowOnScreen)
+        if (detailShown)
             log.LogResponseHeader(settings, AResponseInfo);
     };
     auto writeFileLine = [&](int AStatus, long long ASize) {

@@ -10,6 +10,7 @@
 #include "http/TNetHTTPServer.h"
 #include "logging/LogText.h"
 #include "logging/TSKX_Logger.h"
+#include "tcp/TNetThreadMgrReuse.h"
 #include "tracking/StartupMessages.h"
 #include "tracking/THitLog.h"
 #include "tracking/TTrackingHandler.h"
@@ -35,7 +36,8 @@ bool UsablePort(const TKAV_GeneralConfig& AConfig) {
            (port == 0 && AConfig.PortZeroAllowed);
 }
 
-// The limits of one request as the settings give them; a change counts from the next start.
+// The limits of one request and the threads kept, as the settings give them; a change counts
+// from the next start.
 void ApplyServerLimits(TNetHTTPServer& AServer, const TKAV_GeneralConfig& AConfig) {
     // The settings are clamped to their ranges when read, none below 0.
     AServer.SetMaxConnectionsPerIP(AConfig.MaxConnectionsPerIP);
@@ -43,6 +45,11 @@ void ApplyServerLimits(TNetHTTPServer& AServer, const TKAV_GeneralConfig& AConfi
     AServer.SetMaxHeaderSize(static_cast<std::size_t>(AConfig.MaxHeaderSize));
     AServer.SetMaxBodySize(static_cast<std::size_t>(AConfig.MaxBodySize));
     AServer.SetMaxRequestMemory(static_cast<std::size_t>(AConfig.MaxRequestMemory));
+    // A manager that keeps threads for the next connections, or none: the server then makes a
+    // new thread for each (its default manager).
+    AServer.SetThreadMgr(AConfig.ReuseThreads > 0
+                             ? std::make_shared<TNetThreadMgrReuse>(&AServer, AConfig.ReuseThreads)
+                             : nullptr);
 }
 
 // The content files are read on every request; one that is missing makes its answers 404,

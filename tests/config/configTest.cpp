@@ -36,7 +36,7 @@ const char* const DefaultSettingsFile =
     "CacheControlNoCache=1\r\nPragmaNoCache=1\r\nLastModified=1\r\nLastModifiedDays=1\r\n"
     "Expires=1\r\nExpiresSecs=3\r\nLogNoLogs=0\r\nUseNickNames=0\r\nGotoTNA=0\r\nLogDir=\r\n"
     "MaxConnectionsPerIP=16\r\nHeadTimeoutUnderLoad=2000\r\nMaxBodySize=65536\r\n"
-    "MaxHeaderSize=32768\r\nMaxRequestMemory=33554432\r\n"
+    "MaxHeaderSize=32768\r\nMaxRequestMemory=33554432\r\nReuseThreads=0\r\n"
     "[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
     "WrapLines=1\r\nLogNoLogs=0\r\n"
     "[DetailLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
@@ -219,7 +219,7 @@ TEST(configTest, NumbersFromTheFileAreClampedToTheWindowsRanges) {
         "[General]\r\nServerPort=65625\r\nCacheControlMaxAgeSecs=-2147483648\r\n"
         "LastModifiedDays=2147483647\r\nExpiresSecs=0x7FFFFFFF\r\n"
         "MaxConnectionsPerIP=-1\r\nHeadTimeoutUnderLoad=1\r\nMaxBodySize=999999999\r\n"
-        "MaxHeaderSize=0\r\nMaxRequestMemory=1\r\n[OverviewLog]\r\n"
+        "MaxHeaderSize=0\r\nMaxRequestMemory=1\r\nReuseThreads=99999\r\n[OverviewLog]\r\n"
         "ScreenLogLines=99999999\r\n[DetailLog]\r\nScreenLogLines=-5\r\n");
     const TKAV_GeneralConfig c = dir.Loaded();
     EXPECT_EQ(c.ServerPort, 65625);
@@ -233,6 +233,7 @@ TEST(configTest, NumbersFromTheFileAreClampedToTheWindowsRanges) {
         {c.MaxBodySize, BodySizeRange.Max},
         {c.MaxHeaderSize, HeaderSizeRange.Min},
         {c.MaxRequestMemory, RequestMemoryRange.Min},
+        {c.ReuseThreads, ReuseThreadsRange.Max},
         {c.OverviewScreenLogLines, 1000000},
         {c.DetailScreenLogLines, 1000},
     };

@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <thread>
 #include <vector>
@@ -14,6 +16,17 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Every file under ADirectory by its relative path, with its bytes.
+std::map<std::string, std::string> FileTree(const TempDir& ADirectory) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(ADirectory.Path()))
+        if (entry.is_regular_file()) {
+            std::string name = fs::relative(entry.path(), ADirectory.Path()).string();
+            tree[name] = ADirectory.ReadFile(name);
+        }
+    return tree;
+}
 
 std::set<std::string> FileNames(const std::string& ADirectory) {
     std::set<std::string> names;
@@ -193,4 +206,50 @@ TEST_F(TSKX_LoggerTest, AFailedWriteLeavesNoPartOfItsRecord) {
             EXPECT_EQ(logger.ErrorCount(), 1);
         }
     }
+}
+
+// The writer that keeps its file open (UseLock) leaves the files that opening the file for every
+// write leaves, byte for byte: through a removed file, a renamed one (noticed by a write a
+// second later), local midnight and a changed directory.
+TEST_F(TSKX_LoggerTest, AKeptOpenFileLeavesWhatOpeningPerWriteLeaves) {
+    TempDir keptDir, openedDir;
+    TSKX_Logger kept(keptDir.Path(), "");
+    kept.SetUseLock(true);
+    TSKX_Logger opened(openedDir.Path(), "");
+    const int descriptors = OpenDescriptorCount();
+    auto onBoth = [&](const std::function<void(TSKX_Logger&, const TempDir&)>& AStep) {
+        AStep(kept, keptDir);
+        AStep(opened, openedDir);
+    };
+    auto write = [&](const std::string& AText) {
+        onBoth([&](TSKX_Logger& ALogger, const TempDir&) { EXPECT_TRUE(ALogger.WriteLog(AText)); });
+    };
+    write("first");
+    write("second");
+    onBoth([](TSKX_Logger&, const TempDir& ADir) { fs::remove(ADir.Path() + "20261207.log"); });
+    write("after removal");
+    onBoth([](TSKX_Logger&, const TempDir& ADir) {
+        fs::rename(ADir.Path() + "20261207.log", ADir.Path() + "20261207.old");
+    });
+    ScopedClock::Set(UtcInstant(2026, 12, 7, 8, 49, 39, 500));
+    write("after renaming");
+    ScopedClock::Set(UtcInstant(2026, 12, 7, 23, 59, 59, 999));
+    write("last of the day");
+    ScopedClock::Set(UtcInstant(2026, 12, 8));
+    write("next day");
+    onBoth([](TSKX_Logger& ALogger, const TempDir& ADir) {
+        fs::create_directory(ADir.Path() + "moved");
+        ALogger.SetDirectory(ADir.Path() + "moved");
+    });
+    write("moved");
+
+    EXPECT_EQ(FileTree(keptDir), FileTree(openedDir));
+    EXPECT_EQ(FileTree(keptDir), (std::map<std::string, std::string>{
+                                     {"20261207.old", "after removal\r\n"},
+                                     {"20261207.log", "after renaming\r\nlast of the day\r\n"},
+                                     {"20261208.log", "next day\r\n"},
+                                     {"moved/20261208.log", "moved\r\n"}}));
+    EXPECT_EQ(OpenDescriptorCount(), descriptors + 1); // only the file of the latest write
+    EXPECT_EQ(kept.WriteCount(), opened.WriteCount());
+    EXPECT_EQ(kept.ErrorCount(), 0);
 }

@@ -31,29 +31,36 @@ private slots:
             {n.SE_HeadTimeoutUnderLoad, HeadTimeoutRange},
             {n.SE_MaxBodySize, BodySizeRange},
             {n.SE_MaxHeaderSize, HeaderSizeRange},
-            {n.SE_MaxRequestMemory, RequestMemoryRange}};
+            {n.SE_MaxRequestMemory, RequestMemoryRange},
+            {n.SE_ReuseThreads, ReuseThreadsRange}};
         for (const auto& [box, range] : boxes) {
             QCOMPARE(box->minimum(), range.Min);
             QCOMPARE(box->maximum(), range.Max);
         }
         QCOMPARE(n.SE_MaxConnectionsPerIP->value(), 16);
         QCOMPARE(n.SE_MaxRequestMemory->value(), 32 * 1024 * 1024);
+        QCOMPARE(n.SE_ReuseThreads->value(), 0);
         QCOMPARE(form.Settings->SE_Port->maximum(), 65535);
     }
 
     void LimitsRoundTripThroughTheSettingsFile() {
-        TFormFixture f("[General]\r\nMaxConnectionsPerIP=4\r\nMaxBodySize=999999999\r\n");
+        TFormFixture f("[General]\r\nMaxConnectionsPerIP=4\r\nMaxBodySize=999999999\r\n"
+                       "ReuseThreads=64\r\n");
         TMainForm& form = f.Create();
         QCOMPARE(form.Network->SE_MaxConnectionsPerIP->value(), 4);
         QCOMPARE(form.Network->SE_MaxBodySize->value(), BodySizeRange.Max); // clamped
+        QCOMPARE(form.Network->SE_ReuseThreads->value(), 64);
         QVERIFY(!form.ConfigChanged());
         form.Network->SE_MaxHeaderSize->setValue(4096);
         QVERIFY(form.ConfigChanged());
         QCOMPARE(GeneralConfigSnapshot()->MaxHeaderSize, 4096);
+        form.Network->SE_ReuseThreads->setValue(8);
+        QCOMPARE(GeneralConfigSnapshot()->ReuseThreads, 8);
         form.SaveConfig1Click();
         const std::string ini = f.Dir.ReadFile("sk_KAV.ini");
         QVERIFY(ini.find("\r\nMaxConnectionsPerIP=4\r\n") != std::string::npos);
         QVERIFY(ini.find("\r\nMaxHeaderSize=4096\r\n") != std::string::npos);
+        QVERIFY(ini.find("\r\nReuseThreads=8\r\n") != std::string::npos);
     }
 
     // As on the command line, an override outside 1..65535 is refused at the start, not

@@ -1,10 +1,26 @@
 #include "NetTestHelpers.h"
 
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "tcp/TNetStack.h"
+#include "tcp/TNetThreadMgrReuse.h"
+
+namespace {
+
+// SKAV_THREAD_MGR=reuse runs every server of the suite that has no manager of its own under the
+// manager that keeps threads; ctest runs the suite both ways.
+const bool GManagerChosen = [] {
+    const char* choice = std::getenv("SKAV_THREAD_MGR");
+    if (choice != nullptr && std::string(choice) == "reuse")
+        SetDefaultThreadMgrForTesting(
+            [](TNetTCPServer* AOwner) { return std::make_shared<TNetThreadMgrReuse>(AOwner, 8); });
+    return true;
+}();
+
+} // namespace
 
 int ActivateOnLoopback(TNetTCPServer& AServer) {
     AServer.Bindings().Clear();

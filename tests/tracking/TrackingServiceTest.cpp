@@ -9,6 +9,7 @@
 #include "logging/LogText.h"
 #include "logging/lib_rfc1123.h"
 #include "support/LoopbackClient.h"
+#include "support/WaitUntil.h"
 #include "tracking/StartupMessages.h"
 #include "tracking/TTrackingHandler.h"
 #include "tracking/TrackingFixture.h"
@@ -304,6 +305,32 @@ TEST_F(TrackingServiceTest, StopWhileRequestsAreInProgress) {
         EXPECT_TRUE(client->WaitForClose(std::chrono::seconds(5)));
     std::string messages = Messages();
     EXPECT_NE(messages.find("Server stopped."), std::string::npos);
+}
+
+// Threads kept for the next connections change nothing that is answered or recorded, a start
+// reads the setting anew, and a stop leaves no thread behind.
+TEST_F(TrackingServiceTest, KeptThreadsRecordWhatNewThreadsRecordAndAStopEndsThem) {
+    std::thread([] {}).join(); // a sanitizer's own helper thread starts with the first thread
+    const int threadsBefore = ThreadCount();
+    SetTestClockUtcMs(1796625727045LL); // the records' stamps stay the same between the runs
+    std::string files[2], answers[2];
+    for (int reuse : {0, 4}) {
+        Configure([&](TKAV_GeneralConfig& C) { C.ReuseThreads = reuse; });
+        Start();
+        for (const char* target : {"/a.gif?id=1", "/", "/robots.txt", "/missing"}) {
+            const std::string answer = Get(target);
+            answers[reuse > 0] += answer.substr(0, answer.find("\r\n")) + BodyOf(answer);
+        }
+        FService->StartStopServer(false);
+        EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threadsBefore; })) << reuse;
+        files[reuse > 0] = OverviewFile() + DetailFile();
+        std::filesystem::remove(FDir.Path() + DailyFileName(".log"));
+        std::filesystem::remove(FDir.Path() + DailyFileName(".log2"));
+    }
+    ResetTestClock();
+    EXPECT_EQ(answers[1], answers[0]);
+    EXPECT_EQ(files[1], files[0]);
+    EXPECT_NE(files[0].find("GET /a.gif id=1 HTTP/1.1"), std::string::npos) << files[0];
 }
 
 // A port outside 1..65535 never wraps around to another one: the start is refused and says so.

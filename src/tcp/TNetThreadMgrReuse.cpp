@@ -1,0 +1,194 @@
+#include "tcp/TNetThreadMgrReuse.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <pthread.h>
+#include <vector>
+
+#include "tcp/TNetPeerThread.h"
+
+namespace {
+
+// The longest EndWaitingThreads waits for the waiting threads to leave; they leave at once when
+// woken, so only a machine that stalls could reach it.
+constexpr std::chrono::seconds EndWaitBound{5};
+
+} // namespace
+
+// The platform threads: each runs one peer thread's body, then waits for the next one (while
+// fewer than MaxWaiting wait, for IdleTime at most) or ends.
+class TNetThreadMgrReuse::TPool : public INetThreadRunner,
+                                  public std::enable_shared_from_this<TPool> {
+public:
+    TPool(size_t AMaxWaiting, std::chrono::milliseconds AIdleTime)
+        : FMaxWaiting(AMaxWaiting), FIdleTime(AIdleTime) {}
+
+    bool Run(std::shared_ptr<TNetThread> AThread) override;
+    void End();
+    size_t Waiting() const {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FWaiting.size();
+    }
+    size_t Threads() const {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FThreads;
+    }
+
+private:
+    // One waiting platform thread. Shared, so a wake-up can be sent after the lock is given up
+    // (the woken thread does not wake only to wait for the lock) to a waiter that may be gone.
+    struct TWaiter {
+        std::condition_variable Wake;
+        std::shared_ptr<TNetThread> Job;
+    };
+    struct TStart {
+        std::shared_ptr<TPool> Pool;
+        std::shared_ptr<TNetThread> Job;
+    };
+
+    static void* Entry(void* AArgument);
+    bool StartThread(std::shared_ptr<TNetThread> AJob);
+    void Serve(std::shared_ptr<TNetThread> AJob);
+    bool WaitForJob(const std::shared_ptr<TWaiter>& ASelf, std::shared_ptr<TNetThread>& AJob);
+
+    const size_t FMaxWaiting;
+    const std::chrono::milliseconds FIdleTime;
+    mutable std::mutex FLock; // guards every field below; FChanged waits on it
+    std::condition_variable FChanged;
+    // The last to wait is woken first: its stack and caches are warm.
+    std::vector<std::shared_ptr<TWaiter>> FWaiting;
+    size_t FThreads = 0; // platform threads in Serve
+    size_t FBusy = 0;    // of those, running a body
+    bool FEnded = false;
+};
+
+bool TNetThreadMgrReuse::TPool::Run(std::shared_ptr<TNetThread> AThread) {
+    std::shared_ptr<TWaiter> waiter;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (FEnded)
+            return false;
+        ++FBusy;
+        if (!FWaiting.empty()) {
+            waiter = std::move(FWaiting.back());
+            FWaiting.pop_back();
+            waiter->Job = std::move(AThread);
+        } else {
+            ++FThreads;
+        }
+    }
+    if (waiter) {
+        waiter->Wake.notify_one();
+        return true;
+    }
+    if (StartThread(std::move(AThread)))
+        return true;
+    std::lock_guard<std::mutex> lock(FLock);
+    --FThreads;
+    --FBusy;
+    FChanged.notify_all();
+    return false;
+}
+
+bool TNetThreadMgrReuse::TPool::StartThread(std::shared_ptr<TNetThread> AJob) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    if (AJob->StackSize() > 0)
+        pthread_attr_setstacksize(&attributes, AJob->StackSize());
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    auto* start = new TStart{shared_from_this(), std::move(AJob)};
+    pthread_t thread{};
+    const int error = pthread_create(&thread, &attributes, &TPool::Entry, start);
+    pthread_attr_destroy(&attributes);
+    if (error == 0)
+        return true;
+    delete start;
+    return false;
+}
+
+void* TNetThreadMgrReuse::TPool::Entry(void* AArgument) {
+    std::unique_ptr<TStart> start(static_cast<TStart*>(AArgument));
+    std::shared_ptr<TPool> pool = std::move(start->Pool);
+    pool->Serve(std::move(start->Job));
+    return nullptr;
+}
+
+void TNetThreadMgrReuse::TPool::Serve(std::shared_ptr<TNetThread> AJob) {
+    const auto self = std::make_shared<TWaiter>();
+    do {
+        TNetThread::RunBody(AJob);
+        // The peer thread frees itself here, as at the end of a platform thread of its own;
+        // still counted busy, so an End that this runs (the last user of the manager) does not
+        // wait for this very thread.
+        AJob.reset();
+    } while (WaitForJob(self, AJob));
+    std::lock_guard<std::mutex> lock(FLock);
+    --FThreads;
+    FChanged.notify_all();
+}
+
+bool TNetThreadMgrReuse::TPool::WaitForJob(const std::shared_ptr<TWaiter>& ASelf,
+                                           std::shared_ptr<TNetThread>& AJob) {
+    std::unique_lock<std::mutex> lock(FLock);
+    --FBusy;
+    if (FEnded || FWaiting.size() >= FMaxWaiting) {
+        FChanged.notify_all();
+        return false;
+    }
+    FWaiting.push_back(ASelf);
+    ASelf->Wake.wait_for(lock, FIdleTime, [&] { return ASelf->Job || FEnded; });
+    if (ASelf->Job) { // Run took it off the list, and counted it busy
+        AJob = std::move(ASelf->Job);
+        return true;
+    }
+    FWaiting.erase(std::find(FWaiting.begin(), FWaiting.end(), ASelf));
+    FChanged.notify_all();
+    return false;
+}
+
+void TNetThreadMgrReuse::TPool::End() {
+    std::unique_lock<std::mutex> lock(FLock);
+    FEnded = true;
+    for (const std::shared_ptr<TWaiter>& waiter : FWaiting)
+        waiter->Wake.notify_one();
+    // Those serving a connection end after it; the others leave now.
+    FChanged.wait_for(lock, EndWaitBound, [this] { return FThreads == FBusy; });
+}
+
+TNetThreadMgrReuse::TNetThreadMgrReuse(TNetTCPServer* AOwner, int AMaxWaiting,
+                                       std::chrono::milliseconds AIdleTime)
+    : TNetThreadMgrDefault(AOwner), FMaxWaiting(std::max(AMaxWaiting, 0)), FIdleTime(AIdleTime),
+      FPool(std::make_shared<TPool>(static_cast<size_t>(FMaxWaiting), FIdleTime)) {}
+
+TNetThreadMgrReuse::~TNetThreadMgrReuse() {
+    Pool()->End();
+}
+
+std::shared_ptr<TNetThreadMgrReuse::TPool> TNetThreadMgrReuse::Pool() const {
+    std::lock_guard<std::mutex> lock(FPoolLock);
+    return FPool;
+}
+
+std::shared_ptr<TNetPeerThread> TNetThreadMgrReuse::AcquireThread() {
+    std::shared_ptr<TNetPeerThread> thread = TNetThreadMgrDefault::AcquireThread();
+    thread->SetRunner(Pool());
+    return thread;
+}
+
+void TNetThreadMgrReuse::EndWaitingThreads() {
+    std::shared_ptr<TPool> ended;
+    {
+        std::lock_guard<std::mutex> lock(FPoolLock);
+        ended = std::exchange(FPool,
+                              std::make_shared<TPool>(static_cast<size_t>(FMaxWaiting), FIdleTime));
+    }
+    ended->End();
+}
+
+size_t TNetThreadMgrReuse::WaitingThreadCount() const {
+    return Pool()->Waiting();
+}
+
+size_t TNetThreadMgrReuse::PlatformThreadCount() const {
+    return Pool()->Threads();
+}

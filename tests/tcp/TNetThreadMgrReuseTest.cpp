@@ -1,0 +1,123 @@
+#include "tcp/TNetThreadMgrReuse.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "NetTestHelpers.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// A server on loopback whose peer threads run under a manager that keeps AMaxWaiting threads.
+struct TReuseServer {
+    TReuseServer(int AMaxWaiting, std::chrono::milliseconds AIdleTime) {
+        Manager = std::make_shared<TNetThreadMgrReuse>(&Server, AMaxWaiting, AIdleTime);
+        Server.SetThreadMgr(Manager);
+        Server.SetMaxConnectionsPerIP(0);
+    }
+    TNetTCPServer Server;
+    std::shared_ptr<TNetThreadMgrReuse> Manager;
+};
+
+// Holds ACount clients inside their handlers at once, then lets them all finish.
+void ServeAtOnce(TReuseServer& AReuse, int ACount) {
+    std::promise<void> opener;
+    std::shared_future<void> gate = opener.get_future().share();
+    AReuse.Server.OnExecute = [gate](TNetPeerThread& AThread) {
+        gate.wait_for(10s);
+        EchoLine(AThread);
+    };
+    const int port = ActivateOnLoopback(AReuse.Server);
+    auto clients = ConnectClients(port, ACount);
+    ASSERT_TRUE(WaitUntil([&] { return AReuse.Server.PeerThreadCount() == size_t(ACount); }));
+    opener.set_value();
+    for (auto& client : clients) {
+        client->Send("x\n");
+        EXPECT_TRUE(client->WaitForClose(5s));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return AReuse.Server.PeerThreadCount() == 0; }));
+}
+
+} // namespace
+
+// Connections one after another run on the one kept platform thread, each with a peer thread
+// object of its own and its events in their order.
+TEST(TNetThreadMgrReuseTest, AKeptThreadServesTheNextConnectionWithItsOwnPeerThread) {
+    TReuseServer reuse(2, 60s);
+    std::mutex lock; // guards the three below
+    std::vector<std::string> events;
+    std::set<pthread_t> platformThreads;
+    std::weak_ptr<TNetThread> previous;
+    bool previousFreed = true;
+    auto note = [&](const char* AEvent, TNetPeerThread& AThread) {
+        std::lock_guard<std::mutex> guard(lock);
+        events.push_back(AEvent);
+        platformThreads.insert(pthread_self());
+        if (std::string(AEvent) == "connect") {
+            previousFreed = previousFreed && previous.expired();
+            previous = AThread.shared_from_this();
+        }
+    };
+    reuse.Server.OnConnect = [&](TNetPeerThread& AThread) { note("connect", AThread); };
+    reuse.Server.OnExecute = [&](TNetPeerThread& AThread) {
+        note("execute", AThread);
+        EchoLine(AThread);
+    };
+    reuse.Server.OnDisconnect = [&](TNetPeerThread& AThread) { note("disconnect", AThread); };
+    const int port = ActivateOnLoopback(reuse.Server);
+    constexpr int Connections = 20;
+    for (int i = 0; i < Connections; ++i) {
+        EXPECT_EQ(Exchange(port, "hit\n"), "echo hit\r\n");
+        ASSERT_TRUE(WaitUntil([&] { return reuse.Manager->WaitingThreadCount() == 1; }));
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<std::string> expected;
+    for (int i = 0; i < Connections; ++i)
+        expected.insert(expected.end(), {"connect", "execute", "disconnect"});
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(platformThreads.size(), 1u);
+    EXPECT_TRUE(previousFreed);
+    EXPECT_EQ(reuse.Manager->LiveThreadCount(), 0u);
+    EXPECT_EQ(reuse.Server.PeerThreadCount(), 0u);
+}
+
+// No more than the set number wait, each for the idle time at most; a stop ends those waiting
+// at once, and the next start keeps threads again.
+TEST(TNetThreadMgrReuseTest, AtMostTheSetNumberWaitAndAStopEndsThemAll) {
+    std::thread([] {}).join(); // a sanitizer's own helper thread starts with the first thread
+    const int threadsBefore = ThreadCount();
+    struct TCase {
+        int MaxWaiting;
+        std::chrono::milliseconds IdleTime;
+        bool Stop; // else the idle time ends them
+    };
+    for (const TCase& c : {TCase{3, 60s, true}, TCase{2, 2s, false}, TCase{0, 60s, true}}) {
+        SCOPED_TRACE(c.MaxWaiting);
+        TReuseServer reuse(c.MaxWaiting, c.IdleTime);
+        ServeAtOnce(reuse, 5);
+        ASSERT_TRUE(WaitUntil([&] {
+            return reuse.Manager->PlatformThreadCount() == size_t(c.MaxWaiting) &&
+                   reuse.Manager->WaitingThreadCount() == size_t(c.MaxWaiting);
+        }));
+        if (c.Stop) {
+            EXPECT_LT(TimeOf([&] { reuse.Server.SetActive(false); }), 1000ms);
+            EXPECT_EQ(reuse.Manager->WaitingThreadCount(), 0u);
+        } else {
+            EXPECT_TRUE(WaitUntil([&] { return reuse.Manager->PlatformThreadCount() == 0; }));
+            reuse.Server.SetActive(false);
+        }
+        EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threadsBefore; }))
+            << ThreadCount() << " threads, " << threadsBefore << " before";
+        // Started again, the same manager keeps threads again.
+        ServeAtOnce(reuse, 2);
+        EXPECT_TRUE(WaitUntil([&] {
+            return reuse.Manager->WaitingThreadCount() == size_t(std::min(c.MaxWaiting, 2));
+        }));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threadsBefore; }));
+}
