@@ -36,7 +36,7 @@ const char* const DefaultSettingsFile =
     "CacheControlNoCache=1\r\nPragmaNoCache=1\r\nLastModified=1\r\nLastModifiedDays=1\r\n"
     "Expires=1\r\nExpiresSecs=3\r\nLogNoLogs=0\r\nUseNickNames=0\r\nGotoTNA=0\r\nLogDir=\r\n"
     "MaxConnectionsPerIP=16\r\nHeadTimeoutUnderLoad=2000\r\nMaxBodySize=65536\r\n"
-    "MaxHeaderSize=32768\r\nMaxRequestMemory=33554432\r\n"
+    "MaxHeaderSize=32768\r\nMaxRequestMemory=33554432\r\nBindAddress=\r\nTrustedProxies=\r\n"
     "[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
     "WrapLines=1\r\nLogNoLogs=0\r\n"
     "[DetailLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
