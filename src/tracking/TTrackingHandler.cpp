@@ -1,12 +1,15 @@
 #include "tracking/TTrackingHandler.h"
 
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 
 #include "base/DateTime.h"
+#include "base/IPAddress.h"
 #include "base/ProgramDir.h"
 #include "config/config.h"
+#include "http/NetHTTPForwarded.h"
 #include "http/NetHTTPText.h"
 #include "http/TNetHTTPRequestInfo.h"
 #include "http/TNetHTTPResponseInfo.h"
@@ -50,9 +53,9 @@ std::string ChooseContentFile(const std::string& ADocument, std::string& AConten
     std::string upper = UpperCaseAscii(ADocument);
     std::string dir = ProgramDir();
     for (const TContentChoice& choice : ContentChoices) {
-        bool matches = choice.Suffix ? EndsWith(upper, choice.Suffix)
-                                     : (upper == choice.Whole1 ||
-                                        (choice.Whole2 && upper == choice.Whole2));
+        bool matches = choice.Suffix
+                           ? EndsWith(upper, choice.Suffix)
+                           : (upper == choice.Whole1 || (choice.Whole2 && upper == choice.Whole2));
         if (matches && FileExists(dir + choice.File)) {
             AContentType = choice.ContentType;
             return dir + choice.File;
@@ -103,6 +106,30 @@ std::string ErrorPageOf(const std::string& AStatusText) {
 TTrackingHandler::TTrackingHandler(std::shared_ptr<THitLog> AHitLog, TNetHTTPServer& AServer)
     : FHitLog(std::move(AHitLog)), FServer(AServer) {}
 
+bool TTrackingHandler::IsTrustedProxy(const std::string& APeerIP) {
+    const std::shared_ptr<const TKAV_GeneralConfig> settings = GeneralConfigSnapshot();
+    const std::shared_ptr<const std::vector<TIPRange>> trusted = TrustedProxiesOf(*settings);
+    if (trusted->empty())
+        return false;
+    const std::optional<TIPAddress> peer = ParseIPAddress(APeerIP);
+    return peer && InRanges(*trusted, *peer);
+}
+
+void TTrackingHandler::HTTPServerRequestHead(TNetPeerThread&, TNetHTTPRequestInfo& ARequestInfo) {
+    const std::shared_ptr<const TKAV_GeneralConfig> settings = GeneralConfigSnapshot();
+    const std::shared_ptr<const std::vector<TIPRange>> trusted = TrustedProxiesOf(*settings);
+    if (trusted->empty())
+        return;
+    const std::optional<TIPAddress> peer = ParseIPAddress(ARequestInfo.RemoteIP);
+    if (!peer || !InRanges(*trusted, *peer))
+        return; // from any other peer the forwarding headers are the client's own words
+    const std::optional<TIPAddress> client = ForwardedClientOf(ARequestInfo.Headers, *trusted);
+    if (!client)
+        return;
+    ARequestInfo.ProxyIP = std::move(ARequestInfo.RemoteIP);
+    ARequestInfo.RemoteIP = IPAddressText(*client);
+}
+
 void TTrackingHandler::HTTPServerCommandOther(TNetPeerThread&, const std::string& asCommand,
                                               const std::string&, const std::string&) {
     FHitLog->Messages().Report(
@@ -122,7 +149,8 @@ struct THitRouting {
 
 THitRouting RouteHit(const TKAV_GeneralConfig& ASettings, const std::string& ARemoteIP) {
     // The lookup would change no flag when every box is ticked.
-    bool allTicked = ASettings.LogNoLogs && ASettings.OverviewLogNoLogs && ASettings.DetailLogNoLogs;
+    bool allTicked =
+        ASettings.LogNoLogs && ASettings.OverviewLogNoLogs && ASettings.DetailLogNoLogs;
     bool listed = !allTicked && IsOnNoLogList(ASettings, ARemoteIP);
     THitRouting routing;
     routing.ShowOnScreen = !listed || ASettings.LogNoLogs;
@@ -138,6 +166,7 @@ THitFacts FactsOf(const TKAV_GeneralConfig& ASettings, TNetPeerThread& AThread,
     hit.Command = ARequest.Command;
     hit.Document = ARequest.Document;
     hit.RemoteIP = ARequest.RemoteIP;
+    hit.ProxyIP = ARequest.ProxyIP;
     hit.RemotePort = PeerPortOf(AThread);
     if (ASettings.ResolveHostNames)
         hit.HostName = HostNameOf(ARequest.RemoteIP);
@@ -164,7 +193,8 @@ void AddCachingLines(const TKAV_GeneralConfig& ASettings, TDateTime ANow,
     if (ASettings.PragmaNoCache)
         AResponse.Headers.Add("Pragma: no-cache");
     if (ASettings.Expires)
-        AResponse.Headers.Add("Expires: " + FormatHttpDate(ANow + ASettings.ExpiresSecs / SecsPerDay));
+        AResponse.Headers.Add("Expires: " +
+                              FormatHttpDate(ANow + ASettings.ExpiresSecs / SecsPerDay));
     if (ASettings.LastModified && !ANotModified)
         AResponse.Headers.Add("Last-Modified: " + FormatHttpDate(ALastModifiedDate));
 }
