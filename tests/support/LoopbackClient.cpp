@@ -52,6 +52,15 @@ bool LoopbackClient::Connect6(int APort) {
     return true;
 }
 
+int LoopbackClient::LocalPort() const {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof(addr);
+    if (FFd < 0 || ::getsockname(FFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return 0;
+    return addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(addr).sin6_port)
+                                      : ntohs(reinterpret_cast<sockaddr_in&>(addr).sin_port);
+}
+
 bool LoopbackClient::Send(const std::string& ABytes) {
     size_t done = 0;
     while (done < ABytes.size()) {

@@ -32,6 +32,8 @@ public:
     void Reset();
     void Close();
     int Fd() const { return FFd; }
+    // The client's own port (the peer port the server sees), 0 when not connected.
+    int LocalPort() const;
 
 private:
     int FFd = -1;
