@@ -396,13 +396,7 @@ TEST_F(TrackingServiceTest, RefusalsOfTheServerReachTheMessagesAtTheTick) {
     LoopbackClient third;
     ASSERT_TRUE(third.Connect(FPort) && third.Send("GET /t.gif HTTP/1.1\r\n\r\n"));
     EXPECT_TRUE(third.WaitForClose());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (Messages().find(line) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        FService->Tick();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_NE(Messages().find(line), std::string::npos) << Messages();
+    EXPECT_TRUE(TickUntilMessage(line)) << Messages();
     for (LoopbackClient& client : held) {
         ASSERT_TRUE(client.Send("ET /t.gif HTTP/1.1\r\n\r\n"));
         EXPECT_EQ(StatusOf(client.ReadUntilClose()), 200);
