@@ -9,9 +9,9 @@
 #include "http/TNetHTTPRequestInfo.h"
 #include "http/TNetHTTPResponseInfo.h"
 #include "logging/LogText.h"
-#include "logging/TSKX_Logger.h"
 #include "logging/sk_InetFuncs.h"
 #include "logging/sk_WebLogging.h"
+#include "logging/TSKX_Logger.h"
 
 namespace {
 
@@ -248,6 +248,4 @@ void THitLog::WriteOverviewFileLine(const TKAV_GeneralConfig& ASettings, bool AW
         FOnOverviewLine(line);
 }
 
-void THitLog::DetachScreen() {
-    FScreenDetached.store(true);
-}
+void THitLog::DetachScreen() { FScreenDetached.store(true); }

@@ -53,9 +53,9 @@ std::string ChooseContentFile(const std::string& ADocument, std::string& AConten
     std::string upper = UpperCaseAscii(ADocument);
     std::string dir = ProgramDir();
     for (const TContentChoice& choice : ContentChoices) {
-        bool matches = choice.Suffix
-                           ? EndsWith(upper, choice.Suffix)
-                           : (upper == choice.Whole1 || (choice.Whole2 && upper == choice.Whole2));
+        bool matches = choice.Suffix ? EndsWith(upper, choice.Suffix)
+                                     : (upper == choice.Whole1 ||
+                                        (choice.Whole2 && upper == choice.Whole2));
         if (matches && FileExists(dir + choice.File)) {
             AContentType = choice.ContentType;
             return dir + choice.File;
@@ -106,22 +106,27 @@ std::string ErrorPageOf(const std::string& AStatusText) {
 TTrackingHandler::TTrackingHandler(std::shared_ptr<THitLog> AHitLog, TNetHTTPServer& AServer)
     : FHitLog(std::move(AHitLog)), FServer(AServer) {}
 
-bool TTrackingHandler::IsTrustedProxy(const std::string& APeerIP) {
-    const std::shared_ptr<const TKAV_GeneralConfig> settings = GeneralConfigSnapshot();
-    const std::shared_ptr<const std::vector<TIPRange>> trusted = TrustedProxiesOf(*settings);
+namespace {
+
+// The ranges of TrustedProxies when they hold APeerIP; none otherwise.
+std::shared_ptr<const std::vector<TIPRange>> RangesTrusting(const std::string& APeerIP) {
+    std::shared_ptr<const std::vector<TIPRange>> trusted =
+        TrustedProxiesOf(*GeneralConfigSnapshot());
     if (trusted->empty())
-        return false;
+        return nullptr;
     const std::optional<TIPAddress> peer = ParseIPAddress(APeerIP);
-    return peer && InRanges(*trusted, *peer);
+    return peer && InRanges(*trusted, *peer) ? trusted : nullptr;
+}
+
+} // namespace
+
+bool TTrackingHandler::IsTrustedProxy(const std::string& APeerIP) {
+    return RangesTrusting(APeerIP) != nullptr;
 }
 
 void TTrackingHandler::HTTPServerRequestHead(TNetPeerThread&, TNetHTTPRequestInfo& ARequestInfo) {
-    const std::shared_ptr<const TKAV_GeneralConfig> settings = GeneralConfigSnapshot();
-    const std::shared_ptr<const std::vector<TIPRange>> trusted = TrustedProxiesOf(*settings);
-    if (trusted->empty())
-        return;
-    const std::optional<TIPAddress> peer = ParseIPAddress(ARequestInfo.RemoteIP);
-    if (!peer || !InRanges(*trusted, *peer))
+    const auto trusted = RangesTrusting(ARequestInfo.RemoteIP);
+    if (!trusted)
         return; // from any other peer the forwarding headers are the client's own words
     const std::optional<TIPAddress> client = ForwardedClientOf(ARequestInfo.Headers, *trusted);
     if (!client)
@@ -149,8 +154,7 @@ struct THitRouting {
 
 THitRouting RouteHit(const TKAV_GeneralConfig& ASettings, const std::string& ARemoteIP) {
     // The lookup would change no flag when every box is ticked.
-    bool allTicked =
-        ASettings.LogNoLogs && ASettings.OverviewLogNoLogs && ASettings.DetailLogNoLogs;
+    bool allTicked = ASettings.LogNoLogs && ASettings.OverviewLogNoLogs && ASettings.DetailLogNoLogs;
     bool listed = !allTicked && IsOnNoLogList(ASettings, ARemoteIP);
     THitRouting routing;
     routing.ShowOnScreen = !listed || ASettings.LogNoLogs;
@@ -193,8 +197,7 @@ void AddCachingLines(const TKAV_GeneralConfig& ASettings, TDateTime ANow,
     if (ASettings.PragmaNoCache)
         AResponse.Headers.Add("Pragma: no-cache");
     if (ASettings.Expires)
-        AResponse.Headers.Add("Expires: " +
-                              FormatHttpDate(ANow + ASettings.ExpiresSecs / SecsPerDay));
+        AResponse.Headers.Add("Expires: " + FormatHttpDate(ANow + ASettings.ExpiresSecs / SecsPerDay));
     if (ASettings.LastModified && !ANotModified)
         AResponse.Headers.Add("Last-Modified: " + FormatHttpDate(ALastModifiedDate));
 }
