@@ -41,7 +41,7 @@ start_server() { # sets server_pid and port
     server_pid=$!
     port=""
     for _ in $(seq 100); do
-        port=$(grep -o 'listening on [0-9.]*:[0-9]*' "$work/run/err" | sed 's/.*://' || true)
+        port=$(grep -o 'listening on [][0-9.:]*:[0-9]*' "$work/run/err" | sed 's/.*://' || true)
         [ -n "$port" ] && break
         sleep 0.1
     done

@@ -64,6 +64,8 @@ const TKey Keys[] = {
     {"General", "MaxHeaderSize", &TConfig::MaxHeaderSize, HeaderSizeRange},
     {"General", "MaxRequestMemory", &TConfig::MaxRequestMemory, RequestMemoryRange},
     {"General", "ReuseThreads", &TConfig::ReuseThreads, ReuseThreadsRange},
+    {"General", "BindAddress", &TConfig::BindAddress},
+    {"General", "TrustedProxies", &TConfig::TrustedProxies},
 };
 
 const char* const WindowPosSection = "WindowPos";
@@ -152,8 +154,22 @@ void ReadList(const std::string& APath, const char* AName, std::vector<std::stri
                            "\" is no readable file of at most 16 MiB: the list is empty"});
 }
 
+// Entries that are no address or range are left out of the table; a proxy named wrongly is
+// trusted with nothing, and the user hears of it.
+void CheckTrustedProxies(const std::string& AText, std::vector<TLoadNote>* ANotes) {
+    std::vector<std::string> bad;
+    (void)TrustedProxyRanges(AText, &bad);
+    if (ANotes)
+        for (const std::string& item : bad)
+            ANotes->push_back(
+                {"TrustedProxies: \"" + item + "\" is no address or range: it is passed over"});
+}
+
 void RefreshIndexes(const TConfig& ABefore, TConfig& AAfter) {
     TKAV_ListIndexes& indexes = AAfter.Indexes;
+    if (!indexes.TrustedProxies || AAfter.TrustedProxies != ABefore.TrustedProxies)
+        indexes.TrustedProxies = std::make_shared<const std::vector<TIPRange>>(
+            TrustedProxyRanges(AAfter.TrustedProxies));
     if (!indexes.NickNames || AAfter.NickNames != ABefore.NickNames)
         indexes.NickNames = TAddressIndex::OfNickNames(AAfter.NickNames);
     if (!indexes.NoLogs || AAfter.NoLogs != ABefore.NoLogs)
@@ -174,6 +190,22 @@ void ChangeGeneralConfig(const std::function<void(TKAV_GeneralConfig&)>& AChange
     AChange(*changed);
     RefreshIndexes(*before, *changed);
     Publish(std::move(changed));
+}
+
+bool ValidBindAddress(const std::string& ABindAddress) {
+    return ABindAddress.empty() || ParseIPAddress(ABindAddress).has_value();
+}
+
+std::vector<TIPRange> TrustedProxyRanges(const std::string& ATrustedProxies,
+                                         std::vector<std::string>* ABad) {
+    return ParseIPRangeList(ATrustedProxies, ABad);
+}
+
+std::shared_ptr<const std::vector<TIPRange>> TrustedProxiesOf(const TKAV_GeneralConfig& AConfig) {
+    if (AConfig.Indexes.TrustedProxies)
+        return AConfig.Indexes.TrustedProxies;
+    return std::make_shared<const std::vector<TIPRange>>(
+        TrustedProxyRanges(AConfig.TrustedProxies));
 }
 
 std::string LogDirectoryFor(const std::string& ALogDir) {
@@ -203,6 +235,7 @@ bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles,
         ReadKey(file, key, AConfig);
     AConfig.PortZeroAllowed = false; // a 0 from the file is no port
     AConfig.LogDir = CheckedLogDir(AConfig.LogDir, ANotes);
+    CheckTrustedProxies(AConfig.TrustedProxies, ANotes);
     // the lists are empty when missing or unreadable
     ReadList(AFiles.NickNames, "Nickname list", AConfig.NickNames, ANotes);
     ReadList(AFiles.NoLogs, "No-log list", AConfig.NoLogs, ANotes);

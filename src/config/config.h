@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/IPAddress.h"
 #include "config/TAddressIndex.h"
 
 // A number's range, as the window's number field allows it.
@@ -29,11 +30,13 @@ inline constexpr TSettingRange HeaderSizeRange{1024, 1024 * 1024};
 inline constexpr TSettingRange RequestMemoryRange{1024 * 1024, 1024 * 1024 * 1024};
 inline constexpr TSettingRange ReuseThreadsRange{0, 1000};
 
-// Look-up tables of the two lists, made whenever a list is published anew. Derived from the
-// lists, so two records with equal lists count as equal whatever tables they hold.
+// Look-up tables of the two lists and the ranges of TrustedProxies, made whenever one is
+// published anew. Derived from the settings, so two records with equal settings count as
+// equal whatever tables they hold.
 struct TKAV_ListIndexes {
     std::shared_ptr<const TAddressIndex> NickNames;
     std::shared_ptr<const TAddressIndex> NoLogs;
+    std::shared_ptr<const std::vector<TIPRange>> TrustedProxies;
 
     bool operator==(const TKAV_ListIndexes&) const { return true; }
 };
@@ -82,6 +85,9 @@ struct TKAV_GeneralConfig {
     // Threads of finished connections kept waiting for the next ones (section General); 0: a
     // new thread for every connection. Read at each start.
     int32_t ReuseThreads = 0;
+    // Where the server listens and whom it believes about the client behind a proxy.
+    std::string BindAddress;    // one IPv4 or IPv6 address; empty: every address of both
+    std::string TrustedProxies; // addresses and CIDR ranges separated by commas; empty: none
 
     // Not settings: a port given for one run may be 0 (the system chooses a free one); a 0
     // from the settings file refuses the start like any port outside PortRange.
@@ -101,6 +107,15 @@ std::shared_ptr<const TKAV_GeneralConfig> GeneralConfigSnapshot();
 // tables for a list that changed. Changes are serialised; AChange must not call
 // ChangeGeneralConfig itself. Window's thread.
 void ChangeGeneralConfig(const std::function<void(TKAV_GeneralConfig&)>& AChange);
+
+// Whether ABindAddress can be listened on: empty (every address) or one IPv4 or IPv6 address.
+bool ValidBindAddress(const std::string& ABindAddress);
+// The ranges of a TrustedProxies setting; the items that are no address or range go to ABad.
+std::vector<TIPRange> TrustedProxyRanges(const std::string& ATrustedProxies,
+                                         std::vector<std::string>* ABad = nullptr);
+// The ranges of the record's TrustedProxies: its table, made anew for a record that was never
+// published.
+std::shared_ptr<const std::vector<TIPRange>> TrustedProxiesOf(const TKAV_GeneralConfig& AConfig);
 
 // The directory the log files go to for a LogDir setting: an empty one means the program
 // directory, not wherever the program was started from (the home directory, for a launcher).

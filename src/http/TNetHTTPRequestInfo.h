@@ -12,7 +12,8 @@
 
 struct TNetHTTPRequestInfo {
     std::shared_ptr<TNetHTTPSession> Session; // none while sessions are off
-    std::string RemoteIP;
+    std::string RemoteIP; // the client: the peer, or the one a trusted proxy forwarded for
+    std::string ProxyIP;  // the peer when RemoteIP names a client behind it; empty otherwise
     std::string Host;     // Host header, else the host of an absolute target
     std::string Document; // path without query and fragment, not percent-decoded
     std::string Command;  // upper-case method

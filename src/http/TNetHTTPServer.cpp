@@ -218,7 +218,7 @@ void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnecti
         return;
     // The head is in: from here a busy server no longer takes the connection for a slow one.
     // When it already has, the connection is closed and the refusal reported.
-    if (!AConnection.MarkRequestArrived())
+    if (!AConnection.MarkRequestArrived() || !AdmitsRequest(AThread, *request))
         return;
     if (Refused(AReader.ReadBody(request->Headers, request->Command, request->ParamText),
                 request->RemoteIP, AReader))
@@ -235,6 +235,13 @@ void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnecti
     // A HEAD answer has no body; its header block (with the length a GET would get) stays.
     if (ACommand != "HEAD" && (!response->ContentText.empty() || response->ContentStream))
         response->WriteContent();
+}
+
+bool TNetHTTPServer::AdmitsRequest(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequest) {
+    if (!OnRequestHead)
+        return true;
+    OnRequestHead(AThread, ARequest);
+    return CountAsClient(AThread, ARequest.RemoteIP);
 }
 
 void TNetHTTPServer::AttachSession(TNetHTTPRequestInfo& ARequest, TNetHTTPResponseInfo& AResponse) {

@@ -22,6 +22,8 @@ using TNetHTTPGetEvent = std::function<void(
 using TNetHTTPOtherEvent =
     std::function<void(TNetPeerThread& Thread, const std::string& asCommand,
                        const std::string& asData, const std::string& asVersion)>;
+using TNetHTTPHeadEvent =
+    std::function<void(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo)>;
 using TNetHTTPCommandErrorEvent =
     std::function<void(TNetPeerThread& AThread, const std::string& AMessage)>;
 
@@ -69,6 +71,11 @@ public:
     TNetMimeTable& MimeTable() { return *FMimeTable; }
 
     // Set before activation.
+    // Fires on the peer thread once the head of a GET, POST or HEAD request has arrived,
+    // before its body is read. It may name the client the request stands for (RemoteIP, with
+    // the peer in ProxyIP); the request then counts under that client for MaxConnectionsPerIP
+    // (TNetTCPServer::CountAsClient), and one beyond the limit is closed unanswered.
+    TNetHTTPHeadEvent OnRequestHead;
     TNetHTTPGetEvent OnCommandGet;     // GET, POST and HEAD
     TNetHTTPOtherEvent OnCommandOther; // every other command
     // Fires on the peer thread with the message of a failure of OnCommandGet. The client's 500
@@ -95,6 +102,8 @@ private:
     void ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnection& AConnection,
                       TNetHTTPRequestReader& AReader, const std::string& ACommand,
                       const std::string& ATarget, const std::string& AVersion);
+    // OnRequestHead, then the count of the request under its client; false when refused.
+    bool AdmitsRequest(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequest);
     // Reports AReason unless it is empty; true when the request is refused.
     bool Refused(const std::error_code& AReason, const std::string& APeerIP,
                  const TNetHTTPRequestReader& AReader);

@@ -4,8 +4,8 @@
 
 #include <string>
 
-// Registered host name of an IPv4 address in dotted text; empty text when there is none or on
-// any failure. Blocks until the system resolver answers; no cache.
+// Registered host name of an IPv4 address in dotted text or an IPv6 address; empty text when
+// there is none or on any failure. Blocks until the system resolver answers; no cache.
 [[nodiscard]] std::string HostNameOf(const std::string& AAddress);
 
 // Local time now as hh:nn:ss:zzz, e.g. 14:03:07:045 (fixed separators, whatever the locale).

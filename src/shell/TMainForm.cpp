@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -430,6 +431,7 @@ void TMainForm::UpdateServerControls() {
     const bool running = FService->ServerRunning();
     Settings->B_StartStop->setText(running ? QStringLiteral("&Stop") : QStringLiteral("&Start"));
     Settings->SE_Port->setEnabled(!running);
+    Network->E_BindAddress->setEnabled(!running); // both take effect at the next start
 }
 
 void TMainForm::B_StartStopClick() {

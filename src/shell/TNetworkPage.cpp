@@ -3,6 +3,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -16,6 +17,22 @@ QSpinBox* NewLimitBox(QWidget* AParent, const char* AName, TSettingRange ARange,
     return NewSpinBox(AParent, AName, ARange.Min, ARange.Max, AValue, AStep);
 }
 
+QLineEdit* NewLineEdit(QWidget* AParent, const char* AName, const QString& APlaceholder) {
+    auto* edit = new QLineEdit(AParent);
+    edit->setObjectName(QString::fromLatin1(AName));
+    edit->setPlaceholderText(APlaceholder);
+    return edit;
+}
+
+// An empty line while the field is right; what is wrong, in a warning colour, otherwise.
+QLabel* NewCheckLine(QWidget* AParent, const char* AName) {
+    auto* label = new QLabel(AParent);
+    label->setObjectName(QString::fromLatin1(AName));
+    label->setStyleSheet(QStringLiteral("color: #b00020"));
+    label->setWordWrap(true);
+    return label;
+}
+
 } // namespace
 
 TNetworkPage::TNetworkPage(QWidget* AParent) : QWidget(AParent) {
@@ -23,10 +40,15 @@ TNetworkPage::TNetworkPage(QWidget* AParent) : QWidget(AParent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(BuildLimits());
     layout->addWidget(BuildThreads());
+    layout->addWidget(BuildAddresses());
     layout->addStretch(1);
     for (QSpinBox* box : {SE_MaxConnectionsPerIP, SE_HeadTimeoutUnderLoad, SE_MaxBodySize,
                           SE_MaxHeaderSize, SE_MaxRequestMemory, SE_ReuseThreads})
         connect(box, &QSpinBox::valueChanged, this, &TNetworkPage::Changed);
+    for (QLineEdit* edit : {E_BindAddress, E_TrustedProxies}) {
+        connect(edit, &QLineEdit::textChanged, this, &TNetworkPage::CheckAddresses);
+        connect(edit, &QLineEdit::textChanged, this, &TNetworkPage::Changed);
+    }
 }
 
 QGroupBox* TNetworkPage::BuildLimits() {
@@ -64,6 +86,40 @@ QGroupBox* TNetworkPage::BuildThreads() {
     return group;
 }
 
+QGroupBox* TNetworkPage::BuildAddresses() {
+    auto* group = new QGroupBox(QStringLiteral(" Listening address and proxies "), this);
+    group->setObjectName(QStringLiteral("GB_Addresses"));
+    E_BindAddress =
+        NewLineEdit(group, "E_BindAddress", QStringLiteral("every IPv4 and IPv6 address"));
+    L_BindAddressCheck = NewCheckLine(group, "L_BindAddressCheck");
+    E_TrustedProxies = NewLineEdit(group, "E_TrustedProxies", QStringLiteral("none"));
+    L_TrustedProxiesCheck = NewCheckLine(group, "L_TrustedProxiesCheck");
+    auto* form = new QFormLayout(group);
+    form->addRow(QStringLiteral("Listen on address (from the next start):"), E_BindAddress);
+    form->addRow(QString(), L_BindAddressCheck);
+    form->addRow(QStringLiteral("Trusted proxies (addresses and ranges, comma-separated):"),
+                 E_TrustedProxies);
+    form->addRow(QString(), L_TrustedProxiesCheck);
+    return group;
+}
+
+void TNetworkPage::CheckAddresses() {
+    const std::string bindAddress = E_BindAddress->text().toStdString();
+    L_BindAddressCheck->setText(
+        ValidBindAddress(bindAddress)
+            ? QString()
+            : QStringLiteral("Not an IPv4 or IPv6 address: the server will not start."));
+    std::vector<std::string> bad;
+    (void)TrustedProxyRanges(E_TrustedProxies->text().toStdString(), &bad);
+    QStringList items;
+    for (const std::string& item : bad)
+        items << QString::fromStdString(item);
+    L_TrustedProxiesCheck->setText(bad.empty()
+                                       ? QString()
+                                       : QStringLiteral("Not an address or range, passed over: ") +
+                                             items.join(QStringLiteral(", ")));
+}
+
 void TNetworkPage::ShowConfig(const TKAV_GeneralConfig& AConfig) {
     SE_MaxConnectionsPerIP->setValue(AConfig.MaxConnectionsPerIP);
     SE_HeadTimeoutUnderLoad->setValue(AConfig.HeadTimeoutUnderLoad);
@@ -71,6 +127,8 @@ void TNetworkPage::ShowConfig(const TKAV_GeneralConfig& AConfig) {
     SE_MaxHeaderSize->setValue(AConfig.MaxHeaderSize);
     SE_MaxRequestMemory->setValue(AConfig.MaxRequestMemory);
     SE_ReuseThreads->setValue(AConfig.ReuseThreads);
+    E_BindAddress->setText(QString::fromStdString(AConfig.BindAddress));
+    E_TrustedProxies->setText(QString::fromStdString(AConfig.TrustedProxies));
 }
 
 void TNetworkPage::ApplyControls(TKAV_GeneralConfig& AConfig) const {
@@ -80,4 +138,6 @@ void TNetworkPage::ApplyControls(TKAV_GeneralConfig& AConfig) const {
     AConfig.MaxHeaderSize = SE_MaxHeaderSize->value();
     AConfig.MaxRequestMemory = SE_MaxRequestMemory->value();
     AConfig.ReuseThreads = SE_ReuseThreads->value();
+    AConfig.BindAddress = E_BindAddress->text().toStdString();
+    AConfig.TrustedProxies = E_TrustedProxies->text().toStdString();
 }

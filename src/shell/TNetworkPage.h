@@ -1,10 +1,13 @@
 // The "Network" page of the main window: the limits that keep one client from holding the
-// public port and the threads kept for the next connections. Window's thread only.
+// public port, the threads kept for the next connections, the address the server listens on
+// and the proxies it believes. Window's thread only.
 #pragma once
 
 #include <QWidget>
 
 class QGroupBox;
+class QLabel;
+class QLineEdit;
 class QSpinBox;
 struct TKAV_GeneralConfig;
 
@@ -28,6 +31,12 @@ public:
     // " Threads "
     QSpinBox* SE_ReuseThreads;
 
+    // " Listening address and proxies "; each field with a line that says what is wrong in it.
+    QLineEdit* E_BindAddress;
+    QLabel* L_BindAddressCheck;
+    QLineEdit* E_TrustedProxies;
+    QLabel* L_TrustedProxiesCheck;
+
 signals:
     // A control's value changed.
     void Changed();
@@ -35,4 +44,7 @@ signals:
 private:
     QGroupBox* BuildLimits();
     QGroupBox* BuildThreads();
+    QGroupBox* BuildAddresses();
+    // The check lines below the two address fields, for their present text.
+    void CheckAddresses();
 };

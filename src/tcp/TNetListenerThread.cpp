@@ -66,7 +66,7 @@ void TNetListenerThread::AcceptOn(int AListening) {
             ReportFailure(e.Message(), e.SocketErrorCode());
         return;
     }
-    if (!FServer.AdmitsClient(connection->Binding().RemoteIP()))
+    if (!FServer.AdmitsClient(*connection))
         return; // closed with the connection, before any thread is made for it
     try {
         FServer.StartPeerThread(std::move(connection), FThreadMgr);

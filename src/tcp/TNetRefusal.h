@@ -13,7 +13,9 @@ enum class TNetRefusalReason {
     PerAddressLimit = 1,  // more connections from one address than MaxConnectionsPerIP
     HeadTimeoutUnderLoad, // no request within HeadTimeoutUnderLoad while the server was busy
     ReadTimeout,          // no data within ReadTimeout on a read without a limit of its own
-    SendTimeout           // the client did not take the answer within SendTimeout
+    SendTimeout,          // the client did not take the answer within SendTimeout
+    ForwardedClientLimit  // more connections for one client behind a forwarding peer than
+                          // MaxConnectionsPerIP (TNetTCPServer::CountAsClient)
 };
 
 // A category of refusal reasons with a fixed short text for each value, 1 first; each layer

@@ -6,8 +6,33 @@
 
 void TNetServerShare::Add(std::shared_ptr<TNetPeerThread> AThread, std::string AClientKey) {
     std::lock_guard<std::mutex> lock(FLock);
-    ++FPerClient[AClientKey];
+    if (!AClientKey.empty())
+        ++FPerClient[AClientKey];
     FPeers.push_back(TPeer{std::move(AThread), std::move(AClientKey)});
+}
+
+void TNetServerShare::Uncount(const std::string& AClientKey) {
+    auto client = FPerClient.find(AClientKey);
+    if (client != FPerClient.end() && --client->second <= 0)
+        FPerClient.erase(client);
+}
+
+bool TNetServerShare::Recount(const TNetPeerThread* AThread, const std::string& AClientKey,
+                              int ALimit) {
+    std::lock_guard<std::mutex> lock(FLock);
+    auto found = std::find_if(FPeers.begin(), FPeers.end(), [AThread](const TPeer& APeer) {
+        return APeer.Thread.get() == AThread;
+    });
+    if (found == FPeers.end() || found->ClientKey == AClientKey)
+        return true;
+    auto client = FPerClient.find(AClientKey);
+    if (ALimit > 0 && client != FPerClient.end() && client->second >= ALimit)
+        return false;
+    Uncount(found->ClientKey);
+    found->ClientKey = AClientKey;
+    if (!AClientKey.empty())
+        ++FPerClient[AClientKey];
+    return true;
 }
 
 void TNetServerShare::Remove(const TNetPeerThread* AThread) {
@@ -19,9 +44,7 @@ void TNetServerShare::Remove(const TNetPeerThread* AThread) {
         });
         if (found == FPeers.end())
             return;
-        auto client = FPerClient.find(found->ClientKey);
-        if (client != FPerClient.end() && --client->second <= 0)
-            FPerClient.erase(client);
+        Uncount(found->ClientKey);
         removed = std::move(found->Thread);
         FPeers.erase(found);
     }

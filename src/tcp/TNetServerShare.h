@@ -22,12 +22,15 @@ public:
     TNetServerShare& operator=(const TNetServerShare&) = delete;
 
     // The peer list (PeerThreads of the server). Any thread. A peer counts under its client's
-    // key (TNetTCPServer::ClientKey) until it is removed.
+    // key (TNetTCPServer::ClientKey) until it is removed; under none with an empty key.
     void Add(std::shared_ptr<TNetPeerThread> AThread, std::string AClientKey = {});
     void Remove(const TNetPeerThread* AThread);
     size_t Count() const;
     // The listed peers that count under AClientKey.
     int CountFrom(const std::string& AClientKey) const;
+    // Moves a listed peer to count under AClientKey; false, leaving it where it was, when
+    // ALimit is above 0 and that many peers count under AClientKey already.
+    bool Recount(const TNetPeerThread* AThread, const std::string& AClientKey, int ALimit);
     std::vector<std::shared_ptr<TNetPeerThread>> Snapshot() const;
     // Closes the socket of every listed peer's connection, under the list's lock.
     void CloseAll();
@@ -52,6 +55,9 @@ private:
         std::shared_ptr<TNetPeerThread> Thread;
         std::string ClientKey;
     };
+
+    // One peer fewer under AClientKey (none for an empty key). Under FLock.
+    void Uncount(const std::string& AClientKey);
 
     mutable std::mutex FLock; // guards every field below
     mutable std::condition_variable FChanged;

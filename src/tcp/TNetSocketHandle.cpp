@@ -95,15 +95,49 @@ int TNetSocketHandle::RemotePort() const {
     return FRemotePort;
 }
 
-void TNetSocketHandle::SetDescriptor(int ADescriptor) {
+int TNetSocketHandle::Family() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FFamily;
+}
+
+void TNetSocketHandle::SetDescriptor(int ADescriptor, int AFamily) {
     std::lock_guard<std::mutex> lock(FLock);
     FDescriptor = ADescriptor;
+    FFamily = AFamily;
     FAllocated = true;
 }
 
 void TNetSocketHandle::OpenSocket(int AType, int AProtocol) {
     ReleaseSocket(true);
-    SetDescriptor(SocketStack().OpenStreamSocket(AType, AProtocol));
+    const std::string ip = IP();
+    if (ip.empty() || ip == "::") {
+        const int socket = OpenDualStackSocket(AType, AProtocol);
+        if (socket != -1) {
+            SetDescriptor(socket, NetFamilyInet6);
+            return;
+        }
+        if (!ip.empty()) // "::" asks for IPv6 by name
+            SocketStack().RaiseStackError(NetErrFamilyNotSupported);
+    }
+    const int family = ip.find(':') != std::string::npos ? NetFamilyInet6 : NetFamilyInet;
+    SetDescriptor(SocketStack().OpenStreamSocket(AType, AProtocol, family), family);
+}
+
+int TNetSocketHandle::OpenDualStackSocket(int AType, int AProtocol) {
+    TNetStack& stack = SocketStack();
+    const int socket = stack.NewSocket(NetFamilyInet6, AType, AProtocol);
+    if (socket == -1) {
+        const int code = stack.LastSocketError();
+        if (code == NetErrFamilyNotSupported || code == NetErrProtocolNotSupported)
+            return -1;
+        throw ENetInvalidSocket();
+    }
+    if (stack.SetDualStack(socket) == -1) {
+        // An IPv6 socket that cannot take IPv4 clients would lose them: IPv4 alone instead.
+        stack.CloseDescriptor(socket);
+        return -1;
+    }
+    return socket;
 }
 
 void TNetSocketHandle::ReleaseSocket(bool AClearLocal) {
@@ -154,7 +188,7 @@ void TNetSocketHandle::SetOption(int ALevel, int AOption, const void* AValue, in
 void TNetSocketHandle::BindLocal() {
     {
         TPin pin(*this);
-        int result = SocketStack().BindTo(pin.Descriptor(), NetFamilyInet, IP(), Port());
+        int result = SocketStack().BindTo(pin.Descriptor(), Family(), IP(), Port());
         if (SocketStack().CheckSocketResult(result, {NetErrAddressInUse}))
             throw ENetCouldNotBindSocket();
     }
@@ -176,7 +210,7 @@ void TNetSocketHandle::AcceptFrom(int AListening) {
     int remotePort = 0;
     int socket = SocketStack().AcceptOn(AListening, remoteIP, remotePort);
     SocketStack().CheckSocketResult(socket);
-    SetDescriptor(socket);
+    SetDescriptor(socket, Family());
     RefreshLocal();
     // The address accept() reported: a peer that resets at once makes getpeername() fail.
     std::lock_guard<std::mutex> lock(FLock);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tcp/TNetStack.h"
+
 class TNetSocketHandles;
 
 class TNetSocketHandle {
@@ -31,7 +33,13 @@ public:
     std::string RemoteIP() const;
     int RemotePort() const;
 
-    // Releases any socket first (clearing the local address), then opens a new one.
+    // The address family of the socket that OpenSocket made (NetFamilyInet until then); what
+    // BindLocal binds.
+    int Family() const;
+    // Releases any socket first (clearing the local address), then opens a new one of the
+    // family of IP: an IPv6 text makes an IPv6 socket; an empty IP or "::" one dual-stack IPv6
+    // socket for every IPv4 and IPv6 address, or, where the system has no IPv6 and IP is
+    // empty, an IPv4 socket for every IPv4 address; any other IP an IPv4 socket.
     void OpenSocket(int AType = 1, int AProtocol = 0);
     // Closes the socket, shut down first when another thread may be blocked on it (which then
     // returns); keeps IP and Port unless AClearLocal. Nothing happens without a socket. Any
@@ -80,12 +88,15 @@ public:
 private:
     bool WaitFor(bool AWrite, int ATimeout);
     void Unpin();
-    void SetDescriptor(int ADescriptor);
+    void SetDescriptor(int ADescriptor, int AFamily);
+    // A dual-stack IPv6 socket, or -1 when the system has no IPv6 (any other failure raises).
+    static int OpenDualStackSocket(int AType, int AProtocol);
     void ClearAddressesLocked(bool AClearLocal);
 
     mutable std::mutex FLock; // guards every field below
     int FDescriptor = -1;
     bool FAllocated = false;
+    int FFamily = NetFamilyInet;
     std::string FIP;
     std::string FRemoteIP;
     int FPort = 0;

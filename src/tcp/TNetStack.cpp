@@ -119,8 +119,8 @@ void TNetStack::RaiseStackError(int ACode) {
     throw ENetSocketError(ACode, ErrorText(ACode));
 }
 
-int TNetStack::OpenStreamSocket(int AType, int AProtocol) {
-    int socket = NewSocket(NetFamilyInet, AType, AProtocol);
+int TNetStack::OpenStreamSocket(int AType, int AProtocol, int AFamily) {
+    int socket = NewSocket(AFamily, AType, AProtocol);
     if (socket == -1)
         throw ENetInvalidSocket();
     return socket;

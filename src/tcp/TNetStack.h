@@ -13,13 +13,16 @@
 constexpr int WaitForever = -2;
 // The most sockets one WaitForSockets list may hold.
 constexpr int MaxWaitSockets = 64;
-// The Internet address family used throughout.
+// The address families, by their Windows-sockets numbers: IPv4, IPv6.
 constexpr int NetFamilyInet = 2;
+constexpr int NetFamilyInet6 = 23;
 
 // Windows-sockets error numbers that decide behaviour in the transport.
 constexpr int NetErrAccess = 10013;
 constexpr int NetErrTooManyFiles = 10024;
 constexpr int NetErrWouldBlock = 10035;
+constexpr int NetErrProtocolNotSupported = 10043;
+constexpr int NetErrFamilyNotSupported = 10047;
 // Receive flag of ours: return at once (-1 with NetErrWouldBlock) when nothing has arrived.
 constexpr int NetRecvDontWait = 0x10000;
 // Send flag of ours: take what fits now (-1 with NetErrWouldBlock when nothing fits).
@@ -40,9 +43,11 @@ public:
     TNetStack(const TNetStack&) = delete;
     TNetStack& operator=(const TNetStack&) = delete;
 
-    // Accepts on a listening socket; the new socket (or -1) and the peer's address.
+    // Accepts on a listening socket; the new socket (or -1) and the peer's address (as
+    // RemoteName gives it).
     virtual int AcceptOn(int ASocket, std::string& AIP, int& APort) = 0;
-    // Binds to AIP (empty: any address) and APort; the raw result (0, or -1 with the error set).
+    // Binds to AIP (empty: any address of AFamily) and APort; the raw result (0, or -1 with the
+    // error set). An IPv6 text that is no address raises.
     virtual int BindTo(int ASocket, int AFamily, const std::string& AIP, int APort) = 0;
     virtual int CloseDescriptor(int ASocket) = 0;
     virtual uint16_t ToNetShort(uint16_t AValue) = 0;
@@ -62,12 +67,17 @@ public:
     // has come, or AMilliseconds have passed; the raw result. Nothing where the system has no
     // such option.
     virtual int DeferAccept(int ASocket, int AMilliseconds) = 0;
+    // Lets an IPv6 socket that is bound to the any-address take IPv4 clients too, which then
+    // appear with their dotted addresses; the raw result. Before the bind.
+    virtual int SetDualStack(int ASocket) = 0;
     virtual int NewSocket(int AFamily, int AType, int AProtocol) = 0;
     virtual int ShutdownSocket(int ASocket, int AHow) = 0;
     // "Socket Error # <code>\r\n<text>".
     virtual std::string ErrorText(int ACode);
     // The calling thread's last socket error, as a Windows-sockets number.
     virtual int LastSocketError() = 0;
+    // The peer's or the local address of a socket: dotted text for IPv4 (also for an IPv4
+    // client of a dual-stack socket), the short IPv6 form otherwise. A failure raises.
     virtual void RemoteName(int ASocket, int& AFamily, std::string& AIP, int& APort) = 0;
     virtual void LocalName(int ASocket, int& AFamily, std::string& AIP, int& APort) = 0;
     virtual std::string AddressToText(const TNetAddress& AAddress);
@@ -77,8 +87,8 @@ public:
     // False when AResult is not -1; true when the error is in AIgnored; otherwise raises.
     bool CheckSocketResult(int AResult, const std::vector<int>& AIgnored = {});
     [[noreturn]] void RaiseStackError(int ACode);
-    // A new stream socket of the Internet family; raises ENetInvalidSocket when none is made.
-    int OpenStreamSocket(int AType, int AProtocol);
+    // A new stream socket of AFamily; raises ENetInvalidSocket when none is made.
+    int OpenStreamSocket(int AType, int AProtocol, int AFamily = NetFamilyInet);
 };
 
 // The process-wide stack; exists while StackUsers is above 0 (every TNetComponent counts).

@@ -6,10 +6,12 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "base/IPAddress.h"
 #include "tcp/NetExceptions.h"
 
 namespace {
@@ -96,26 +98,67 @@ int TranslatedErrno(int AErrno) {
     }
 }
 
-sockaddr_in MakeAddress(TNetStack& AStack, int AFamily, const std::string& AIP, int APort) {
-    sockaddr_in address{};
-    address.sin_family = static_cast<sa_family_t>(AFamily);
-    address.sin_port = AStack.ToNetShort(static_cast<uint16_t>(APort));
+// The system's number of an address family of the stack's interface.
+int PlatformFamily(int AFamily) {
+    return AFamily == NetFamilyInet6 ? AF_INET6 : AFamily;
+}
+
+// An address record of either family and its length.
+struct TSocketAddress {
+    sockaddr_storage Storage{};
+    socklen_t Length = sizeof(sockaddr_storage);
+
+    sockaddr* Raw() { return reinterpret_cast<sockaddr*>(&Storage); }
+};
+
+TSocketAddress MakeAddress(TNetStack& AStack, int AFamily, const std::string& AIP, int APort) {
+    TSocketAddress result;
+    const uint16_t port = AStack.ToNetShort(static_cast<uint16_t>(APort));
+    if (AFamily == NetFamilyInet6) {
+        auto& address = reinterpret_cast<sockaddr_in6&>(result.Storage);
+        address.sin6_family = AF_INET6;
+        address.sin6_port = port;
+        if (!AIP.empty()) {
+            const std::optional<TIPAddress> parsed = ParseIPAddress(AIP);
+            if (!parsed)
+                throw ENetException("'" + AIP + "' is not a valid IPv6 address");
+            std::copy(parsed->Bytes.begin(), parsed->Bytes.end(), address.sin6_addr.s6_addr);
+        }
+        result.Length = sizeof(sockaddr_in6);
+        return result;
+    }
+    auto& address = reinterpret_cast<sockaddr_in&>(result.Storage);
+    address.sin_family = static_cast<sa_family_t>(PlatformFamily(AFamily));
+    address.sin_port = port;
     if (!AIP.empty()) {
         TNetAddress bytes = AStack.TextToAddress(AIP);
         static_assert(sizeof(address.sin_addr) == sizeof(bytes));
         std::copy(bytes.begin(), bytes.end(), reinterpret_cast<uint8_t*>(&address.sin_addr));
     }
-    return address;
+    result.Length = sizeof(sockaddr_in);
+    return result;
 }
 
-void ReadAddress(TNetStack& AStack, const sockaddr_in& AAddress, int& AFamily, std::string& AIP,
-                 int& APort) {
+// An IPv6 address reads as IPv4 text when it is IPv4-mapped: what a dual-stack socket says of
+// an IPv4 client is the address that client has.
+void ReadAddress(TNetStack& AStack, const sockaddr_storage& AAddress, int& AFamily,
+                 std::string& AIP, int& APort) {
+    if (AAddress.ss_family == AF_INET6) {
+        const auto& address = reinterpret_cast<const sockaddr_in6&>(AAddress);
+        TIPAddress bytes;
+        std::copy(address.sin6_addr.s6_addr, address.sin6_addr.s6_addr + 16, bytes.Bytes.begin());
+        AFamily = NetFamilyInet6;
+        AIP = IPAddressText(bytes);
+        APort = AStack.ToHostShort(address.sin6_port);
+        return;
+    }
+    const auto& address = reinterpret_cast<const sockaddr_in&>(AAddress);
     TNetAddress bytes{};
-    const uint8_t* raw = reinterpret_cast<const uint8_t*>(&AAddress.sin_addr);
+    const uint8_t* raw = reinterpret_cast<const uint8_t*>(&address.sin_addr);
     std::copy(raw, raw + 4, bytes.begin());
-    AFamily = AAddress.sin_family;
+    AFamily = address.sin_family;
     AIP = AStack.AddressToText(bytes);
-    APort = AStack.ToHostShort(AAddress.sin_port);
+    APort = AStack.ToHostShort(address.sin_port);
 }
 
 short PollEvents(bool ARead, bool AWrite, bool AError) {
@@ -194,23 +237,22 @@ int TNetStackPosix::Failed(int AResult) {
 }
 
 int TNetStackPosix::AcceptOn(int ASocket, std::string& AIP, int& APort) {
-    sockaddr_in address{};
-    socklen_t length = sizeof(address);
+    TSocketAddress address;
     int socket;
     do {
-        length = sizeof(address);
-        socket = accept4(ASocket, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+        address.Length = sizeof(address.Storage);
+        socket = accept4(ASocket, address.Raw(), &address.Length, SOCK_CLOEXEC);
     } while (socket == -1 && errno == EINTR);
     if (socket == -1)
         return Failed(-1);
     int family = 0;
-    ReadAddress(*this, address, family, AIP, APort);
+    ReadAddress(*this, address.Storage, family, AIP, APort);
     return socket;
 }
 
 int TNetStackPosix::BindTo(int ASocket, int AFamily, const std::string& AIP, int APort) {
-    sockaddr_in address = MakeAddress(*this, AFamily, AIP, APort);
-    int result = bind(ASocket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    TSocketAddress address = MakeAddress(*this, AFamily, AIP, APort);
+    int result = bind(ASocket, address.Raw(), address.Length);
     return result == -1 ? Failed(-1) : result;
 }
 
@@ -296,8 +338,13 @@ int TNetStackPosix::DeferAccept(int ASocket, int AMilliseconds) {
 #endif
 }
 
+int TNetStackPosix::SetDualStack(int ASocket) {
+    const int v6Only = 0;
+    return SetSocketOption(ASocket, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof(v6Only));
+}
+
 int TNetStackPosix::NewSocket(int AFamily, int AType, int AProtocol) {
-    int result = socket(AFamily, AType | SOCK_CLOEXEC, AProtocol);
+    int result = socket(PlatformFamily(AFamily), AType | SOCK_CLOEXEC, AProtocol);
     return result == -1 ? Failed(-1) : result;
 }
 
@@ -311,17 +358,15 @@ int TNetStackPosix::LastSocketError() {
 }
 
 void TNetStackPosix::RemoteName(int ASocket, int& AFamily, std::string& AIP, int& APort) {
-    sockaddr_in address{};
-    socklen_t length = sizeof(address);
-    if (getpeername(ASocket, reinterpret_cast<sockaddr*>(&address), &length) == -1)
+    TSocketAddress address;
+    if (getpeername(ASocket, address.Raw(), &address.Length) == -1)
         CheckSocketResult(Failed(-1));
-    ReadAddress(*this, address, AFamily, AIP, APort);
+    ReadAddress(*this, address.Storage, AFamily, AIP, APort);
 }
 
 void TNetStackPosix::LocalName(int ASocket, int& AFamily, std::string& AIP, int& APort) {
-    sockaddr_in address{};
-    socklen_t length = sizeof(address);
-    if (getsockname(ASocket, reinterpret_cast<sockaddr*>(&address), &length) == -1)
+    TSocketAddress address;
+    if (getsockname(ASocket, address.Raw(), &address.Length) == -1)
         CheckSocketResult(Failed(-1));
-    ReadAddress(*this, address, AFamily, AIP, APort);
+    ReadAddress(*this, address.Storage, AFamily, AIP, APort);
 }

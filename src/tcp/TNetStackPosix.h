@@ -22,6 +22,7 @@ public:
     int SetSocketOption(int ASocket, int ALevel, int AOption, const void* AValue,
                         int ALength) override;
     int DeferAccept(int ASocket, int AMilliseconds) override;
+    int SetDualStack(int ASocket) override;
     int NewSocket(int AFamily, int AType, int AProtocol) override;
     int ShutdownSocket(int ASocket, int AHow) override;
     int LastSocketError() override;

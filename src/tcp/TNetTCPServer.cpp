@@ -1,8 +1,10 @@
 #include "tcp/TNetTCPServer.h"
 
 #include <algorithm>
+#include <optional>
 #include <sys/socket.h>
 
+#include "base/IPAddress.h"
 #include "tcp/NetExceptions.h"
 #include "tcp/TNetThreadMgrDefault.h"
 
@@ -168,7 +170,28 @@ bool TNetTCPServer::ServeConnection(TNetPeerThread& AThread) {
 }
 
 std::string TNetTCPServer::ClientKey(const std::string& APeerIP) {
-    return APeerIP;
+    if (APeerIP.find(':') == std::string::npos)
+        return APeerIP; // IPv4 text, as the peer's address always was
+    const std::optional<TIPAddress> address = ParseIPAddress(APeerIP);
+    if (!address || address->IsV4())
+        return APeerIP;
+    return IPAddressText(RangeOf(*address, 64).First) + "/64";
+}
+
+bool TNetTCPServer::CountAsClient(TNetPeerThread& AThread, const std::string& AClientIP) {
+    TNetTCPServerConnection* connection = AThread.ServedConnection();
+    if (connection == nullptr)
+        return false;
+    std::string key = ClientKey(AClientIP);
+    if (key == connection->ClientKey())
+        return true;
+    const int limit = FMaxConnectionsPerIP;
+    if (!FShare->Recount(&AThread, key, limit)) {
+        ReportRefusal(TNetRefusalReason::ForwardedClientLimit, AClientIP, limit);
+        return false;
+    }
+    connection->SetClientKey(std::move(key));
+    return true;
 }
 
 void TNetTCPServer::ReportRefusal(const std::error_code& AReason, const std::string& APeerIP,
@@ -197,12 +220,18 @@ std::map<std::error_code, std::uint64_t> TNetTCPServer::RefusalCounts() const {
     return FRefusals;
 }
 
-bool TNetTCPServer::AdmitsClient(const std::string& APeerIP) {
+bool TNetTCPServer::AdmitsClient(TNetTCPServerConnection& AConnection) {
+    const std::string peerIP = AConnection.Binding().RemoteIP();
+    if (FForwarderTest && FForwarderTest(peerIP))
+        return true; // counted once the protocol names the client (CountAsClient)
+    AConnection.SetClientKey(ClientKey(peerIP));
     const int limit = FMaxConnectionsPerIP;
-    // Only the listener adds peers, so the count cannot grow between this test and the adding.
-    if (limit <= 0 || FShare->CountFrom(ClientKey(APeerIP)) < limit)
+    // Only the listener adds peers. A peer thread moving its connection to this key between
+    // the test and the adding (CountAsClient, same limit) can put one more under it for the
+    // life of one of them; never more than one per such race.
+    if (limit <= 0 || FShare->CountFrom(AConnection.ClientKey()) < limit)
         return true;
-    ReportRefusal(TNetRefusalReason::PerAddressLimit, APeerIP, limit);
+    ReportRefusal(TNetRefusalReason::PerAddressLimit, peerIP, limit);
     return false;
 }
 
@@ -224,7 +253,7 @@ void TNetTCPServer::StartPeerThread(std::unique_ptr<TNetTCPServerConnection> ACo
                                     const std::shared_ptr<TNetThreadMgr>& AThreadMgr) {
     AConnection->SetReadTimeout(FReadTimeout);
     AConnection->SetSendTimeout(FSendTimeout);
-    std::string clientKey = ClientKey(AConnection->Binding().RemoteIP());
+    std::string clientKey = AConnection->ClientKey();
     const std::shared_ptr<TNetThreadMgr>& manager = AThreadMgr;
     std::shared_ptr<TNetPeerThread> thread = manager->AcquireThread();
     thread->SetServedConnection(std::move(AConnection));

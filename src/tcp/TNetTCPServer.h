@@ -33,6 +33,8 @@ using TNetThreadMgrFactory = std::function<std::shared_ptr<TNetThreadMgr>(TNetTC
 // server activates.
 void SetDefaultThreadMgrForTesting(TNetThreadMgrFactory AFactory);
 
+using TNetPeerTest = std::function<bool(const std::string& APeerIP)>;
+
 class TNetTCPServer : public TNetComponent {
 public:
     // The step of the wait for peer threads at deactivation.
@@ -84,8 +86,21 @@ public:
     int DeferAcceptTime() const { return FDeferAcceptTime; }
     void SetDeferAcceptTime(int AMilliseconds) { FDeferAcceptTime = AMilliseconds; }
 
-    // The key under which connections from one client are counted: the address text.
+    // The key under which connections from one client are counted: the address text, and for
+    // an IPv6 address its /64 ("2001:db8:1:2::/64"), since one machine commonly has a whole /64
+    // to take addresses from.
     static std::string ClientKey(const std::string& APeerIP);
+
+    // Tells the peers that carry the connections of many clients (proxies). A connection from
+    // one counts under no client when it is accepted, so MaxConnectionsPerIP does not cap the
+    // peer; the protocol layer names the client it serves once it knows (CountAsClient). Asked
+    // on the listener thread at every accept; set before activation. None: no such peers.
+    void SetForwarderTest(TNetPeerTest ATest) { FForwarderTest = std::move(ATest); }
+    // From now on AThread's connection counts under the key of AClientIP instead of the one it
+    // counted under (none for a forwarding peer's). When that client has MaxConnectionsPerIP
+    // connections already, the refusal (ForwardedClientLimit) is reported with AClientIP and
+    // the result is false: the caller closes the connection. Peer thread, in a server call.
+    bool CountAsClient(TNetPeerThread& AThread, const std::string& AClientIP);
 
     // The thread manager; activation makes a TNetThreadMgrDefault when none is set.
     std::shared_ptr<TNetThreadMgr> ThreadMgr() const { return FThreadMgr; }
@@ -145,9 +160,9 @@ private:
     void StartPeerThread(std::unique_ptr<TNetTCPServerConnection> AConnection,
                          const std::shared_ptr<TNetThreadMgr>& AThreadMgr);
     void ReportListenerError(const std::string& AMessage);
-    // Listener side: whether a connection from APeerIP may have a thread (MaxConnectionsPerIP);
-    // reports the refusal when not.
-    bool AdmitsClient(const std::string& APeerIP);
+    // Listener side: whether an accepted connection may have a thread (MaxConnectionsPerIP),
+    // with the key it counts under set; reports the refusal when not.
+    bool AdmitsClient(TNetTCPServerConnection& AConnection);
     // Listener side: under load, closes the connections whose request is late.
     void CloseSlowRequests();
     // Whether more than three quarters of MaxConnections are busy.
@@ -167,6 +182,7 @@ private:
     std::atomic<int> FSendTimeout{30000};
     int FDeferAcceptTime = 0;
     TNetPeerThreadClass FPeerThreadClass;
+    TNetPeerTest FForwarderTest;
     std::shared_ptr<TNetServerShare> FShare;
     mutable std::mutex FRefusalLock; // guards FRefusals
     std::map<std::error_code, std::uint64_t> FRefusals;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 
 #include "tcp/TNetTCPConnection.h"
 
@@ -29,6 +30,12 @@ public:
     // Closes the connection unless its request has arrived; true when it was closed here.
     bool CloseIfWaiting();
 
+    // The key of the client the connection counts under for the per-address limit
+    // (TNetTCPServer::ClientKey); empty while it counts under none. Set by the listener
+    // before the peer thread starts, then by the server on the peer thread (CountAsClient).
+    const std::string& ClientKey() const { return FClientKey; }
+    void SetClientKey(std::string AKey) { FClientKey = std::move(AKey); }
+
 protected:
     // Reports the refusal to the server, with the client's address.
     void LimitReached(const std::error_code& AReason, long long ALimit) override;
@@ -39,4 +46,5 @@ private:
     TNetTCPServer& FServer;
     const TClock::time_point FAcceptedAt;
     std::atomic<TStage> FStage{TStage::Waiting};
+    std::string FClientKey;
 };

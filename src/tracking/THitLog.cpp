@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <strings.h>
 
 #include "base/DateTime.h"
 #include "config/config.h"
@@ -15,10 +14,6 @@
 #include "logging/TSKX_Logger.h"
 
 namespace {
-
-bool SameTextIgnoringCase(const std::string& A, const std::string& B) {
-    return A.size() == B.size() && strncasecmp(A.data(), B.data(), A.size()) == 0;
-}
 
 // A client's value in a record: escaped and cut.
 void AppendValue(std::string& ABlock, std::string_view AValue) {
@@ -50,17 +45,19 @@ void AppendSection(std::string& ABlock, std::span<const std::string> ALines, std
 
 std::string LookupNickName(const std::vector<std::string>& ANickNames,
                            const std::string& AAddress) {
+    const std::string key = TAddressIndex::KeyOf(AAddress);
     for (const std::string& line : ANickNames) {
         std::size_t eq = line.find('=');
-        if (eq != std::string::npos && SameTextIgnoringCase(line.substr(0, eq), AAddress))
+        if (eq != std::string::npos && TAddressIndex::KeyOf(line.substr(0, eq)) == key)
             return line.substr(eq + 1);
     }
     return {};
 }
 
 bool IsNoLogAddress(const std::vector<std::string>& ANoLogs, const std::string& AAddress) {
+    const std::string key = TAddressIndex::KeyOf(AAddress);
     for (const std::string& line : ANoLogs)
-        if (SameTextIgnoringCase(line, AAddress))
+        if (TAddressIndex::KeyOf(line) == key)
             return true;
     return false;
 }
@@ -89,7 +86,13 @@ std::string DetailBlockOf(const THitFacts& AHit) {
     AppendValue(block, AHit.HostName);
     block += " [";
     AppendValue(block, AHit.RemoteIP);
-    block += "]\r\nCommand: ";
+    block += "]\r\n";
+    if (!AHit.ProxyIP.empty()) {
+        block += "Proxy: ";
+        AppendValue(block, AHit.ProxyIP);
+        block += "\r\n";
+    }
+    block += "Command: ";
     AppendValue(block, AHit.Command);
     block += "\r\nDocument: ";
     AppendValue(block, AHit.Document);
@@ -115,8 +118,12 @@ std::string OverviewLineOf(const std::string& AShortStamp, const THitFacts& AHit
     if (!AHit.NickName.empty())
         AppendLogField(line, {"(", AHit.NickName, ")"}, TLogEscape::Text);
     line += ' ';
+    // An IPv6 address in brackets, so its port stands apart from its groups.
+    const bool v6 = AHit.RemoteIP.find(':') != std::string_view::npos;
+    if (v6)
+        line += '[';
     AppendValue(line, AHit.RemoteIP);
-    line += ":" + std::to_string(AHit.RemotePort) + " - [";
+    line += (v6 ? "]:" : ":") + std::to_string(AHit.RemotePort) + " - [";
     AppendValue(line, AHit.HostName);
     line += "] Ref.: ";
     AppendValue(line, AHit.Referer);

@@ -20,9 +20,10 @@ class TNetHTTPResponseInfo;
 struct TKAV_GeneralConfig;
 
 // The nickname of AAddress: the text after the first "=" of the first line whose text before
-// it equals the address, ignoring letter case; empty when none. Scans the list.
+// it equals the address, ignoring letter case and the spelling of an IPv6 address
+// (TAddressIndex::KeyOf); empty when none. Scans the list.
 std::string LookupNickName(const std::vector<std::string>& ANickNames, const std::string& AAddress);
-// True when a whole line of the no-log list equals the address, ignoring letter case.
+// True when a whole line of the no-log list equals the address, compared likewise.
 bool IsNoLogAddress(const std::vector<std::string>& ANoLogs, const std::string& AAddress);
 // The same by the record's look-up tables, a hash look-up each (a scan for a record that was
 // never published).
@@ -34,7 +35,8 @@ bool IsOnNoLogList(const TKAV_GeneralConfig& ASettings, const std::string& AAddr
 struct THitFacts {
     std::string_view Command;
     std::string_view Document;
-    std::string_view RemoteIP;
+    std::string_view RemoteIP; // the client: the peer, or the client behind a trusted proxy
+    std::string_view ProxyIP;  // the trusted proxy the request came through; empty when none
     int RemotePort = 0;
     std::string HostName;
     std::string NickName; // not enclosed

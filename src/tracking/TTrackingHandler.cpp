@@ -1,12 +1,15 @@
 #include "tracking/TTrackingHandler.h"
 
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
 
 #include "base/DateTime.h"
+#include "base/IPAddress.h"
 #include "base/ProgramDir.h"
 #include "config/config.h"
+#include "http/NetHTTPForwarded.h"
 #include "http/NetHTTPText.h"
 #include "http/TNetHTTPRequestInfo.h"
 #include "http/TNetHTTPResponseInfo.h"
@@ -103,6 +106,35 @@ std::string ErrorPageOf(const std::string& AStatusText) {
 TTrackingHandler::TTrackingHandler(std::shared_ptr<THitLog> AHitLog, TNetHTTPServer& AServer)
     : FHitLog(std::move(AHitLog)), FServer(AServer) {}
 
+namespace {
+
+// The ranges of TrustedProxies when they hold APeerIP; none otherwise.
+std::shared_ptr<const std::vector<TIPRange>> RangesTrusting(const std::string& APeerIP) {
+    std::shared_ptr<const std::vector<TIPRange>> trusted =
+        TrustedProxiesOf(*GeneralConfigSnapshot());
+    if (trusted->empty())
+        return nullptr;
+    const std::optional<TIPAddress> peer = ParseIPAddress(APeerIP);
+    return peer && InRanges(*trusted, *peer) ? trusted : nullptr;
+}
+
+} // namespace
+
+bool TTrackingHandler::IsTrustedProxy(const std::string& APeerIP) {
+    return RangesTrusting(APeerIP) != nullptr;
+}
+
+void TTrackingHandler::HTTPServerRequestHead(TNetPeerThread&, TNetHTTPRequestInfo& ARequestInfo) {
+    const auto trusted = RangesTrusting(ARequestInfo.RemoteIP);
+    if (!trusted)
+        return; // from any other peer the forwarding headers are the client's own words
+    const std::optional<TIPAddress> client = ForwardedClientOf(ARequestInfo.Headers, *trusted);
+    if (!client)
+        return;
+    ARequestInfo.ProxyIP = std::move(ARequestInfo.RemoteIP);
+    ARequestInfo.RemoteIP = IPAddressText(*client);
+}
+
 void TTrackingHandler::HTTPServerCommandOther(TNetPeerThread&, const std::string& asCommand,
                                               const std::string&, const std::string&) {
     FHitLog->Messages().Report(
@@ -138,6 +170,7 @@ THitFacts FactsOf(const TKAV_GeneralConfig& ASettings, TNetPeerThread& AThread,
     hit.Command = ARequest.Command;
     hit.Document = ARequest.Document;
     hit.RemoteIP = ARequest.RemoteIP;
+    hit.ProxyIP = ARequest.ProxyIP;
     hit.RemotePort = PeerPortOf(AThread);
     if (ASettings.ResolveHostNames)
         hit.HostName = HostNameOf(ARequest.RemoteIP);

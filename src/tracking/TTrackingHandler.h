@@ -16,6 +16,14 @@ class TTrackingHandler {
 public:
     TTrackingHandler(std::shared_ptr<THitLog> AHitLog, TNetHTTPServer& AServer);
 
+    // The head of a GET, HEAD or POST request is in: when its peer is a trusted proxy
+    // (TrustedProxies), the client the proxy forwarded for (X-Forwarded-For, Forwarded) takes
+    // the peer's place in RemoteIP, and ProxyIP names the proxy. From any other peer, and when
+    // the headers name no usable client, the request stays as it came.
+    void HTTPServerRequestHead(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo);
+    // Whether APeerIP is a trusted proxy under the current settings; the transport does not
+    // cap such a peer at MaxConnectionsPerIP. Any thread (the listener's at every accept).
+    static bool IsTrustedProxy(const std::string& APeerIP);
     // GET, HEAD and POST: decides the whole answer; sends GET files itself.
     void HTTPServerCommandGet(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequestInfo,
                               TNetHTTPResponseInfo& AResponseInfo);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <typeinfo>
 
+#include "base/IPAddress.h"
 #include "base/ProgramDir.h"
 #include "config/config.h"
 #include "http/TNetHTTPServer.h"
@@ -107,6 +108,10 @@ void TTrackingServiceImpl::WireServer() {
                                          TNetHTTPResponseInfo& AResponse) {
         handler->HTTPServerCommandGet(AThread, ARequest, AResponse);
     };
+    HTTPServer->OnRequestHead = [handler](TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequest) {
+        handler->HTTPServerRequestHead(AThread, ARequest);
+    };
+    HTTPServer->SetForwarderTest(&TTrackingHandler::IsTrustedProxy);
     HTTPServer->OnCommandOther = [handler](TNetPeerThread& AThread, const std::string& asCommand,
                                            const std::string& asData,
                                            const std::string& asVersion) {
@@ -141,7 +146,8 @@ void TTrackingServiceImpl::Start() {
     HTTPServer->SetServerSoftware(ServerSoftwareText);
     HTTPServer->Bindings().Clear();
     HTTPServer->SetDefaultPort(config->ServerPort);
-    HTTPServer->Bindings().AddBinding();
+    // Empty: one socket for every IPv4 and IPv6 address (IPv4 alone where there is no IPv6).
+    HTTPServer->Bindings().AddBinding().SetIP(CanonicalAddressText(config->BindAddress));
     ApplyServerLimits(*HTTPServer, *config);
     try {
         HitLog->AddSysMessage("Trying to start server ...");
@@ -150,11 +156,19 @@ void TTrackingServiceImpl::Start() {
                                   " is outside 1..65535: the server is not started.");
             return;
         }
+        if (!ValidBindAddress(config->BindAddress)) {
+            HitLog->AddSysMessage(
+                "BindAddress \"" +
+                LogField(config->BindAddress, TLogEscape::Text, MessageTextLimit) +
+                "\" is no IPv4 or IPv6 address: the server is not started.");
+            return;
+        }
         HTTPServer->SetActive(true);
         const TNetSocketHandle& binding = HTTPServer->Bindings().Items(0);
         ListeningPort = binding.Port();
-        HitLog->AddSysMessage("Server started, listening on " + binding.IP() + ":" +
-                              std::to_string(binding.Port()) + ".");
+        // "0.0.0.0:88" for IPv4, "[::]:88" for the socket of both families.
+        HitLog->AddSysMessage("Server started, listening on " +
+                              AddressAndPort(binding.IP(), binding.Port()) + ".");
         ServerRunning = true;
         ReportMissingContentFiles(*HitLog);
     } catch (const std::exception& error) {

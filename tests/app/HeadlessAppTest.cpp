@@ -127,11 +127,12 @@ void PutContentFiles(const TempDir& ADir) {
         ADir.WriteFile(name, ContentFile(name));
 }
 
-// The port from "Server started, listening on 0.0.0.0:N."
+// The port from "Server started, listening on [::]:N." (or "0.0.0.0:N." without IPv6).
 int ListeningPortOf(const std::string& AErr) {
-    std::string key = "listening on 0.0.0.0:";
-    std::size_t at = AErr.find(key);
-    return at == std::string::npos ? 0 : std::atoi(AErr.c_str() + at + key.size());
+    const std::size_t at = AErr.find("listening on ");
+    if (at == std::string::npos)
+        return 0;
+    return std::atoi(AErr.c_str() + AErr.rfind(':', AErr.find('\n', at)) + 1);
 }
 
 std::vector<std::string> TextsOf(const std::string& AErr) {

@@ -36,7 +36,8 @@ const char* const DefaultSettingsFile =
     "CacheControlNoCache=1\r\nPragmaNoCache=1\r\nLastModified=1\r\nLastModifiedDays=1\r\n"
     "Expires=1\r\nExpiresSecs=3\r\nLogNoLogs=0\r\nUseNickNames=0\r\nGotoTNA=0\r\nLogDir=\r\n"
     "MaxConnectionsPerIP=16\r\nHeadTimeoutUnderLoad=2000\r\nMaxBodySize=65536\r\n"
-    "MaxHeaderSize=32768\r\nMaxRequestMemory=33554432\r\nReuseThreads=0\r\n"
+    "MaxHeaderSize=32768\r\nMaxRequestMemory=33554432\r\nReuseThreads=0\r\nBindAddress=\r\n"
+    "TrustedProxies=\r\n"
     "[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
     "WrapLines=1\r\nLogNoLogs=0\r\n"
     "[DetailLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
@@ -325,4 +326,48 @@ TEST(configTest, LoadNotesWaitForTheMessagesList) {
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0].Text, "Log directory \"/no/such/dir\" is not a directory");
     EXPECT_TRUE(TakeLoadNotes().empty());
+}
+
+// An IPv6 address matches however a list writes it; an IPv4-mapped one is its IPv4 address.
+TEST(configTest, ListsMatchIPv6AddressesInTheirShortForm) {
+    ChangeGeneralConfig([](TKAV_GeneralConfig& C) {
+        C = TKAV_GeneralConfig();
+        C.NickNames = {"2001:DB8::1=Six", "2001:db8:0::1=Second", "::ffff:10.0.0.7=Anna"};
+        C.NoLogs = {"2001:0db8:0000::2", "FE80::1"};
+    });
+    auto config = GeneralConfigSnapshot();
+    const TAddressIndex& nicks = *config->Indexes.NickNames;
+    ASSERT_TRUE(nicks.Find("2001:db8::1"));
+    EXPECT_EQ(*nicks.Find("2001:db8::1"), "Six"); // the first line of the address wins
+    ASSERT_TRUE(nicks.Find("10.0.0.7"));
+    EXPECT_EQ(*nicks.Find("10.0.0.7"), "Anna");
+    const TAddressIndex& noLogs = *config->Indexes.NoLogs;
+    EXPECT_TRUE(noLogs.Find("2001:db8::2"));
+    EXPECT_TRUE(noLogs.Find("fe80::1"));
+    EXPECT_FALSE(noLogs.Find("2001:db8::"));
+}
+
+// The two address settings: what the start and the proxies take, and what is told at load.
+TEST(configTest, BindAddressAndTrustedProxies) {
+    for (const char* good : {"", "127.0.0.1", "::1", "::", "2001:DB8::7"})
+        EXPECT_TRUE(ValidBindAddress(good)) << good;
+    for (const char* bad : {"localhost", " 127.0.0.1", "[::1]", "127.0.0.1:88", "10.0.0.0/8"})
+        EXPECT_FALSE(ValidBindAddress(bad)) << bad;
+
+    TConfigDir dir;
+    dir.Dir.WriteFile("sk_KAV.ini", "[General]\r\nBindAddress=127.0.0.1\r\n"
+                                    "TrustedProxies=127.0.0.1, proxy.example,10.0.0.0/8\r\n");
+    std::vector<TLoadNote> notes;
+    TKAV_GeneralConfig config;
+    ASSERT_TRUE(LoadConfig(config, dir.Files, &notes));
+    EXPECT_EQ(config.BindAddress, "127.0.0.1");
+    EXPECT_EQ(notes, (std::vector<TLoadNote>{
+                         {"TrustedProxies: \"proxy.example\" is no address or range: it is "
+                          "passed over"}}));
+    ChangeGeneralConfig([&](TKAV_GeneralConfig& C) { C = config; });
+    const auto trusted = GeneralConfigSnapshot()->Indexes.TrustedProxies;
+    ASSERT_TRUE(trusted);
+    EXPECT_EQ(trusted->size(), 2u);
+    EXPECT_TRUE(InRanges(*trusted, *ParseIPAddress("10.1.2.3")));
+    EXPECT_EQ(TrustedProxiesOf(config)->size(), 2u); // a record never published
 }

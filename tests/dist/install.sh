@@ -70,7 +70,7 @@ if [ "$gui" = ON ]; then
 fi
 
 # ---- the installed program in its three program-directory cases
-port_of() { sed -n 's/.*listening on 0\.0\.0\.0:\([0-9]*\)\..*/\1/p' "$1" | head -n 1; }
+port_of() { sed -n 's/.*listening on \(0\.0\.0\.0\|\[::\]\):\([0-9]*\)\..*/\2/p' "$1" | head -n 1; }
 start() { # start NAME ENV... -- ARGS...: runs the program in the background, waits for it
     local name=$1 env=()
     shift

@@ -44,7 +44,7 @@ inside() {
         >"$scratch/out" 2>"$scratch/err" &
     local pid=$! started=
     for _ in $(seq 100); do
-        if grep -q 'listening on 0.0.0.0:88\.' "$scratch/err"; then started=1; break; fi
+        if grep -Eq 'listening on (0\.0\.0\.0|\[::\]):88\.' "$scratch/err"; then started=1; break; fi
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done

@@ -21,7 +21,30 @@ std::string ResolverName(const char* AAddress) {
                : "";
 }
 
+// The same for an IPv6 address.
+std::string ResolverName6(const char* AAddress) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    if (inet_pton(AF_INET6, AAddress, &address.sin6_addr) != 1)
+        return "";
+    char host[NI_MAXHOST] = {};
+    return getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host,
+                       sizeof host, nullptr, 0, NI_NAMEREQD) == 0
+               ? host
+               : "";
+}
+
 } // namespace
+
+// IPv6 addresses are looked up as IPv6, in any spelling; an IPv4-mapped one as its IPv4 address.
+TEST(sk_InetFuncsTest, IPv6AddressesAreLookedUpAsIPv6) {
+    EXPECT_EQ(HostNameOf("::1"), ResolverName6("::1"));
+    EXPECT_EQ(HostNameOf("0:0::1"), ResolverName6("::1"));
+    EXPECT_EQ(HostNameOf("::ffff:127.0.0.1"), ResolverName("127.0.0.1"));
+    if (ResolverName6("2001:db8::1").empty()) { // a documentation address
+        EXPECT_EQ(HostNameOf("2001:db8::1"), "");
+    }
+}
 
 TEST(sk_InetFuncsTest, LoopbackGivesTheResolversNameOnManyThreadsAtOnce) {
     const std::string expected = ResolverName("127.0.0.1");

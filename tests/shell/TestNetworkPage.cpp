@@ -1,6 +1,8 @@
 // The "Network" page and the window's share of a public port's defences: the limits round trip
 // through the settings file, the port box stays within 1..65535, a port outside it refuses the
 // start, and what the settings file got wrong is told in the Messages list.
+#include <QLabel>
+#include <QLineEdit>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QtTest>
@@ -79,6 +81,42 @@ private slots:
         TMainForm& chosen = g.Create(0);
         chosen.B_StartStopClick();
         QVERIFY(chosen.Service().ServerRunning());
+    }
+
+    // The two address fields round trip through the settings file, say at once what is wrong
+    // in them, and the listening address, like the port, is fixed while the server runs.
+    void AddressFieldsCheckTheirTextAndRoundTrip() {
+        TFormFixture f("[General]\r\nTrustedProxies=127.0.0.1, proxy.example\r\n");
+        TMainForm& form = f.Create();
+        TNetworkPage& n = *form.Network;
+        QCOMPARE(n.E_BindAddress->text(), QString());
+        QCOMPARE(n.E_TrustedProxies->text(), QStringLiteral("127.0.0.1, proxy.example"));
+        QCOMPARE(n.L_BindAddressCheck->text(), QString());
+        QCOMPARE(n.L_TrustedProxiesCheck->text(),
+                 QStringLiteral("Not an address or range, passed over: proxy.example"));
+        QVERIFY(MessagesText(form).contains(
+            "TrustedProxies: \"proxy.example\" is no address or range: it is passed over"));
+
+        n.E_BindAddress->setText(QStringLiteral("localhost"));
+        QVERIFY(n.L_BindAddressCheck->text().startsWith("Not an IPv4 or IPv6 address"));
+        n.E_BindAddress->setText(QStringLiteral("127.0.0.1"));
+        QCOMPARE(n.L_BindAddressCheck->text(), QString());
+        n.E_TrustedProxies->setText(QStringLiteral("::1, 10.0.0.0/8"));
+        QCOMPARE(n.L_TrustedProxiesCheck->text(), QString());
+        QCOMPARE(GeneralConfigSnapshot()->BindAddress, std::string("127.0.0.1"));
+        QCOMPARE(GeneralConfigSnapshot()->Indexes.TrustedProxies->size(), size_t(2));
+
+        form.B_StartStopClick();
+        QVERIFY(form.Service().ServerRunning());
+        QVERIFY(MessagesText(form).contains("Server started, listening on 127.0.0.1:"));
+        QVERIFY(!n.E_BindAddress->isEnabled());
+        QVERIFY(n.E_TrustedProxies->isEnabled()); // for new connections at once
+        form.B_StartStopClick();
+        QVERIFY(n.E_BindAddress->isEnabled());
+        form.SaveConfig1Click();
+        const std::string ini = f.Dir.ReadFile("sk_KAV.ini");
+        QVERIFY(ini.find("\r\nBindAddress=127.0.0.1\r\n") != std::string::npos);
+        QVERIFY(ini.find("\r\nTrustedProxies=::1, 10.0.0.0/8\r\n") != std::string::npos);
     }
 
     void WhatTheSettingsGotWrongIsToldAtTheStart() {

@@ -40,6 +40,14 @@ int TFailingStack::SendOn(int ASocket, const void* ABuffer, int ALength, int AFl
                               : TNetStackPosix::SendOn(ASocket, ABuffer, ALength, AFlags);
 }
 
+int TFailingStack::NewSocket(int AFamily, int AType, int AProtocol) {
+    if (FWithoutIPv6 && AFamily == NetFamilyInet6) {
+        errno = EAFNOSUPPORT;
+        return Failed(-1);
+    }
+    return TNetStackPosix::NewSocket(AFamily, AType, AProtocol);
+}
+
 namespace {
 std::mutex GRetiredLock; // guards GRetired
 // Never destroyed: a detached peer thread may use a retired stack while the process exits.

@@ -21,10 +21,13 @@ public:
     void FailCalls(TCall AKind, int AFirst, int AErrno, int ACount = 1);
     // No more failures of AKind than those already made.
     void StopFailing(TCall AKind) { FailCalls(AKind, 1, 0, 0); }
+    // Poses as a system without IPv6: no IPv6 socket can be made.
+    void SetWithoutIPv6(bool AValue) { FWithoutIPv6 = AValue; }
 
     int AcceptOn(int ASocket, std::string& AIP, int& APort) override;
     int ReceiveOn(int ASocket, void* ABuffer, int ALength, int AFlags) override;
     int SendOn(int ASocket, const void* ABuffer, int ALength, int AFlags) override;
+    int NewSocket(int AFamily, int AType, int AProtocol) override;
 
 private:
     struct TKind {
@@ -36,6 +39,7 @@ private:
 
     mutable std::mutex FLock; // guards the failure windows of FKinds
     std::array<TKind, 3> FKinds;
+    std::atomic<bool> FWithoutIPv6{false};
 };
 
 // Puts a TFailingStack in place for the scope of a test; the replaced stacks stay alive until

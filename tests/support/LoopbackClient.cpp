@@ -36,6 +36,31 @@ bool LoopbackClient::Connect(int APort, const std::string& AFromIP) {
     return true;
 }
 
+bool LoopbackClient::Connect6(int APort) {
+    Close();
+    FFd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (FFd < 0)
+        return false;
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_port = htons(static_cast<uint16_t>(APort));
+    addr.sin6_addr = in6addr_loopback;
+    if (::connect(FFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+int LoopbackClient::LocalPort() const {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof(addr);
+    if (FFd < 0 || ::getsockname(FFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return 0;
+    return addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(addr).sin6_port)
+                                      : ntohs(reinterpret_cast<sockaddr_in&>(addr).sin_port);
+}
+
 bool LoopbackClient::Send(const std::string& ABytes) {
     size_t done = 0;
     while (done < ABytes.size()) {
@@ -134,6 +159,25 @@ std::string Exchange(int APort, const std::string& ARequest, std::chrono::millis
     if (!client.Connect(APort) || !client.Send(ARequest))
         return {};
     return client.ReadUntilClose(ATimeout);
+}
+
+std::string Exchange6(int APort, const std::string& ARequest, std::chrono::milliseconds ATimeout) {
+    LoopbackClient client;
+    if (!client.Connect6(APort) || !client.Send(ARequest))
+        return {};
+    return client.ReadUntilClose(ATimeout);
+}
+
+bool HasIPv6Loopback() {
+    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    ::close(fd);
+    return bound;
 }
 
 int FreePort() {

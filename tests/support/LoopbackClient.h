@@ -1,5 +1,5 @@
-// A raw TCP client on 127.0.0.1 for end-to-end tests: writes bytes as given, reads until close.
-// Owned by one thread; every wait is bounded by the timeout given.
+// A raw TCP client on 127.0.0.1 (or ::1) for end-to-end tests: writes bytes as given, reads
+// until close. Owned by one thread; every wait is bounded by the timeout given.
 #pragma once
 
 #include <chrono>
@@ -15,6 +15,8 @@ public:
     // Connects to 127.0.0.1:APort, from AFromIP when given (another loopback address such as
     // 127.0.0.2 poses as another client); false when it cannot.
     bool Connect(int APort, const std::string& AFromIP = "");
+    // Connects to the IPv6 loopback [::1]:APort; false when it cannot.
+    bool Connect6(int APort);
     // Sends every byte; false on failure.
     bool Send(const std::string& ABytes);
     // Reads until the peer closes or the timeout passes; what arrived.
@@ -30,6 +32,8 @@ public:
     void Reset();
     void Close();
     int Fd() const { return FFd; }
+    // The client's own port (the peer port the server sees), 0 when not connected.
+    int LocalPort() const;
 
 private:
     int FFd = -1;
@@ -38,6 +42,14 @@ private:
 // Connects, sends ARequest, reads the whole answer until the server closes.
 std::string Exchange(int APort, const std::string& ARequest,
                      std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
+
+// The same over IPv6, to [::1]:APort.
+std::string Exchange6(int APort, const std::string& ARequest,
+                      std::chrono::milliseconds ATimeout = std::chrono::seconds(10));
+
+// Whether this machine can make IPv6 sockets and has the IPv6 loopback ::1 (tests of IPv6
+// skip with a message without it).
+bool HasIPv6Loopback();
 
 // A port that was free a moment ago (bound to port 0, then released).
 int FreePort();

@@ -15,9 +15,9 @@ TEST(TNetTCPServerTest, ActivationBindsReadsBackAndKeepsThePortAfterwards) {
     TNetTCPServer server;
     server.OnExecute = EchoLine;
     server.SetDefaultPort(0);
-    server.SetActive(true); // no bindings: one is added, on every local address
+    server.SetActive(true); // no bindings: one is added, on every local address of both families
     ASSERT_EQ(server.Bindings().Count(), 1);
-    EXPECT_EQ(server.Bindings().Items(0).IP(), "0.0.0.0");
+    EXPECT_EQ(server.Bindings().Items(0).IP(), HasIPv6Loopback() ? "::" : "0.0.0.0");
     int port = server.Bindings().Items(0).Port();
     EXPECT_GT(port, 0);
     server.SetActive(true); // twice: nothing happens
@@ -266,4 +266,124 @@ TEST(TNetTCPServerTest, AReadTimeoutIsReportedAsARefusal) {
     EXPECT_TRUE(idle.WaitForClose(5s));
     EXPECT_EQ(refusals.Wait(1),
               (std::vector<TNetRefusal>{{TNetRefusalReason::ReadTimeout, "127.0.0.1", 100}}));
+}
+
+namespace {
+
+// Answers each client with the address its connection reads for the peer.
+void EchoPeerAddress(TNetPeerThread& AThread) {
+    TNetTCPConnection& connection = *AThread.ServedConnection();
+    connection.SendLine(connection.Binding().RemoteIP());
+    connection.CloseConnection();
+}
+
+int ActivateOn(TNetTCPServer& AServer, const std::string& AIP) {
+    AServer.Bindings().Clear();
+    AServer.Bindings().AddBinding().SetIP(AIP);
+    AServer.SetActive(true);
+    return AServer.Bindings().Items(0).Port();
+}
+
+} // namespace
+
+// One socket serves both families; an IPv4 client reads as it always did, never ::ffff:...
+TEST(TNetTCPServerTest, BothFamiliesOnOneSocketAndOneAddressAlone) {
+    if (!HasIPv6Loopback())
+        GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+    TNetTCPServer server;
+    server.OnExecute = EchoPeerAddress;
+    int port = ActivateOn(server, "");
+    EXPECT_EQ(server.Bindings().Items(0).IP(), "::");
+    EXPECT_EQ(Exchange(port, ""), "127.0.0.1\r\n");
+    EXPECT_EQ(Exchange6(port, ""), "::1\r\n");
+    server.SetActive(false);
+    server.SetActive(true); // the same socket of both families again
+    EXPECT_EQ(Exchange(port, ""), "127.0.0.1\r\n");
+    EXPECT_EQ(Exchange6(port, ""), "::1\r\n");
+    server.SetActive(false);
+
+    const struct {
+        const char* IP;
+        bool IPv4, IPv6;
+    } alone[] = {{"127.0.0.1", true, false}, {"::1", false, true}, {"::", true, true}};
+    for (const auto& c : alone) {
+        port = ActivateOn(server, c.IP);
+        EXPECT_EQ(server.Bindings().Items(0).IP(), c.IP);
+        LoopbackClient v4, v6;
+        EXPECT_EQ(v4.Connect(port), c.IPv4) << c.IP;
+        EXPECT_EQ(v6.Connect6(port), c.IPv6) << c.IP;
+        server.SetActive(false);
+    }
+}
+
+TEST(TNetTCPServerTest, WithoutIPv6TheServerListensOnEveryIPv4Address) {
+    TInjectedStack injected;
+    injected.Stack().SetWithoutIPv6(true);
+    TNetTCPServer server;
+    server.OnExecute = EchoPeerAddress;
+    const int port = ActivateOn(server, "");
+    EXPECT_EQ(server.Bindings().Items(0).IP(), "0.0.0.0");
+    EXPECT_EQ(Exchange(port, ""), "127.0.0.1\r\n");
+    server.SetActive(false);
+    server.Bindings().Items(0).SetIP("::"); // asked for by name, IPv6 must be there
+    EXPECT_THROW(server.SetActive(true), ENetSocketError);
+    EXPECT_FALSE(server.Active());
+}
+
+TEST(TNetTCPServerTest, AnIPv6ClientCountsByItsSlash64) {
+    const std::pair<const char*, const char*> keys[] = {
+        {"127.0.0.1", "127.0.0.1"},
+        {"2001:db8:1:2:3:4:5:6", "2001:db8:1:2::/64"},
+        {"2001:db8:1:2::9", "2001:db8:1:2::/64"},
+        {"2001:db8:1:3::9", "2001:db8:1:3::/64"},
+        {"::1", "::/64"},
+        {"fe80::fc:ff:fe00:1", "fe80::/64"},
+        {"not an address", "not an address"},
+    };
+    for (const auto& [address, key] : keys)
+        EXPECT_EQ(TNetTCPServer::ClientKey(address), key) << address;
+}
+
+// A proxy's connections are not capped as they come; each counts under the client the protocol
+// names for it, and a client beyond the limit is refused while other clients are served.
+TEST(TNetTCPServerTest, AForwardersConnectionsCountUnderTheirClients) {
+    TNetTCPServer server;
+    std::promise<void> opener; // held clients wait (at most 10 s) until it is set
+    auto gate = opener.get_future().share();
+    server.SetMaxConnectionsPerIP(2);
+    server.SetForwarderTest([](const std::string& APeerIP) { return APeerIP == "127.0.0.1"; });
+    server.OnExecute = [&](TNetPeerThread& AThread) {
+        TNetTCPConnection& connection = *AThread.ServedConnection();
+        const std::string client = connection.ReadLine(); // the client the proxy names
+        if (!server.CountAsClient(AThread, client))
+            return connection.CloseConnection();
+        gate.wait_for(10s);
+        connection.SendLine("served " + client);
+        connection.CloseConnection();
+    };
+    TRefusalLog refusals(server);
+    const int port = ActivateOnLoopback(server);
+    auto clients = ConnectClients(port, 6); // more than the limit from the proxy's address
+    // The last two are one too many: the same address, and the same IPv6 /64.
+    const char* named[] = {"203.0.113.5", "203.0.113.5", "2001:db8::1",
+                           "2001:db8::2", "203.0.113.5", "2001:db8::3"};
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(clients[i]->Send(std::string(named[i]) + "\n"));
+    ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 6; }));
+    for (int i = 4; i < 6; ++i) {
+        ASSERT_TRUE(clients[i]->Send(std::string(named[i]) + "\n"));
+        EXPECT_TRUE(clients[i]->WaitForClose(5s));
+    }
+    EXPECT_EQ(refusals.Wait(2), (std::vector<TNetRefusal>{
+                                    {TNetRefusalReason::ForwardedClientLimit, "203.0.113.5", 2},
+                                    {TNetRefusalReason::ForwardedClientLimit, "2001:db8::3", 2}}));
+    LoopbackClient direct; // a client of its own address is capped as it connects
+    ASSERT_TRUE(direct.Connect(port, "127.0.0.2"));
+    ASSERT_TRUE(direct.Send("127.0.0.2\n"));
+    opener.set_value();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(clients[i]->ReadUntilClose(), "served " + std::string(named[i]) + "\r\n");
+    EXPECT_EQ(direct.ReadUntilClose(), "served 127.0.0.2\r\n");
+    EXPECT_EQ(server.RefusalCount(TNetRefusalReason::ForwardedClientLimit), 2u);
+    EXPECT_EQ(server.RefusalCount(TNetRefusalReason::PerAddressLimit), 0u);
 }

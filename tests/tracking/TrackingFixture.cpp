@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "base/DateTime.h"
 #include "base/ProgramDir.h"
@@ -91,6 +92,17 @@ std::string TrackingFixture::Get(const std::string& ATarget, const std::string& 
 
 std::string TrackingFixture::Messages() {
     return Join(Lines(TScreenLog::Messages));
+}
+
+bool TrackingFixture::TickUntilMessage(const std::string& AText) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Messages().find(AText) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        FService->Tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 std::string TrackingFixture::DailyFileName(const std::string& AExtension) {

@@ -32,6 +32,9 @@ protected:
     std::string DetailFile();
     std::string DailyFile(const std::string& AExtension);
     std::string DailyFileName(const std::string& AExtension); // today's, "yyyymmdd.log"
+    // Ticks the service (as the front end's timer does) until the Messages list holds AText,
+    // at most 10 s; whether it came.
+    bool TickUntilMessage(const std::string& AText);
 
     TempDir FDir;
     std::shared_ptr<TMemoryScreenLists> FScreen;

@@ -1,0 +1,52 @@
+// What the forwarding headers of a request ("X-Forwarded-For", "Forwarded") say about the
+// client behind a chain of proxies. Pure functions over the header lines, whose work and memory
+// are bounded whatever the lines hold; any thread.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "base/IPAddress.h"
+#include "http/TNetHeaderList.h"
+
+// A chain of proxies is short: of each header at most this many elements are looked at, from
+// the right, and a header whose values are longer than ForwardedValueLimit together is not
+// read at all.
+inline constexpr std::size_t ForwardedHopLimit = 16;
+inline constexpr std::size_t ForwardedValueLimit = 4096;
+
+// What one header says: nothing (it is absent), a client, or something that cannot be used
+// (malformed, too long, an obfuscated or "unknown" node where the client should stand).
+enum class TNetForwardedVerdict { Absent, Client, Unusable };
+
+struct TNetForwarded {
+    TNetForwardedVerdict Verdict = TNetForwardedVerdict::Absent;
+    TIPAddress Client; // when Verdict is Client
+};
+
+// One node of a forwarding header: "192.0.2.7", "192.0.2.7:4711", "[2001:db8::7]" or
+// "[2001:db8::7]:4711"; a plain "2001:db8::7" only when ABareIPv6 (X-Forwarded-For writes it
+// so, "Forwarded" brackets it). Nothing for any other text ("unknown", "_hidden", a name).
+std::optional<TIPAddress> ParseForwardedNode(std::string_view AText, bool ABareIPv6);
+// The node of the "for" parameter of one "Forwarded" element ("for=192.0.2.7;proto=https",
+// quoted values unquoted); nothing when the element has no such parameter, has it twice, is
+// malformed or names no address.
+std::optional<TIPAddress> ForwardedForOf(std::string_view AElement);
+
+// Each proxy appends the address it was reached from, so the elements are read from the right:
+// past those in ATrusted, the first that is not names the client; when all are trusted, the
+// leftmost does. An element that is no address where the client is looked for makes the
+// header Unusable, as do more than ForwardedHopLimit trusted elements and a header too long
+// to read. Several lines of a header count as one list, in their order.
+TNetForwarded ClientOfXForwardedFor(const TNetHeaderList& AHeaders,
+                                    std::span<const TIPRange> ATrusted);
+TNetForwarded ClientOfForwarded(const TNetHeaderList& AHeaders, std::span<const TIPRange> ATrusted);
+
+// The client that a request from a trusted proxy stands for: the one both headers name, or the
+// one that is present names. Nothing when neither is present, one cannot be used, or they
+// name different clients: a proxy writes one of them and passes the other on as the client
+// sent it, and which one it writes cannot be told, so a client cannot choose its own address.
+std::optional<TIPAddress> ForwardedClientOf(const TNetHeaderList& AHeaders,
+                                            std::span<const TIPRange> ATrusted);
