@@ -10,7 +10,7 @@ const std::error_category& NetRefusalCategory() {
     // In the order of TNetRefusalReason.
     static const auto* category = new TNetRefusalCategory(
         "tcp", {"too many connections from one address", "request too slow while busy",
-                "no data in time", "answer not taken in time"});
+                "no data in time", "answer not taken in time", "TLS handshake failed"});
     return *category;
 }
 

@@ -13,7 +13,8 @@ enum class TNetRefusalReason {
     PerAddressLimit = 1,  // more connections from one address than MaxConnectionsPerIP
     HeadTimeoutUnderLoad, // no request within HeadTimeoutUnderLoad while the server was busy
     ReadTimeout,          // no data within ReadTimeout on a read without a limit of its own
-    SendTimeout           // the client did not take the answer within SendTimeout
+    SendTimeout,          // the client did not take the answer within SendTimeout
+    SecureHandshakeFailed // the client broke off or failed the secure handshake
 };
 
 // A category of refusal reasons with a fixed short text for each value, 1 first; each layer
