@@ -63,6 +63,8 @@ const TKey Keys[] = {
     {"General", "MaxBodySize", &TConfig::MaxBodySize, BodySizeRange},
     {"General", "MaxHeaderSize", &TConfig::MaxHeaderSize, HeaderSizeRange},
     {"General", "MaxRequestMemory", &TConfig::MaxRequestMemory, RequestMemoryRange},
+    {"TLS", "CertFile", &TConfig::TLSCertFile},
+    {"TLS", "KeyFile", &TConfig::TLSKeyFile},
 };
 
 const char* const WindowPosSection = "WindowPos";

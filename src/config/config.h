@@ -78,6 +78,10 @@ struct TKAV_GeneralConfig {
     int32_t MaxBodySize = 64 * 1024;             // bytes of one request body
     int32_t MaxHeaderSize = 32 * 1024;           // bytes of one request's header lines
     int32_t MaxRequestMemory = 32 * 1024 * 1024; // bytes of requests held by all connections
+    // HTTPS on the server's port (section TLS): PEM files of the certificate chain and its key;
+    // an empty CertFile serves plain HTTP only, an empty KeyFile means the key is in CertFile.
+    std::string TLSCertFile;
+    std::string TLSKeyFile;
 
     // Not settings: a port given for one run may be 0 (the system chooses a free one); a 0
     // from the settings file refuses the start like any port outside PortRange.
