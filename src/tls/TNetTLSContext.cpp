@@ -218,6 +218,11 @@ bool UseChain(SSL_CTX* AContext, BIO* APem, const std::string& AFile, std::strin
 bool UseKey(SSL_CTX* AContext, BIO* APem, const std::string& AFile, const std::string& ACertFile,
             std::string& AError) {
     TKeyPtr key(PEM_read_bio_PrivateKey(APem, nullptr, NoPassphrase, nullptr));
+    if (!key && AFile == ACertFile) {
+        ERR_clear_error();
+        AError = "certificate \"" + AFile + "\" holds no key, and no key file is named";
+        return false;
+    }
     if (!key) {
         AError = Described("key", AFile, OpenSSLReason("no key in the file"));
         return false;

@@ -50,7 +50,7 @@ TEST_F(TNetTLSContextTest, APairThatCannotServeNamesTheFileAndTheReason) {
         // An encrypted key is refused at once: a service has nobody to type the passphrase.
         {"chain.pem", "locked-key.pem", "key \"@locked-key.pem\": "},
         // Without a key file the key is looked for in the certificate file.
-        {"chain.pem", "", "key \"@chain.pem\": "},
+        {"chain.pem", "", "certificate \"@chain.pem\" holds no key, and no key file is named"},
     };
     for (const auto& c : cases) {
         std::string error;
