@@ -14,6 +14,8 @@ if [ "${1:-}" = test ]; then
     packages+=(dpkg-dev lintian desktop-file-utils appstream man-db systemd util-linux iproute2)
     # A Turkish locale, whose upper-casing of 'i' once broke the document match.
     packages+=(locales)
+    # A real browser for the https pixel test (mixed-content upgrade to the same port).
+    packages+=(chromium)
 fi
 missing=()
 for p in "${packages[@]}"; do
