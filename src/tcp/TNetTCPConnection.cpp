@@ -26,6 +26,13 @@ private:
     F FStop;
 };
 
+// What is left of a wait until ADeadline, 0 once it has passed.
+int MillisecondsUntil(std::chrono::steady_clock::time_point ADeadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        ADeadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(left.count(), 0));
+}
+
 } // namespace
 
 TNetTCPConnection::TNetTCPConnection() : FBinding(std::make_unique<TNetSocketHandle>()) {}
@@ -218,13 +225,7 @@ int TNetTCPConnection::ReadSecure(char* AInto, int ASize, int ATimeout,
             CloseSocketOnly(); // a broken or ended channel carries nothing more
             return 0;
         }
-        int wait = ATimeout;
-        if (ATimeout >= 0)
-            wait = static_cast<int>(
-                std::max<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        ADeadline - std::chrono::steady_clock::now())
-                                        .count(),
-                                    0));
+        const int wait = ATimeout >= 0 ? MillisecondsUntil(ADeadline) : ATimeout;
         const int received = ReceivePlain(encrypted, SecureReceiveSize, wait, AHadInput);
         if (received == 0)
             return 0; // nothing in time, or the peer closed
