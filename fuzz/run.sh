@@ -6,7 +6,7 @@ set -euo pipefail
 build=${1:?build directory}
 seconds=${2:-30}
 here="$(cd "$(dirname "$0")" && pwd)"
-targets=(request combined_line forwarded)
+targets=(request combined_line forwarded tls_entry)
 per_target=$((seconds / ${#targets[@]}))
 if [ "$per_target" -lt 1 ]; then per_target=1; fi
 

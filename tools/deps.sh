@@ -4,7 +4,7 @@
 set -euo pipefail
 # Qt Charts' CMake files need the OpenGL ones (libqt6opengl6-dev), which qt6-charts-dev does not
 # pull in by itself.
-packages=(g++ make cmake libgtest-dev libgmock-dev media-types qt6-base-dev qt6-charts-dev
+packages=(g++ make cmake libgtest-dev libgmock-dev media-types libssl-dev qt6-base-dev qt6-charts-dev
     libqt6opengl6-dev)
 if [ "${1:-}" = test ]; then
     # clang and its runtime for the fuzz targets; zone data for the time-zone tests.
@@ -14,6 +14,8 @@ if [ "${1:-}" = test ]; then
     packages+=(dpkg-dev lintian desktop-file-utils appstream man-db systemd util-linux iproute2)
     # A Turkish locale, whose upper-casing of 'i' once broke the document match.
     packages+=(locales)
+    # A real browser for the https pixel test (mixed-content upgrade to the same port).
+    packages+=(chromium)
 fi
 missing=()
 for p in "${packages[@]}"; do

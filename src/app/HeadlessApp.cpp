@@ -51,23 +51,30 @@ void StartSignalThread(std::shared_ptr<TQueuedScreenLists> ALists) {
     }).detach();
 }
 
-void ApplyPortOverride(std::optional<int> APort) {
-    if (!APort)
+// What the command line sets for this run; headless never writes the settings file.
+void ApplyOverrides(const TAppOptions& AOptions) {
+    if (!AOptions.Port && !AOptions.CertFile)
         return;
     ChangeGeneralConfig([&](TKAV_GeneralConfig& AConfig) {
-        AConfig.ServerPort = *APort;
-        AConfig.PortZeroAllowed = true; // --port 0: the system chooses
+        if (AOptions.Port) {
+            AConfig.ServerPort = *AOptions.Port;
+            AConfig.PortZeroAllowed = true; // --port 0: the system chooses
+        }
+        if (AOptions.CertFile) {
+            AConfig.TLSCertFile = *AOptions.CertFile;
+            AConfig.TLSKeyFile = AOptions.KeyFile.value_or("");
+        }
     });
 }
 
 // SIGHUP: the settings file and both lists anew, for the requests that start afterwards; the
 // port stays until the next start.
-void ReloadSettings(TTrackingService& AService, std::optional<int> APortOverride) {
+void ReloadSettings(TTrackingService& AService, const TAppOptions& AOptions) {
     if (!LoadConfig()) {
         AService.AddSysMessage("Error loading configuration, keeping the current values");
         return;
     }
-    ApplyPortOverride(APortOverride);
+    ApplyOverrides(AOptions);
     AService.SetLogDir(GeneralConfigSnapshot()->LogDir);
     AService.AddLoadNotes();
     AService.AddSysMessage("Configuration re-read (SIGHUP); a new port takes effect at the "
@@ -76,20 +83,19 @@ void ReloadSettings(TTrackingService& AService, std::optional<int> APortOverride
 
 // Serves the front end's changes until a stop is asked for; re-reads the settings on SIGHUP
 // and lets the throttled Messages lines out once a second.
-void Serve(TQueuedScreenLists& ALists, TTrackingService& AService,
-           std::optional<int> APortOverride) {
+void Serve(TQueuedScreenLists& ALists, TTrackingService& AService, const TAppOptions& AOptions) {
     while (!GStopRequested.load()) {
         ALists.ServeUntil([] { return GStopRequested.load() || GReloadRequested.load(); },
                           std::chrono::steady_clock::now() + TickInterval);
         if (GReloadRequested.exchange(false))
-            ReloadSettings(AService, APortOverride);
+            ReloadSettings(AService, AOptions);
         AService.Tick();
     }
 }
 
 } // namespace
 
-int RunHeadlessApp(std::optional<int> APortOverride) {
+int RunHeadlessApp(const TAppOptions& AOptions) {
     sigset_t signals = HandledSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr); // every later thread inherits the mask
     std::signal(SIGPIPE, SIG_IGN);
@@ -107,7 +113,7 @@ int RunHeadlessApp(std::optional<int> APortOverride) {
     if (!LoadConfig())
         output->Push(THeadlessOutput::TStream::Err,
                      "Error loading configuration, using default values");
-    ApplyPortOverride(APortOverride);
+    ApplyOverrides(AOptions);
     StartSignalThread(lists);
 
     int status = 0;
@@ -118,7 +124,7 @@ int RunHeadlessApp(std::optional<int> APortOverride) {
         service.AddLoadNotes();
         service.StartStopServer(true);
         if (service.ServerRunning()) {
-            Serve(*lists, service, APortOverride);
+            Serve(*lists, service, AOptions);
             service.StartStopServer(false);
             service.AddSysMessage(std::string(AppTitleText) + " - Program stopped");
         } else {

@@ -58,6 +58,14 @@ bool ParseOptions(int argc, char** argv, TAppOptions& AOptions, std::string& AEr
                 return false;
             }
             AOptions.Port = port;
+        } else if (arg == "--cert" || arg == "--key") {
+            if (!takeValue())
+                return false;
+            if (value.empty()) {
+                AError = arg + " needs a file";
+                return false;
+            }
+            (arg == "--cert" ? AOptions.CertFile : AOptions.KeyFile) = value;
         } else if (arg == "--report") {
             // The day is optional: a following word that is no option is taken as the day.
             if (!hasValue && i + 1 < argc && argv[i + 1][0] != '-') {
@@ -78,6 +86,10 @@ bool ParseOptions(int argc, char** argv, TAppOptions& AOptions, std::string& AEr
             return false;
         }
     }
+    if (AOptions.KeyFile && !AOptions.CertFile) {
+        AError = "--key goes with --cert";
+        return false;
+    }
     if (AOptions.Json && !AOptions.Report) {
         AError = "--json goes with --report";
         return false;
@@ -86,13 +98,18 @@ bool ParseOptions(int argc, char** argv, TAppOptions& AOptions, std::string& AEr
 }
 
 std::string UsageText() {
-    return "Usage: sk_kav [--headless] [--dir DIR] [--port N] [--help] [--version]\n"
+    return "Usage: sk_kav [--headless] [--dir DIR] [--port N] [--cert FILE [--key FILE]]\n"
+           "              [--help] [--version]\n"
            "       sk_kav --report [yyyymmdd] [--dir DIR] [--json]\n"
            "  --headless  run the tracking server without a window, until SIGINT or SIGTERM\n"
            "  --dir DIR   program directory: content files, settings and list files\n"
            "              (default: the executable's directory when it holds sk_KAV.ini\n"
            "              or 1x1.gif, else ~/.config/sk_kav, filled on first start)\n"
            "  --port N    listen on port N for this run only (0: a free port)\n"
+           "  --cert FILE, --key FILE\n"
+           "              with --headless: serve HTTPS on the same port with this PEM\n"
+           "              certificate chain and key for this run only (no --key: the key\n"
+           "              is in FILE of --cert)\n"
            "  --report [yyyymmdd]\n"
            "              print the statistics of that day's overview log (default: today)\n"
            "              and exit; needs no display and never starts the server\n"

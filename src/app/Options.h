@@ -1,4 +1,5 @@
-// The program's command line: --headless, --dir, --port, --report, --json, --help, --version.
+// The program's command line: --headless, --dir, --port, --cert, --key, --report, --json, --help,
+// --version.
 // Parsed once on the main thread before anything else starts.
 #pragma once
 
@@ -14,6 +15,10 @@ struct TAppOptions {
     bool Report = false;     // print a day's statistics and exit
     std::string ReportDay;   // "yyyymmdd"; empty: today
     bool Json = false;       // the report as one JSON object
+    // Override [TLS] CertFile and KeyFile for this run only (headless); no --key: the key is in
+    // the certificate file.
+    std::optional<std::string> CertFile;
+    std::optional<std::string> KeyFile;
 };
 
 // Parses the arguments; false with AError set when they are not understood.

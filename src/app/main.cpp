@@ -31,11 +31,17 @@ int main(int argc, char** argv) {
     if (options.Report)
         return RunStatsReport(options.ReportDay, options.Json, stdout, stderr);
     if (options.Headless)
-        return RunHeadlessApp(options.Port);
+        return RunHeadlessApp(options);
 #ifdef SKAV_HAVE_GUI
+    if (options.CertFile) {
+        // The window keeps its certificate in the settings (Network page).
+        std::fprintf(stderr, "sk_kav: --cert and --key go with --headless\n%s",
+                     UsageText().c_str());
+        return 2;
+    }
     return RunDesktopApp(argc, argv, options.Port);
 #else
     std::fputs("sk_kav: built without the window; running headless\n", stderr);
-    return RunHeadlessApp(options.Port);
+    return RunHeadlessApp(options);
 #endif
 }

@@ -66,6 +66,8 @@ const TKey Keys[] = {
     {"General", "ReuseThreads", &TConfig::ReuseThreads, ReuseThreadsRange},
     {"General", "BindAddress", &TConfig::BindAddress},
     {"General", "TrustedProxies", &TConfig::TrustedProxies},
+    {"TLS", "CertFile", &TConfig::TLSCertFile},
+    {"TLS", "KeyFile", &TConfig::TLSKeyFile},
 };
 
 const char* const WindowPosSection = "WindowPos";

@@ -88,6 +88,10 @@ struct TKAV_GeneralConfig {
     // Where the server listens and whom it believes about the client behind a proxy.
     std::string BindAddress;    // one IPv4 or IPv6 address; empty: every address of both
     std::string TrustedProxies; // addresses and CIDR ranges separated by commas; empty: none
+    // HTTPS on the server's port (section TLS): PEM files of the certificate chain and its key;
+    // an empty CertFile serves plain HTTP only, an empty KeyFile means the key is in CertFile.
+    std::string TLSCertFile;
+    std::string TLSKeyFile;
 
     // Not settings: a port given for one run may be 0 (the system chooses a free one); a 0
     // from the settings file refuses the start like any port outside PortRange.

@@ -108,6 +108,12 @@ void TMainForm::FillDefaultDialogs() {
                 return QString();
             return dialog.selectedFiles().constFirst();
         };
+    if (!FDialogs.ChooseOpenFile)
+        FDialogs.ChooseOpenFile = [this](const QString& ATitle, const QString& AStart) {
+            return QFileDialog::getOpenFileName(this, ATitle, AStart,
+                                                QStringLiteral("PEM files (*.pem *.crt *.key);;"
+                                                               "All files (*)"));
+        };
     if (!FDialogs.BrowseForFolder)
         FDialogs.BrowseForFolder = [this](const std::string& ATitle, int AFlags,
                                           const std::string& AInitialFolder) {
@@ -127,6 +133,7 @@ void TMainForm::BuildPages() {
     PageControl1->addTab(Settings, QStringLiteral("Settings"));
     PageControl1->addTab(Logging, QStringLiteral("&Logging"));
     Network = new TNetworkPage(PageControl1);
+    Network->ChooseFile = FDialogs.ChooseOpenFile;
     PageControl1->addTab(Network, QStringLiteral("Network"));
     Statistics = new TStatisticsPage(PageControl1);
     PageControl1->addTab(Statistics, QStringLiteral("Statistics"));

@@ -39,6 +39,8 @@ public:
         std::function<void(const QString& AText)> ShowMessage;
         // The file a screen log is saved to, starting in AInitialDir; empty when cancelled.
         std::function<QString(const QString& AInitialDir)> ChooseSaveFile;
+        // A file to read (the HTTPS certificate and key), starting at AStart; empty: cancelled.
+        std::function<QString(const QString& ATitle, const QString& AStart)> ChooseOpenFile;
         std::function<std::string(const std::string& ATitle, int AFlags,
                                   const std::string& AInitialFolder)>
             BrowseForFolder;

@@ -2,13 +2,17 @@
 
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "base/DateTime.h"
 #include "config/config.h"
 #include "shell/Controls.h"
+#include "tracking/TTLSCertificateWatch.h"
 
 namespace {
 
@@ -33,14 +37,26 @@ QLabel* NewCheckLine(QWidget* AParent, const char* AName) {
     return label;
 }
 
+// A file field with its Browse button beside it, as one form row.
+QWidget* FileRow(QWidget* AParent, QLineEdit* AField, QPushButton* AButton) {
+    auto* row = new QWidget(AParent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(AField, 1);
+    layout->addWidget(AButton);
+    return row;
+}
+
 } // namespace
 
 TNetworkPage::TNetworkPage(QWidget* AParent) : QWidget(AParent) {
     setObjectName(QStringLiteral("TabNetwork"));
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(BuildHttps());
+    layout->addWidget(BuildAddresses());
     layout->addWidget(BuildLimits());
     layout->addWidget(BuildThreads());
-    layout->addWidget(BuildAddresses());
+    UpdateCertificateLine();
     layout->addStretch(1);
     for (QSpinBox* box : {SE_MaxConnectionsPerIP, SE_HeadTimeoutUnderLoad, SE_MaxBodySize,
                           SE_MaxHeaderSize, SE_MaxRequestMemory, SE_ReuseThreads})
@@ -49,6 +65,63 @@ TNetworkPage::TNetworkPage(QWidget* AParent) : QWidget(AParent) {
         connect(edit, &QLineEdit::textChanged, this, &TNetworkPage::CheckAddresses);
         connect(edit, &QLineEdit::textChanged, this, &TNetworkPage::Changed);
     }
+}
+
+// A path is taken when the field is left (or Enter pressed), not at every key: a half-typed
+// name would be loaded, and complained of, by the running server.
+QGroupBox* TNetworkPage::BuildHttps() {
+    auto* group = new QGroupBox(QStringLiteral(" HTTPS "), this);
+    group->setObjectName(QStringLiteral("GB_Https"));
+    E_CertFile = NewLineEdit(group, "E_CertFile", QStringLiteral("empty: plain HTTP only"));
+    E_KeyFile = NewLineEdit(group, "E_KeyFile",
+                            QStringLiteral("empty: the key is in the certificate file"));
+    B_CertFile = NewButton(group, "B_CertFile", QStringLiteral("Browse..."));
+    B_KeyFile = NewButton(group, "B_KeyFile", QStringLiteral("Browse..."));
+    L_Certificate = new QLabel(group);
+    L_Certificate->setObjectName(QStringLiteral("L_Certificate"));
+    L_Certificate->setWordWrap(true);
+    L_Certificate->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* form = new QFormLayout(group);
+    form->addRow(QStringLiteral("Certificate chain (PEM):"),
+                 FileRow(group, E_CertFile, B_CertFile));
+    form->addRow(QStringLiteral("Key (PEM):"), FileRow(group, E_KeyFile, B_KeyFile));
+    form->addRow(QStringLiteral("Certificate:"), L_Certificate);
+    for (QLineEdit* field : {E_CertFile, E_KeyFile})
+        connect(field, &QLineEdit::editingFinished, this, &TNetworkPage::FileFieldChanged);
+    connect(B_CertFile, &QPushButton::clicked, this,
+            [this] { BrowseFor(E_CertFile, QStringLiteral("Certificate chain (PEM)")); });
+    connect(B_KeyFile, &QPushButton::clicked, this,
+            [this] { BrowseFor(E_KeyFile, QStringLiteral("Key (PEM)")); });
+    return group;
+}
+
+void TNetworkPage::BrowseFor(QLineEdit* AField, const QString& ATitle) {
+    if (!ChooseFile)
+        return;
+    const QString chosen = ChooseFile(ATitle, AField->text());
+    if (chosen.isEmpty() || chosen == AField->text())
+        return;
+    AField->setText(chosen);
+    FileFieldChanged();
+}
+
+void TNetworkPage::FileFieldChanged() {
+    // editingFinished also comes when the field merely loses the focus unchanged.
+    if (E_CertFile->text() == FShownCertFile && E_KeyFile->text() == FShownKeyFile)
+        return;
+    UpdateCertificateLine();
+    emit Changed();
+}
+
+void TNetworkPage::UpdateCertificateLine() {
+    FShownCertFile = E_CertFile->text();
+    FShownKeyFile = E_KeyFile->text();
+    const TTLSPairSummary summary =
+        DescribeTLSPair(FShownCertFile.toStdString(), FShownKeyFile.toStdString(), ClockNow());
+    L_Certificate->setText(summary.Text.empty() ? QStringLiteral("none: plain HTTP only")
+                                                : QString::fromStdString(summary.Text));
+    L_Certificate->setProperty("warning", summary.Warning);
+    L_Certificate->setStyleSheet(summary.Warning ? QStringLiteral("color: #b00020") : QString());
 }
 
 QGroupBox* TNetworkPage::BuildLimits() {
@@ -121,6 +194,9 @@ void TNetworkPage::CheckAddresses() {
 }
 
 void TNetworkPage::ShowConfig(const TKAV_GeneralConfig& AConfig) {
+    E_CertFile->setText(QString::fromStdString(AConfig.TLSCertFile));
+    E_KeyFile->setText(QString::fromStdString(AConfig.TLSKeyFile));
+    UpdateCertificateLine();
     SE_MaxConnectionsPerIP->setValue(AConfig.MaxConnectionsPerIP);
     SE_HeadTimeoutUnderLoad->setValue(AConfig.HeadTimeoutUnderLoad);
     SE_MaxBodySize->setValue(AConfig.MaxBodySize);
@@ -132,6 +208,8 @@ void TNetworkPage::ShowConfig(const TKAV_GeneralConfig& AConfig) {
 }
 
 void TNetworkPage::ApplyControls(TKAV_GeneralConfig& AConfig) const {
+    AConfig.TLSCertFile = E_CertFile->text().toStdString();
+    AConfig.TLSKeyFile = E_KeyFile->text().toStdString();
     AConfig.MaxConnectionsPerIP = SE_MaxConnectionsPerIP->value();
     AConfig.HeadTimeoutUnderLoad = SE_HeadTimeoutUnderLoad->value();
     AConfig.MaxBodySize = SE_MaxBodySize->value();

@@ -1,13 +1,16 @@
-// The "Network" page of the main window: the limits that keep one client from holding the
-// public port, the threads kept for the next connections, the address the server listens on
-// and the proxies it believes. Window's thread only.
+// The "Network" page of the main window: HTTPS on the server's port, the address the server
+// listens on and the proxies it believes, the limits that keep one client from holding the
+// public port, and the threads kept for the next connections. Window's thread only.
 #pragma once
 
 #include <QWidget>
 
+#include <functional>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 struct TKAV_GeneralConfig;
 
@@ -21,6 +24,20 @@ public:
 
     void ShowConfig(const TKAV_GeneralConfig& AConfig);
     void ApplyControls(TKAV_GeneralConfig& AConfig) const;
+
+    // The file a Browse button picks, starting at AStart; empty when cancelled. Set by the
+    // main window (a dialog that tests replace).
+    std::function<QString(const QString& ATitle, const QString& AStart)> ChooseFile;
+
+    // " HTTPS ": the certificate and key files, and a line with the certificate's names and
+    // expiry (in a warning colour when it ends within 14 days or the pair cannot serve).
+    QLineEdit* E_CertFile;
+    QPushButton* B_CertFile;
+    QLineEdit* E_KeyFile;
+    QPushButton* B_KeyFile;
+    QLabel* L_Certificate;
+    // Reads the two files again for the certificate line.
+    void UpdateCertificateLine();
 
     // " Limits "
     QSpinBox* SE_MaxConnectionsPerIP;
@@ -42,9 +59,15 @@ signals:
     void Changed();
 
 private:
+    QGroupBox* BuildHttps();
     QGroupBox* BuildLimits();
     QGroupBox* BuildThreads();
     QGroupBox* BuildAddresses();
     // The check lines below the two address fields, for their present text.
     void CheckAddresses();
+    void BrowseFor(QLineEdit* AField, const QString& ATitle);
+    void FileFieldChanged();
+
+    QString FShownCertFile; // the files the certificate line was read from
+    QString FShownKeyFile;
 };

@@ -14,8 +14,9 @@ enum class TNetRefusalReason {
     HeadTimeoutUnderLoad, // no request within HeadTimeoutUnderLoad while the server was busy
     ReadTimeout,          // no data within ReadTimeout on a read without a limit of its own
     SendTimeout,          // the client did not take the answer within SendTimeout
-    ForwardedClientLimit  // more connections for one client behind a forwarding peer than
+    ForwardedClientLimit, // more connections for one client behind a forwarding peer than
                           // MaxConnectionsPerIP (TNetTCPServer::CountAsClient)
+    SecureHandshakeFailed // the client broke off or failed the secure handshake
 };
 
 // A category of refusal reasons with a fixed short text for each value, 1 first; each layer

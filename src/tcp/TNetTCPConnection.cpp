@@ -15,6 +15,8 @@ constexpr size_t MinReceiveRoom = 4096;
 constexpr size_t FirstReceiveSize = 8192;
 // Room a write batch starts with: a header block fits without growing it.
 constexpr size_t BatchStartSize = 1024;
+// Encrypted bytes taken from the socket at once: one whole record of the largest size.
+constexpr int SecureReceiveSize = 16 * 1024 + 512;
 
 // Runs AStop when the scope ends, also when an exception passes.
 template <typename F> class TFinally {
@@ -27,6 +29,13 @@ public:
 private:
     F FStop;
 };
+
+// What is left of a wait until ADeadline, 0 once it has passed.
+int MillisecondsUntil(std::chrono::steady_clock::time_point ADeadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        ADeadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(left.count(), 0));
+}
 
 } // namespace
 
@@ -56,8 +65,27 @@ bool TNetTCPConnection::IsConnected() {
     return FBinding->Allocated();
 }
 
+void TNetTCPConnection::SetSecureAcceptor(std::shared_ptr<const TNetSecureAcceptor> AAcceptor) {
+    FSecureAcceptor = std::move(AAcceptor);
+}
+
 void TNetTCPConnection::CloseConnection() {
+    SayGoodbye();
     CloseSocketOnly();
+}
+
+// The end of the secure channel lets the client tell a whole answer from a cut one. It is sent
+// only when the system takes it at once: a close must never wait for a client.
+void TNetTCPConnection::SayGoodbye() {
+    if (!FSecureReady || FClosedByPeer || !FBinding->Allocated())
+        return;
+    FSecure->Close();
+    FSecureOutput.Clear();
+    FSecure->TakeOutput(FSecureOutput);
+    if (!FSecureOutput.Empty())
+        (void)FBinding->SendBytes(FSecureOutput.Memory(), static_cast<int>(FSecureOutput.Size()),
+                                  NetSendDontWait);
+    FSecureOutput.Clear();
 }
 
 void TNetTCPConnection::CloseSocketOnly() {
@@ -137,6 +165,12 @@ int TNetTCPConnection::FillInput(bool ARaiseIfClosed, int ATimeout, TNetBuffer* 
 }
 
 int TNetTCPConnection::ReceiveSome(char* AInto, int ASize, int ATimeout, bool AHadInput) {
+    if (!FSecure && !FSecureAcceptor)
+        return ReceivePlain(AInto, ASize, ATimeout, AHadInput);
+    return ReceiveSecure(AInto, ASize, ATimeout, AHadInput);
+}
+
+int TNetTCPConnection::ReceivePlain(char* AInto, int ASize, int ATimeout, bool AHadInput) {
     // Data that has already arrived (a request usually has) is taken without a wait first:
     // that saves a poll() per read on a busy server.
     int received = FBinding->ReceiveBytes(AInto, ASize, NetRecvDontWait);
@@ -161,6 +195,74 @@ int TNetTCPConnection::ReceiveSome(char* AInto, int ASize, int ATimeout, bool AH
         return 0;
     }
     return received;
+}
+
+// The whole call, handshake included, waits no longer than one plain receive would: a client
+// that sends half a handshake and stops is dropped when the read's time is up.
+int TNetTCPConnection::ReceiveSecure(char* AInto, int ASize, int ATimeout, bool AHadInput) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(ATimeout, 0));
+    if (!FSecure) {
+        // The first bytes decide; they go to the session or stay plain input.
+        const int received = ReceivePlain(AInto, ASize, ATimeout, AHadInput);
+        if (received <= 0)
+            return received;
+        const std::shared_ptr<const TNetSecureAcceptor> acceptor = std::move(FSecureAcceptor);
+        if (!acceptor->StartsHandshake(static_cast<unsigned char>(AInto[0])))
+            return received;
+        FSecure = acceptor->NewSession();
+        FSecure->PutReceived(AInto, static_cast<size_t>(received));
+    }
+    return ReadSecure(AInto, ASize, ATimeout, deadline, AHadInput);
+}
+
+int TNetTCPConnection::ReadSecure(char* AInto, int ASize, int ATimeout,
+                                  std::chrono::steady_clock::time_point ADeadline, bool AHadInput) {
+    using TState = TNetSecureSession::TState;
+    char encrypted[SecureReceiveSize];
+    for (;;) {
+        TState state = TState::WantInput;
+        if (!FSecureReady && (state = FSecure->Handshake()) == TState::Ready) {
+            FSecureReady = true;
+            FSendClockRuns = false; // the answer gets the whole SendTimeout of its own
+        }
+        const int decrypted = FSecureReady ? FSecure->Decrypt(AInto, ASize, state) : 0;
+        if (state == TState::Failed && !FSecureReady) {
+            SecureHandshakeFailed();
+            return 0;
+        }
+        SendSecureOutput(); // the handshake's answers
+        if (decrypted > 0)
+            return decrypted;
+        if (state == TState::Failed || state == TState::Closed) {
+            CloseSocketOnly(); // a broken or ended channel carries nothing more
+            return 0;
+        }
+        const int wait = ATimeout >= 0 ? MillisecondsUntil(ADeadline) : ATimeout;
+        const int received = ReceivePlain(encrypted, SecureReceiveSize, wait, AHadInput);
+        if (received == 0)
+            return 0; // nothing in time, or the peer closed
+        FSecure->PutReceived(encrypted, static_cast<size_t>(received));
+    }
+}
+
+// Closed without an answer; the refusal carries no limit.
+void TNetTCPConnection::SecureHandshakeFailed() {
+    try {
+        SendSecureOutput(); // the alert that tells the client why
+    } catch (const ENetException&) {
+        // A courtesy only: the client is refused either way.
+    }
+    LimitReached(TNetRefusalReason::SecureHandshakeFailed, -1);
+    CloseSocketOnly();
+}
+
+void TNetTCPConnection::SendSecureOutput() {
+    FSecure->TakeOutput(FSecureOutput);
+    if (FSecureOutput.Empty())
+        return;
+    TFinally clear([this] { FSecureOutput.Clear(); });
+    SendAll(FSecureOutput.Memory(), static_cast<int>(FSecureOutput.Size()));
 }
 
 void TNetTCPConnection::Filter(char* ABytes, int ACount) const {
@@ -236,6 +338,18 @@ void TNetTCPConnection::SendRaw(const void* ABytes, int ACount, bool ANow) {
 }
 
 void TNetTCPConnection::SendDirect(const char* ABytes, int ACount) {
+    if (!FSecure) {
+        SendAll(ABytes, ACount);
+        return;
+    }
+    if (!FSecureReady || !FSecure->Encrypt(ABytes, static_cast<size_t>(ACount))) {
+        CloseSocketOnly();
+        SocketStack().RaiseStackError(NetErrConnReset);
+    }
+    SendSecureOutput();
+}
+
+void TNetTCPConnection::SendAll(const char* ABytes, int ACount) {
     if (FSendTimeout > 0 && !FSendClockRuns) {
         FSendClockRuns = true;
         FSendDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FSendTimeout);

@@ -14,6 +14,7 @@
 #include "tcp/TNetBuffer.h"
 #include "tcp/TNetComponent.h"
 #include "tcp/TNetRefusal.h"
+#include "tcp/TNetSecureSession.h"
 #include "tcp/TNetSocketHandle.h"
 #include "tcp/TNetStack.h"
 
@@ -47,12 +48,21 @@ public:
     bool InterceptEnabled() const { return false; }
     void SetInterceptEnabled(bool AValue);
     TNetBuffer& PendingInput() { return FPendingInput; }
+    // Offers AAcceptor's secure channel: when the first byte the peer sends starts its
+    // handshake, the connection runs the handshake within the read that received it (under that
+    // read's timeout) and from then on reads and writes through the channel; otherwise it stays
+    // plain. No byte is lost either way. Set before the first read; none keeps it plain.
+    void SetSecureAcceptor(std::shared_ptr<const TNetSecureAcceptor> AAcceptor);
+    // Whether the peer started the secure handshake.
+    bool Secure() const { return FSecure != nullptr; }
 
     // Fires after the socket has been closed, on the closing thread.
     std::function<void(TNetTCPConnection& ASender)> OnDisconnected;
 
     virtual void CheckClosed(bool ARaiseIfClosed, bool AIgnoreInput);
     virtual bool IsConnected();
+    // Closes the socket; a secure connection first hands the end of its channel to the system
+    // (without waiting for it to go out). The connection's own thread.
     virtual void CloseConnection();
     // Closes the socket; wakes a read or wait blocked on it in another thread. Any thread.
     virtual void CloseSocketOnly();
@@ -90,8 +100,17 @@ protected:
 private:
     int EffectiveTimeout(int ATimeout) const;
     int ReceiveSome(char* AInto, int ASize, int ATimeout, bool AHadInput);
+    int ReceivePlain(char* AInto, int ASize, int ATimeout, bool AHadInput);
+    int ReceiveSecure(char* AInto, int ASize, int ATimeout, bool AHadInput);
+    // Handshake and decryption; waits for more bytes from the peer up to ADeadline.
+    int ReadSecure(char* AInto, int ASize, int ATimeout,
+                   std::chrono::steady_clock::time_point ADeadline, bool AHadInput);
+    void SecureHandshakeFailed();
+    void SendSecureOutput();
+    void SayGoodbye();
     void Filter(char* ABytes, int ACount) const;
     void SendDirect(const char* ABytes, int ACount);
+    void SendAll(const char* ABytes, int ACount);
     int SendSome(const char* ABytes, int ACount);
     [[noreturn]] void SendTimedOut();
 
@@ -110,4 +129,8 @@ private:
     std::chrono::steady_clock::time_point FSendDeadline{};
     std::unique_ptr<TNetBuffer> FWriteBatch;
     int FWriteBatchThreshold = -1;
+    std::shared_ptr<const TNetSecureAcceptor> FSecureAcceptor; // until the first byte decides
+    std::unique_ptr<TNetSecureSession> FSecure;                // the peer started the handshake
+    bool FSecureReady = false;                                 // its handshake is done
+    TNetBuffer FSecureOutput;                                  // encrypted bytes being sent
 };

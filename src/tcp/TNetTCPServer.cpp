@@ -169,6 +169,17 @@ bool TNetTCPServer::ServeConnection(TNetPeerThread& AThread) {
     return true;
 }
 
+void TNetTCPServer::SetSecureAcceptor(std::shared_ptr<const TNetSecureAcceptor> AAcceptor) {
+    std::lock_guard<std::mutex> lock(FSecureLock);
+    FSecureAcceptor.swap(AAcceptor);
+    // the one replaced goes after the lock, with the last connection that uses it
+}
+
+std::shared_ptr<const TNetSecureAcceptor> TNetTCPServer::SecureAcceptor() const {
+    std::lock_guard<std::mutex> lock(FSecureLock);
+    return FSecureAcceptor;
+}
+
 std::string TNetTCPServer::ClientKey(const std::string& APeerIP) {
     if (APeerIP.find(':') == std::string::npos)
         return APeerIP; // IPv4 text, as the peer's address always was
@@ -253,6 +264,7 @@ void TNetTCPServer::StartPeerThread(std::unique_ptr<TNetTCPServerConnection> ACo
                                     const std::shared_ptr<TNetThreadMgr>& AThreadMgr) {
     AConnection->SetReadTimeout(FReadTimeout);
     AConnection->SetSendTimeout(FSendTimeout);
+    AConnection->SetSecureAcceptor(SecureAcceptor());
     std::string clientKey = AConnection->ClientKey();
     const std::shared_ptr<TNetThreadMgr>& manager = AThreadMgr;
     std::shared_ptr<TNetPeerThread> thread = manager->AcquireThread();

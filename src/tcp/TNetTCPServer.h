@@ -17,6 +17,7 @@
 #include "tcp/TNetListenerThread.h"
 #include "tcp/TNetPeerThread.h"
 #include "tcp/TNetRefusal.h"
+#include "tcp/TNetSecureSession.h"
 #include "tcp/TNetServerShare.h"
 #include "tcp/TNetSocketHandle.h"
 #include "tcp/TNetStack.h"
@@ -85,6 +86,12 @@ public:
     // speak first; 0 (the default) accepts every connection at once. Read at activation.
     int DeferAcceptTime() const { return FDeferAcceptTime; }
     void SetDeferAcceptTime(int AMilliseconds) { FDeferAcceptTime = AMilliseconds; }
+
+    // Offers the secure channel on every connection accepted from now on (see
+    // TNetTCPConnection::SetSecureAcceptor); none keeps them plain. Connections already
+    // accepted keep what they were given. Any thread.
+    void SetSecureAcceptor(std::shared_ptr<const TNetSecureAcceptor> AAcceptor);
+    std::shared_ptr<const TNetSecureAcceptor> SecureAcceptor() const;
 
     // The key under which connections from one client are counted: the address text, and for
     // an IPv6 address its /64 ("2001:db8:1:2::/64"), since one machine commonly has a whole /64
@@ -184,6 +191,8 @@ private:
     TNetPeerThreadClass FPeerThreadClass;
     TNetPeerTest FForwarderTest;
     std::shared_ptr<TNetServerShare> FShare;
+    mutable std::mutex FSecureLock; // guards FSecureAcceptor
+    std::shared_ptr<const TNetSecureAcceptor> FSecureAcceptor;
     mutable std::mutex FRefusalLock; // guards FRefusals
     std::map<std::error_code, std::uint64_t> FRefusals;
 };

@@ -14,6 +14,7 @@
 #include "tcp/TNetThreadMgrReuse.h"
 #include "tracking/StartupMessages.h"
 #include "tracking/THitLog.h"
+#include "tracking/TTLSCertificateWatch.h"
 #include "tracking/TTrackingHandler.h"
 
 namespace {
@@ -87,6 +88,7 @@ public:
     std::shared_ptr<THitLog> HitLog;
     std::unique_ptr<TNetHTTPServer> HTTPServer;
     std::unique_ptr<TTrackingHandler> Handler;
+    std::unique_ptr<TTLSCertificateWatch> TLS;
     bool ServerRunning = false;
     std::atomic<int> ListeningPort{0};
     bool ShutDown = false;
@@ -98,6 +100,13 @@ TTrackingServiceImpl::TTrackingServiceImpl(std::shared_ptr<IScreenLists> AScreen
     HitLog = std::make_shared<THitLog>(Screen, MakeLogger(logDir, ""), MakeLogger(logDir, "log2"));
     HTTPServer = std::make_unique<TNetHTTPServer>();
     Handler = std::make_unique<TTrackingHandler>(HitLog, *HTTPServer);
+    TNetHTTPServer* server = HTTPServer.get();
+    THitLog* hitLog = HitLog.get();
+    TLS = std::make_unique<TTLSCertificateWatch>(
+        [hitLog](const std::string& AText) { hitLog->AddSysMessage(AText); },
+        [server](std::shared_ptr<const TNetSecureAcceptor> AAcceptor) {
+            server->SetSecureAcceptor(std::move(AAcceptor));
+        });
     WireServer();
 }
 
@@ -163,6 +172,8 @@ void TTrackingServiceImpl::Start() {
                 "\" is no IPv4 or IPv6 address: the server is not started.");
             return;
         }
+        // Before the first connection: the port speaks TLS from its first accept on.
+        TLS->Apply(config->TLSCertFile, config->TLSKeyFile);
         HTTPServer->SetActive(true);
         const TNetSocketHandle& binding = HTTPServer->Bindings().Items(0);
         ListeningPort = binding.Port();
@@ -248,6 +259,10 @@ void TTrackingService::AddSysMessage(const std::string& AText) {
 }
 
 void TTrackingService::Tick() {
+    if (FImpl->ServerRunning) {
+        const std::shared_ptr<const TKAV_GeneralConfig> config = GeneralConfigSnapshot();
+        FImpl->TLS->Check(config->TLSCertFile, config->TLSKeyFile);
+    }
     FImpl->HitLog->Messages().Tick();
 }
 

@@ -44,7 +44,9 @@ public:
     void AddSysMessage(const std::string& AText);
 
     // Writes the Messages lines that have become due (counts of lines left out, summed
-    // refusals). The front end calls it from a periodic timer, about once a second or more.
+    // refusals) and, while the server runs, keeps its TLS certificate in step with the settings
+    // and the files (see TTLSCertificateWatch). The front end calls it from a periodic timer,
+    // about once a second or more.
     void Tick();
 
     // Reports listener failures (no file descriptors, thread creation) as Messages lines.

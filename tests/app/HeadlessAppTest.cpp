@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #include "support/LoopbackClient.h"
+#include "support/TLSTestClient.h"
 #include "support/TempDir.h"
+#include "support/TestCertificates.h"
 
 extern char** environ;
 
@@ -180,6 +182,37 @@ TEST(HeadlessAppTest, ServesLogsAndStopsInOrderOnSigterm) {
     EXPECT_NE(run.Out().find("UA: UA/1\n"), std::string::npos);
     EXPECT_EQ(dir.ReadFile("sk_KAV.ini"), settings);
     EXPECT_FALSE(dir.Exists("sk_KAV.NN"));
+}
+
+// --cert and --key serve HTTPS on the same port for this run, over the settings' own pair,
+// also after SIGHUP re-read the settings.
+TEST(HeadlessAppTest, TheCommandLinesCertificateServesHttpsForThisRun) {
+    TempDir dir;
+    PutContentFiles(dir);
+    const TTestCertificate pair = TTestCA().Issue({"stats.test"}, 0x2A);
+    dir.WriteFile("run.pem", pair.ChainPem);
+    dir.WriteFile("run.key", pair.KeyPem);
+    dir.WriteFile("sk_KAV.ini", "[TLS]\r\nCertFile=" + dir.Path() + "missing.pem\r\n");
+    const std::string settings = dir.ReadFile("sk_KAV.ini");
+    ProgramRun run({"--headless", "--dir", dir.Path(), "--port", "0", "--cert",
+                    dir.Path() + "run.pem", "--key=" + dir.Path() + "run.key"});
+    ASSERT_TRUE(run.WaitForErr("listening on")) << run.Err();
+    const int port = ListeningPortOf(run.Err());
+    EXPECT_NE(run.Err().find("HTTPS with the certificate \"" + dir.Path() + "run.pem\""),
+              std::string::npos)
+        << run.Err();
+    const std::string request = "GET /t.gif HTTP/1.1\r\n\r\n";
+    TTLSTestClient client;
+    ASSERT_TRUE(client.Connect(port)) << client.Error();
+    EXPECT_EQ(client.PeerSerial(), "2A");
+    run.Signal(SIGHUP);
+    ASSERT_TRUE(run.WaitForErr("Configuration re-read (SIGHUP)")) << run.Err();
+    EXPECT_EQ(TLSExchange(port, request).substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_EQ(Exchange(port, request).substr(0, 15), "HTTP/1.1 200 OK");
+    run.Signal(SIGTERM);
+    ASSERT_EQ(run.WaitForExit(), 0) << run.Err();
+    EXPECT_EQ(run.Err().find("missing.pem"), std::string::npos) << run.Err();
+    EXPECT_EQ(dir.ReadFile("sk_KAV.ini"), settings);
 }
 
 TEST(HeadlessAppTest, TakenPortEndsWithStatusOne) {

@@ -34,6 +34,18 @@ TEST(OptionsTest, AcceptsEachOptionInBothForms) {
     EXPECT_EQ(outside.Port, -1);
 }
 
+TEST(OptionsTest, ACertificateWithOrWithoutItsKey) {
+    TAppOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({"--headless", "--cert", "/c.pem", "--key=/k.pem"}, options, error)) << error;
+    EXPECT_EQ(options.CertFile, "/c.pem");
+    EXPECT_EQ(options.KeyFile, "/k.pem");
+    TAppOptions combined;
+    ASSERT_TRUE(Parse({"--cert=/both.pem"}, combined, error)) << error;
+    EXPECT_EQ(combined.CertFile, "/both.pem");
+    EXPECT_FALSE(combined.KeyFile);
+}
+
 TEST(OptionsTest, ReportWithAndWithoutADay) {
     const struct {
         std::vector<std::string> Args;
@@ -71,7 +83,11 @@ TEST(OptionsTest, RejectsWhatItDoesNotUnderstand) {
                                                {"--report", "20230229"},
                                                {"--report=x"},
                                                {"--report", "20261208", "20261209"},
-                                               {"--json=1", "--report"}}) {
+                                               {"--json=1", "--report"},
+                                               {"--cert"},
+                                               {"--cert="},
+                                               {"--key", "/k.pem"},
+                                               {"--cert", "/c.pem", "--key", ""}}) {
         TAppOptions options;
         std::string error;
         EXPECT_FALSE(Parse(args, options, error)) << args[0];

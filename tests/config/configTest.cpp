@@ -41,7 +41,8 @@ const char* const DefaultSettingsFile =
     "[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
     "WrapLines=1\r\nLogNoLogs=0\r\n"
     "[DetailLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
-    "WrapLines=1\r\nLogNoLogs=0\r\n";
+    "WrapLines=1\r\nLogNoLogs=0\r\n"
+    "[TLS]\r\nCertFile=\r\nKeyFile=\r\n";
 
 } // namespace
 
@@ -93,6 +94,8 @@ TEST(configTest, SavingKeepsHandWrittenLinesAndListsAndRoundTrips) {
     config.CacheControlMaxAgeSecs = 77;
     config.MaxConnectionsPerIP = 0;
     config.MaxBodySize = 1000;
+    config.TLSCertFile = "/etc/letsencrypt/live/stats.example.org/fullchain.pem";
+    config.TLSKeyFile = "/etc/letsencrypt/live/stats.example.org/privkey.pem";
     TKAV_GeneralConfig changedTitle = config;
     changedTitle.AppTitle = "Overwritten?"; // never written
     for (int save = 0; save < 3; ++save)

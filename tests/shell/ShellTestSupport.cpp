@@ -20,6 +20,10 @@ TMainForm::TDialogs TScriptedDialogs::Hooks() {
     };
     hooks.ShowMessage = [this](const QString& AText) { Messages << AText; };
     hooks.ChooseSaveFile = [this](const QString&) { return SaveFile; };
+    hooks.ChooseOpenFile = [this](const QString& ATitle, const QString&) {
+        OpenTitles << ATitle;
+        return OpenFiles.isEmpty() ? QString() : OpenFiles.takeFirst();
+    };
     hooks.BrowseForFolder = [this](const std::string&, int, const std::string& AStart) {
         FolderStart = AStart;
         return Folder;

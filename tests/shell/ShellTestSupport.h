@@ -21,6 +21,8 @@ struct TScriptedDialogs {
     QString SaveFile;        // what the save dialog "chooses"; empty: cancelled
     std::string Folder;      // what the folder dialog "chooses"; empty: cancelled
     std::string FolderStart; // the initial folder it was given
+    QStringList OpenFiles;   // what the open dialog "chooses", in turn; none left: cancelled
+    QStringList OpenTitles;  // the titles it was opened with
     QString AboutCaption;
     QString AboutVersion;
     bool TrayAvailable = true;

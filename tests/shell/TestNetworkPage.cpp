@@ -1,8 +1,10 @@
-// The "Network" page and the window's share of a public port's defences: the limits round trip
-// through the settings file, the port box stays within 1..65535, a port outside it refuses the
-// start, and what the settings file got wrong is told in the Messages list.
+// The "Network" page and the window's share of a public port's defences: the HTTPS certificate
+// and key with their line, the listening address and trusted proxies, the limits round trip through the settings file, the port box stays
+// within 1..65535, a port outside it refuses the start, and what the settings file got wrong is
+// told in the Messages list.
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QtTest>
@@ -13,6 +15,8 @@
 #include "config/config.h"
 #include "shell/TNetworkPage.h"
 #include "shell/TSettingsPage.h"
+#include "support/TLSTestClient.h"
+#include "support/TestCertificates.h"
 #include "tracking/TTrackingService.h"
 
 class TestNetworkPage : public QObject {
@@ -117,6 +121,65 @@ private slots:
         const std::string ini = f.Dir.ReadFile("sk_KAV.ini");
         QVERIFY(ini.find("\r\nBindAddress=127.0.0.1\r\n") != std::string::npos);
         QVERIFY(ini.find("\r\nTrustedProxies=::1, 10.0.0.0/8\r\n") != std::string::npos);
+    }
+
+    // Browse picks the files; the line tells the names and the end, in the warning colour
+    // when the end is near or the key is another's; new connections get the new pair.
+    void TheCertificateAndKeyAreChosenAndServeTheRunningServer() {
+        TFormFixture f;
+        TTestCA ca;
+        const QString dir = QString::fromStdString(f.Dir.Path());
+        const TTestCertificate good = ca.Issue({"stats.example.org"}, 0x11, 90);
+        const TTestCertificate ending = ca.Issue({"stats.example.org"}, 0x12, 3);
+        f.Dir.WriteFile("good.pem", good.ChainPem);
+        f.Dir.WriteFile("good.key", good.KeyPem);
+        f.Dir.WriteFile("ending.pem", ending.ChainPem);
+        f.Dir.WriteFile("ending.key", ending.KeyPem);
+        TMainForm& form = f.Create();
+        TNetworkPage& n = *form.Network;
+        QCOMPARE(n.L_Certificate->text(), QStringLiteral("none: plain HTTP only"));
+        form.B_StartStopClick();
+        QVERIFY(form.Service().ServerRunning());
+        const int port = form.Service().ListeningPort();
+
+        f.Dialogs.OpenFiles = {dir + "good.pem", dir + "good.key"};
+        n.B_CertFile->click();
+        n.B_KeyFile->click();
+        QCOMPARE(f.Dialogs.OpenTitles, QStringList({"Certificate chain (PEM)", "Key (PEM)"}));
+        QVERIFY(form.ConfigChanged());
+        QCOMPARE(GeneralConfigSnapshot()->TLSCertFile, f.Dir.Path() + "good.pem");
+        QCOMPARE(GeneralConfigSnapshot()->TLSKeyFile, f.Dir.Path() + "good.key");
+        QVERIFY(n.L_Certificate->text().startsWith("stats.example.org; valid until "));
+        QVERIFY(!n.L_Certificate->property("warning").toBool());
+        const QString reloaded = QStringLiteral("HTTPS certificate reloaded for new connections");
+        QTRY_COMPARE_WITH_TIMEOUT(MessagesText(form).count(reloaded), 1, 5000); // the timer
+        TTLSTestClient client;
+        QVERIFY(client.Connect(port));
+        QCOMPARE(client.PeerSerial(), std::string("11"));
+
+        // Typed names count once the field is left.
+        n.E_CertFile->setText(dir + "ending.pem");
+        n.E_KeyFile->setText(dir + "ending.key");
+        emit n.E_CertFile->editingFinished();
+        QVERIFY(n.L_Certificate->text().endsWith("(in 3 days)"));
+        QVERIFY(n.L_Certificate->property("warning").toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(MessagesText(form).count(reloaded), 2, 5000);
+        TTLSTestClient later;
+        QVERIFY(later.Connect(port));
+        QCOMPARE(later.PeerSerial(), std::string("12"));
+        n.E_KeyFile->setText(dir + "good.key");
+        emit n.E_KeyFile->editingFinished();
+        QVERIFY(n.L_Certificate->text().contains("does not match the certificate"));
+        QVERIFY(n.L_Certificate->property("warning").toBool());
+
+        form.SaveConfig1Click();
+        const std::string ini = f.Dir.ReadFile("sk_KAV.ini");
+        QVERIFY(ini.find("[TLS]\r\nCertFile=" + f.Dir.Path() + "ending.pem\r\nKeyFile=" +
+                         f.Dir.Path() + "good.key\r\n") != std::string::npos);
+        f.Dialogs.OpenFiles.clear();
+        n.B_CertFile->click(); // cancelled: nothing changes
+        QCOMPARE(n.E_CertFile->text(), dir + "ending.pem");
+        QVERIFY(!form.ConfigChanged());
     }
 
     void WhatTheSettingsGotWrongIsToldAtTheStart() {

@@ -1,0 +1,136 @@
+// libFuzzer target: the first bytes of a connection on a port that serves TLS and plain HTTP
+// alike. The bytes reach a real connection over loopback, which decides between TLS and plain by
+// the first byte and runs the handshake entry; then the same bytes go to a TLS session in pieces
+// (the first input byte sets their size). A session that fails says why and sends nothing more.
+// Single-threaded, as libFuzzer calls it.
+#include "support/TestCertificates.h"
+#include "tcp/NetExceptions.h"
+#include "tcp/TNetStack.h"
+#include "tcp/TNetTCPConnection.h"
+#include "tls/TNetTLSContext.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// More would fill the loopback socket's buffer, which the target never reads from the far end.
+constexpr size_t MaxInput = 64 * 1024;
+
+[[noreturn]] void Broken(const char* AWhat) {
+    std::fprintf(stderr, "fuzz_tls_entry: %s (%s)\n", AWhat, std::strerror(errno));
+    std::abort();
+}
+
+struct TTarget {
+    std::shared_ptr<const TNetTLSContext> Context;
+    TNetSocketHandle Listening;
+};
+
+TTarget& Target() {
+    static TTarget* target = [] {
+        AddStackUser(); // the socket stack lives as long as the target
+        auto* made = new TTarget;
+        char dir[] = "/tmp/skav-fuzz-XXXXXX";
+        if (mkdtemp(dir) == nullptr)
+            Broken("no temporary directory");
+        const TTestCertificate pair = TTestCA().Issue({"stats.test"}, 1);
+        const std::string cert = std::string(dir) + "/chain.pem";
+        const std::string key = std::string(dir) + "/key.pem";
+        std::ofstream(cert) << pair.ChainPem;
+        std::ofstream(key) << pair.KeyPem;
+        std::string error;
+        made->Context = TNetTLSContext::Load(cert, key, error);
+        std::remove(cert.c_str());
+        std::remove(key.c_str());
+        rmdir(dir);
+        if (!made->Context)
+            Broken("the test certificate does not load");
+        made->Listening.SetIP("127.0.0.1");
+        made->Listening.OpenSocket();
+        made->Listening.BindLocal();
+        made->Listening.StartListening(16);
+        return made;
+    }();
+    return *target;
+}
+
+// A connection given the bytes: it reads what has come (without waiting for more), then the
+// client goes with a reset, so thousands of runs a second leave no ports in TIME_WAIT.
+void ThroughAConnection(const std::string& ABytes) {
+    TTarget& target = Target();
+    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(target.Listening.Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const linger reset{1, 0};
+    setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+    // A machine out of ports or descriptors for a moment is no finding: the input is passed.
+    if (client < 0 ||
+        connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        if (client >= 0)
+            close(client);
+        return;
+    }
+    if (!ABytes.empty() && send(client, ABytes.data(), ABytes.size(), MSG_NOSIGNAL) !=
+                               static_cast<ssize_t>(ABytes.size()))
+        Broken("the input was not sent whole");
+    {
+        TNetTCPConnection connection;
+        connection.Binding().AcceptFrom(target.Listening.Descriptor());
+        connection.SetSecureAcceptor(target.Context);
+        try {
+            while (connection.IsConnected() && connection.FillInput(true, 0) > 0) {
+            }
+        } catch (const ENetException&) {
+            // Refused: an expected outcome.
+        }
+        if (!connection.Secure() && connection.InputSize() != static_cast<int>(ABytes.size()))
+            Broken("plain input lost bytes");
+        close(client);
+        connection.CloseConnection();
+    }
+}
+
+// The same bytes straight into a session, in pieces of AStep bytes.
+void ThroughASession(const std::string& ABytes, size_t AStep) {
+    using TState = TNetSecureSession::TState;
+    std::unique_ptr<TNetSecureSession> session = Target().Context->NewSession();
+    TNetBuffer output;
+    char plain[4096];
+    TState state = TState::WantInput;
+    for (size_t at = 0; at < ABytes.size() && state != TState::Failed; at += AStep) {
+        session->PutReceived(ABytes.data() + at, std::min(AStep, ABytes.size() - at));
+        state = session->Handshake();
+        while (state == TState::Ready && session->Decrypt(plain, sizeof(plain), state) > 0) {
+        }
+        session->TakeOutput(output);
+    }
+    if ((state == TState::Failed) != !session->FailureText().empty())
+        Broken("a failure without a reason, or a reason without a failure");
+    if (state == TState::Failed && session->Encrypt("x", 1))
+        Broken("a failed session still encrypts");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
+    if (ASize == 0 || ASize > MaxInput)
+        return 0;
+    const size_t step = 1 + AData[0] % 128;
+    const std::string bytes(reinterpret_cast<const char*>(AData) + 1, ASize - 1);
+    ThroughAConnection(bytes);
+    if (Target().Context->StartsHandshake(bytes.empty() ? 0 : static_cast<uint8_t>(bytes[0])))
+        ThroughASession(bytes, step);
+    return 0;
+}

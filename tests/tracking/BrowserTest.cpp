@@ -1,0 +1,141 @@
+// A real browser (headless Chromium) loads a page that embeds the pixel as
+// http://stats.test:PORT/p.gif, from an https page and from a plain one. From the https page the
+// browser upgrades the image request to https on the same port (mixed content); the hit is
+// recorded with the page as Referer, which a browser never sends from an https page to an http
+// address, so the Referer also shows that the request came over TLS. Skipped only when Chromium
+// cannot run at all.
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "http/TNetHTTPServer.h"
+#include "support/TestCertificates.h"
+#include "support/WaitUntil.h"
+#include "tls/TNetTLSContext.h"
+#include "tracking/TrackingFixture.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* const Chromium = "/usr/bin/chromium";
+
+// Runs the browser on AUrl until it has dumped the page or 60 s have passed; what it printed.
+std::string LoadInChromium(const TempDir& ADir, const std::string& AUrl) {
+    const std::string profile = ADir.Path() + "chromium-profile"; // new and empty
+    const std::string outFile = ADir.Path() + "chromium.out";
+    std::vector<std::string> args = {
+        Chromium,
+        "--headless",
+        "--no-sandbox",
+        "--disable-gpu",
+        "--disable-quic",
+        "--no-first-run",
+        "--disable-background-networking",
+        "--disable-component-update",
+        "--disable-sync",
+        "--user-data-dir=" + profile,
+        "--host-resolver-rules=MAP stats.test 127.0.0.1, MAP pages.test 127.0.0.1",
+        "--ignore-certificate-errors",
+        "--dump-dom",
+        AUrl};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, Chromium, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return {};
+    const bool ended = WaitUntil([pid] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 60s);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    return ADir.Exists("chromium.out") ? ADir.ReadFile("chromium.out") : std::string();
+}
+
+class BrowserTest : public TrackingFixture {
+protected:
+    void SetUp() override {
+        if (access(Chromium, X_OK) != 0)
+            GTEST_SKIP() << Chromium << " is not installed (tools/deps.sh test installs it)";
+        TrackingFixture::SetUp();
+        const TTestCertificate pair = FCA.Issue({"stats.test", "pages.test"}, 1);
+        FDir.WriteFile("tls.pem", pair.ChainPem);
+        FDir.WriteFile("tls.key", pair.KeyPem);
+        Configure([&](TKAV_GeneralConfig& AConfig) {
+            AConfig.TLSCertFile = FDir.Path() + "tls.pem";
+            AConfig.TLSKeyFile = FDir.Path() + "tls.key";
+        });
+        Start();
+        StartPageServer();
+    }
+    void TearDown() override {
+        FPages.SetActive(false);
+        TrackingFixture::TearDown();
+    }
+
+    // The page, on a port of its own that speaks both https and http like ours.
+    void StartPageServer() {
+        const std::string page =
+            "<html><body><img src=\"http://stats.test:" + std::to_string(FPort) +
+            "/p.gif?page=x\"></body></html>";
+        FPages.OnCommandGet = [page](TNetPeerThread&, TNetHTTPRequestInfo& ARequest,
+                                     TNetHTTPResponseInfo& AResponse) {
+            if (ARequest.Document != "/") {
+                AResponse.SetStatusCode(404);
+                return;
+            }
+            AResponse.ContentType = "text/html";
+            AResponse.ContentText = page;
+        };
+        std::string error;
+        FPages.SetSecureAcceptor(
+            TNetTLSContext::Load(FDir.Path() + "tls.pem", FDir.Path() + "tls.key", error));
+        FPages.SetDefaultPort(0);
+        FPages.Bindings().AddBinding().SetIP("127.0.0.1");
+        FPages.SetActive(true);
+        FPagesPort = FPages.Bindings().Items(0).Port();
+    }
+
+    // Loads the page; true when the hit with the browser's User-Agent and the page as Referer is
+    // in the overview file.
+    void ExpectHitFrom(const std::string& APage) {
+        const std::string dom = LoadInChromium(FDir, APage);
+        if (dom.find("<img") == std::string::npos)
+            GTEST_SKIP() << "chromium cannot run here: it loaded no page";
+        const std::string expected =
+            "\"GET /p.gif page=x HTTP/1.1\" 200 43 \"" + APage + "\" \"Mozilla/5.0 ";
+        EXPECT_TRUE(
+            WaitUntil([&] { return OverviewFile().find(expected) != std::string::npos; }, 10s))
+            << "expected " << expected << "\nin:\n"
+            << OverviewFile() << Messages();
+        EXPECT_NE(OverviewFile().find("HeadlessChrome/"), std::string::npos);
+    }
+
+    TTestCA FCA;
+    TNetHTTPServer FPages;
+    int FPagesPort = 0;
+};
+
+TEST_F(BrowserTest, AnHttpsPageUpgradesThePixelToHttpsOnTheSamePort) {
+    ExpectHitFrom("https://pages.test:" + std::to_string(FPagesPort) + "/");
+}
+
+TEST_F(BrowserTest, APlainPageLoadsThePixelOverPlainHttp) {
+    ExpectHitFrom("http://pages.test:" + std::to_string(FPagesPort) + "/");
+}
+
+} // namespace
