@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFontDatabase>
+#include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -38,4 +39,13 @@ QPlainTextEdit* NewTextField(QWidget* AParent, const char* AName, bool ALogView)
         field->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     }
     return field;
+}
+
+QWidget* NewRow(QWidget* AParent, QWidget* AWide, QWidget* ANarrow) {
+    auto* row = new QWidget(AParent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(AWide, 1);
+    layout->addWidget(ANarrow);
+    return row;
 }

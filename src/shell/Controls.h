@@ -14,6 +14,9 @@ QCheckBox* NewCheckBox(QWidget* AParent, const char* AName, const QString& AText
 QPushButton* NewButton(QWidget* AParent, const char* AName, const QString& AText);
 QSpinBox* NewSpinBox(QWidget* AParent, const char* AName, int AMin, int AMax, int AValue,
                      int AStep = 1);
+// AWide with ANarrow beside it, as one row that gives AWide the room (a check box and its
+// number, a file field and its Browse button).
+QWidget* NewRow(QWidget* AParent, QWidget* AWide, QWidget* ANarrow);
 // A multi-line text field; a log view keeps no undo history, so its memory stays bounded by
 // the text it shows.
 QPlainTextEdit* NewTextField(QWidget* AParent, const char* AName, bool ALogView);

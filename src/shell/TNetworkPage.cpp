@@ -2,7 +2,6 @@
 
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -35,16 +34,6 @@ QLabel* NewCheckLine(QWidget* AParent, const char* AName) {
     label->setStyleSheet(QStringLiteral("color: #b00020"));
     label->setWordWrap(true);
     return label;
-}
-
-// A file field with its Browse button beside it, as one form row.
-QWidget* FileRow(QWidget* AParent, QLineEdit* AField, QPushButton* AButton) {
-    auto* row = new QWidget(AParent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(AField, 1);
-    layout->addWidget(AButton);
-    return row;
 }
 
 } // namespace
@@ -82,9 +71,8 @@ QGroupBox* TNetworkPage::BuildHttps() {
     L_Certificate->setWordWrap(true);
     L_Certificate->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* form = new QFormLayout(group);
-    form->addRow(QStringLiteral("Certificate chain (PEM):"),
-                 FileRow(group, E_CertFile, B_CertFile));
-    form->addRow(QStringLiteral("Key (PEM):"), FileRow(group, E_KeyFile, B_KeyFile));
+    form->addRow(QStringLiteral("Certificate chain (PEM):"), NewRow(group, E_CertFile, B_CertFile));
+    form->addRow(QStringLiteral("Key (PEM):"), NewRow(group, E_KeyFile, B_KeyFile));
     form->addRow(QStringLiteral("Certificate:"), L_Certificate);
     for (QLineEdit* field : {E_CertFile, E_KeyFile})
         connect(field, &QLineEdit::editingFinished, this, &TNetworkPage::FileFieldChanged);

@@ -20,16 +20,6 @@ QGroupBox* NewGroup(QWidget* AParent, const QString& ACaption) {
     return group;
 }
 
-// A check box with its number field beside it.
-QWidget* Pair(QWidget* AParent, QCheckBox* ABox, QSpinBox* ANumber) {
-    auto* row = new QWidget(AParent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(ABox, 1);
-    layout->addWidget(ANumber);
-    return row;
-}
-
 } // namespace
 
 TSettingsPage::TSettingsPage(QWidget* AParent) : QWidget(AParent) {
@@ -93,12 +83,12 @@ QGroupBox* TSettingsPage::BuildResponseHeaders() {
     cb_Expires = NewCheckBox(group, "cb_Expires", QStringLiteral("Expires: now + [s]"), true);
     SE_Expires = NewSpinBox(group, "SE_Expires", 0, 100000, 3);
     QLayout* layout = group->layout();
-    layout->addWidget(Pair(group, cb_MaxAge, SE_MaxAge));
+    layout->addWidget(NewRow(group, cb_MaxAge, SE_MaxAge));
     layout->addWidget(cb_Private);
     layout->addWidget(cb_NoCache);
     layout->addWidget(cb_PNC);
-    layout->addWidget(Pair(group, cb_LastModified, SE_LastModified));
-    layout->addWidget(Pair(group, cb_Expires, SE_Expires));
+    layout->addWidget(NewRow(group, cb_LastModified, SE_LastModified));
+    layout->addWidget(NewRow(group, cb_Expires, SE_Expires));
     return group;
 }
 
