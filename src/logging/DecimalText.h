@@ -32,13 +32,18 @@ inline std::string DigitsText(long long AValue, int AWidth = 1) {
     return text;
 }
 
-// "08:49:37:125": hours, minutes, seconds and milliseconds of AParts.
-inline void AppendTimeOfDay(std::string& AText, const TDateTimeParts& AParts) {
+// "08:49:37": hours, minutes and seconds of AParts.
+inline void AppendClockTime(std::string& AText, const TDateTimeParts& AParts) {
     AppendDigits(AText, AParts.Hour, 2);
     AText += ':';
     AppendDigits(AText, AParts.Minute, 2);
     AText += ':';
     AppendDigits(AText, AParts.Second, 2);
+}
+
+// "08:49:37:125": the clock time and the milliseconds of AParts.
+inline void AppendTimeOfDay(std::string& AText, const TDateTimeParts& AParts) {
+    AppendClockTime(AText, AParts);
     AText += ':';
     AppendDigits(AText, AParts.MSec, 3);
 }

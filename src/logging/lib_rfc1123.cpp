@@ -99,11 +99,7 @@ std::string FormatHttpDate(TDateTime AValue) {
     text.append(1, ' ').append(kMonthNames + 3 * (p.Month - 1), 3).append(1, ' ');
     AppendDigits(text, p.Year, 1);
     text += ' ';
-    AppendDigits(text, p.Hour, 2);
-    text += ':';
-    AppendDigits(text, p.Minute, 2);
-    text += ':';
-    AppendDigits(text, p.Second, 2);
+    AppendClockTime(text, p);
     text += " GMT";
     return text;
 }

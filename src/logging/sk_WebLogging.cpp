@@ -66,11 +66,7 @@ void AppendLogDate(std::string& ALine, TDateTime ATime) {
     ALine.append(1, '/').append(kMonthNames + 3 * (p.Month - 1), 3).append(1, '/');
     AppendDigits(ALine, p.Year, 4);
     ALine += ':';
-    AppendDigits(ALine, p.Hour, 2);
-    ALine += ':';
-    AppendDigits(ALine, p.Minute, 2);
-    ALine += ':';
-    AppendDigits(ALine, p.Second, 2);
+    AppendClockTime(ALine, p);
     ALine += ' ';
     ALine += LogZoneTextOf(UtcBiasSecondsAt(p));
 }
