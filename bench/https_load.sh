@@ -14,6 +14,7 @@
 # Usage: bash bench/https_load.sh [DURATION] [ROUNDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/common.sh
 duration=${1:-10}
 rounds=${2:-3}
 base_ref=${SKAV_BASE_REF:-$(git merge-base HEAD main)}
@@ -43,7 +44,6 @@ work=$(mktemp -d)
 chmod 755 "$work" # nginx workers read the GIF and nothing else as another user
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 \
     -subj /CN=stats.test -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
 chmod 644 "$work/key.pem"
@@ -69,35 +69,11 @@ start_ours base build-bench-base/build/src/app/sk_kav
 base_port=$port base_pid=$pid
 
 nginx_port=$(free_port)
-mkdir -p "$work/nginx/html" "$work/nginx/logs"
-cp content/1x1.gif "$work/nginx/html/t.gif"
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-daemon off;
-events { worker_connections 4096; }
-http {
-    access_log $work/nginx/logs/access.log combined;
-    keepalive_timeout 0;
-    ssl_protocols TLSv1.2 TLSv1.3;
-    ssl_session_cache off;
-    ssl_session_tickets off;
-    server {
-        listen 127.0.0.1:$nginx_port ssl;
-        ssl_certificate $work/cert.pem;
-        ssl_certificate_key $work/key.pem;
-        root $work/nginx/html;
-        location / { add_header Cache-Control no-cache; }
-    }
-}
-CONF
-nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
-nginx_pid=$!
+start_nginx "$work/nginx" "$nginx_port" \
+    "    ssl_protocols TLSv1.2 TLSv1.3; ssl_session_cache off; ssl_session_tickets off;" " ssl" \
+    "        ssl_certificate $work/cert.pem; ssl_certificate_key $work/key.pem;"
 pids+=("$nginx_pid")
-sleep 1
 
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; } # user and system time, all threads
 
 run_wrk() { # run_wrk URL CONNECTIONS [PID] [PRELOAD] -> "rps|p99|errors|cpu-us-per-request"
     local before after out

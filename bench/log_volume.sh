@@ -10,6 +10,7 @@
 # Prints one line per figure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/common.sh
 seconds=${1:-5}
 echo "load: $(uptime | sed 's/.*load average: //')"
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
@@ -26,7 +27,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 start_server() { # start_server PROGRAM LOGDIR [LIST_LINES] -> sets server_pid, port
     local dir=$work/program

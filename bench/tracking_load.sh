@@ -11,6 +11,7 @@
 # average is printed before and after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/common.sh
 duration=${1:-10}
 repeat=${REPEAT:-1}
 need=()
@@ -34,7 +35,6 @@ ours_pid=""
 reuse_pid=""
 base_pid=""
 nginx_pid=""
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 # Ours: program directory with the content files and a settings file. wrk is one client with
 # many connections, so the limit of connections per address is lifted.
@@ -63,27 +63,7 @@ fi
 
 # nginx: the same GIF, combined access log, no keep-alive.
 nginx_port=$(free_port)
-mkdir -p "$work/nginx/html" "$work/nginx/logs"
-cp content/1x1.gif "$work/nginx/html/t.gif"
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-daemon off;
-events { worker_connections 4096; }
-http {
-    access_log $work/nginx/logs/access.log combined;
-    keepalive_timeout 0;
-    server {
-        listen 127.0.0.1:$nginx_port;
-        root $work/nginx/html;
-        location / { add_header Cache-Control no-cache; }
-    }
-}
-CONF
-nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
-nginx_pid=$!
-sleep 1
+start_nginx "$work/nginx" "$nginx_port"
 
 peak_kib() { # peak resident memory of a process and its children (KiB)
     local total=0
@@ -93,8 +73,6 @@ peak_kib() { # peak resident memory of a process and its children (KiB)
     done
     echo "$total"
 }
-
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; } # user and system time, all threads
 
 run_wrk() { # run_wrk PORT CONNECTIONS [PID] -> "rps p99 errors cpu-us-per-request"
     local out before after
