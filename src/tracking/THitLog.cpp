@@ -20,6 +20,13 @@ void AppendValue(std::string& ABlock, std::string_view AValue) {
     AppendLogField(ABlock, {AValue}, TLogEscape::Text);
 }
 
+// One "Name: value" line of the detail block.
+void AppendValueLine(std::string& ABlock, std::string_view AName, std::string_view AValue) {
+    ABlock += AName;
+    AppendValue(ABlock, AValue);
+    ABlock += "\r\n";
+}
+
 // Appends the lines of one section of the detail block, each cut at LogFieldLimit and all of
 // them at ALimit bytes; what is left out is marked by "..." (on the cut line, or on a line of
 // its own). Every line ends in CR LF, the last one only when ABreakAfterLast.
@@ -77,26 +84,17 @@ bool IsOnNoLogList(const TKAV_GeneralConfig& ASettings, const std::string& AAddr
 
 std::string DetailBlockOf(const THitFacts& AHit) {
     std::string block = "\r\n" + LongTimeStamp() + " -------------- \r\n";
-    if (!AHit.NickName.empty()) {
-        block += "NICKNAME: ";
-        AppendValue(block, AHit.NickName);
-        block += "\r\n";
-    }
+    if (!AHit.NickName.empty())
+        AppendValueLine(block, "NICKNAME: ", AHit.NickName);
     block += "From: ";
     AppendValue(block, AHit.HostName);
     block += " [";
     AppendValue(block, AHit.RemoteIP);
     block += "]\r\n";
-    if (!AHit.ProxyIP.empty()) {
-        block += "Proxy: ";
-        AppendValue(block, AHit.ProxyIP);
-        block += "\r\n";
-    }
-    block += "Command: ";
-    AppendValue(block, AHit.Command);
-    block += "\r\nDocument: ";
-    AppendValue(block, AHit.Document);
-    block += "\r\n";
+    if (!AHit.ProxyIP.empty())
+        AppendValueLine(block, "Proxy: ", AHit.ProxyIP);
+    AppendValueLine(block, "Command: ", AHit.Command);
+    AppendValueLine(block, "Document: ", AHit.Document);
     if (!AHit.Params.empty()) {
         block += "--- URI PARAMS START:\r\n";
         AppendSection(block, AHit.Params, DetailParamsLimit, true);
