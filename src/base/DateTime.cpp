@@ -1,8 +1,8 @@
 #include "base/DateTime.h"
 
+#include <array>
 #include <atomic>
 #include <cmath>
-#include <ctime>
 
 namespace {
 
@@ -10,6 +10,8 @@ std::atomic<TClockFn> gClock{nullptr};
 
 // Days from 0001-01-01 (proleptic Gregorian) to 1899-12-30.
 constexpr std::int64_t DaysTo1899 = 693593;
+// Days from 1899-12-30 to 1970-01-01.
+constexpr std::time_t DaysTo1970 = 25569;
 
 std::int64_t DaysFromCivil(int AYear, int AMonth, int ADay) {
     // Days since 0001-01-01 for a valid Gregorian date.
@@ -30,6 +32,23 @@ TDateTime FromTm(const std::tm& ATm, int AMSec) {
     return result;
 }
 
+// The zone's offset for the seconds converted last. Every conversion of the C library queues on
+// one process-wide lock, and each hit converts several times on its own thread. A slot holds a
+// second and its offset in one word, read and written whole, so no reader sees half of one;
+// zero is an empty slot (its offset would be far outside any zone's).
+constexpr int OffsetBits = 20;
+constexpr long OffsetBias = 1L << (OffsetBits - 1);
+constexpr std::uint64_t OffsetMask = (std::uint64_t{1} << OffsetBits) - 1;
+constexpr std::time_t LastKeptSecond = (std::time_t{1} << (63 - OffsetBits)) - 1;
+std::array<std::atomic<std::uint64_t>, 4> gOffsets{};
+
+std::time_t WholeSecondOf(std::chrono::system_clock::time_point ATime) {
+    std::time_t t = std::chrono::system_clock::to_time_t(ATime);
+    if (std::chrono::system_clock::from_time_t(t) > ATime)
+        --t; // to_time_t may round; keep the whole second below the instant
+    return t;
+}
+
 int MSecOf(std::chrono::system_clock::time_point ATime) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(ATime.time_since_epoch());
     return static_cast<int>(((ms.count() % 1000) + 1000) % 1000);
@@ -48,19 +67,53 @@ TDateTime Now() { return LocalDateTimeOf(ClockNow()); }
 
 TDateTime NowUtc() { return UtcDateTimeOf(ClockNow()); }
 
-TDateTime LocalDateTimeOf(std::chrono::system_clock::time_point ATime) {
-    std::time_t t = std::chrono::system_clock::to_time_t(ATime);
-    if (std::chrono::system_clock::from_time_t(t) > ATime)
-        --t; // to_time_t may round; keep the whole second below the instant
+std::optional<long> UtcOffsetAt(std::time_t ASecond) {
+    const bool kept = ASecond >= 0 && ASecond <= LastKeptSecond;
+    std::atomic<std::uint64_t>& slot = gOffsets[static_cast<std::size_t>(ASecond & 3)];
+    if (kept) {
+        const std::uint64_t word = slot.load(std::memory_order_relaxed);
+        if (word != 0 && (word >> OffsetBits) == static_cast<std::uint64_t>(ASecond))
+            return static_cast<long>(word & OffsetMask) - OffsetBias;
+    }
     std::tm tm{};
-    localtime_r(&t, &tm);
-    return FromTm(tm, MSecOf(ATime));
+    if (!localtime_r(&ASecond, &tm))
+        return std::nullopt;
+    const long offset = tm.tm_gmtoff;
+    if (kept && offset > -OffsetBias && offset < OffsetBias)
+        slot.store(static_cast<std::uint64_t>(ASecond) << OffsetBits |
+                       static_cast<std::uint64_t>(offset + OffsetBias),
+                   std::memory_order_relaxed);
+    return offset;
+}
+
+void ReloadTimeZone() {
+    tzset();
+    for (std::atomic<std::uint64_t>& slot : gOffsets)
+        slot.store(0, std::memory_order_relaxed);
+}
+
+TDateTime LocalDateTimeOf(std::chrono::system_clock::time_point ATime) {
+    const std::time_t t = WholeSecondOf(ATime);
+    const std::optional<long> offset = UtcOffsetAt(t);
+    if (!offset)
+        return 0.0;
+    const std::time_t local = t + *offset;
+    if (local < 0) { // before 1970 the library's calendar is kept
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        return FromTm(tm, MSecOf(ATime));
+    }
+    // The wall clock's fields without the library: the same sums as TryEncodeDateTime's.
+    const std::time_t days = local / 86400, second = local % 86400;
+    const double date = static_cast<double>(days + DaysTo1970);
+    const double time = (((second / 3600 * 60.0 + second / 60 % 60) * 60.0 + second % 60) * 1000.0 +
+                         MSecOf(ATime)) /
+                        MSecsPerDay;
+    return date + time;
 }
 
 TDateTime UtcDateTimeOf(std::chrono::system_clock::time_point ATime) {
-    std::time_t t = std::chrono::system_clock::to_time_t(ATime);
-    if (std::chrono::system_clock::from_time_t(t) > ATime)
-        --t;
+    std::time_t t = WholeSecondOf(ATime);
     std::tm tm{};
     gmtime_r(&t, &tm);
     return FromTm(tm, MSecOf(ATime));

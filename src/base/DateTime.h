@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
+#include <optional>
 
 // Local time unless a caller says otherwise. 1.0 is one day, 0.5 is noon.
 using TDateTime = double;
@@ -36,6 +38,12 @@ TDateTime NowUtc();
 // Conversions of an instant (local uses the zone rules in force at that instant).
 TDateTime LocalDateTimeOf(std::chrono::system_clock::time_point ATime);
 TDateTime UtcDateTimeOf(std::chrono::system_clock::time_point ATime);
+// Seconds east of UTC of the local zone at that second (none when the library cannot convert
+// it). The offsets of recent seconds are kept, so callers need not cache them.
+std::optional<long> UtcOffsetAt(std::time_t ASecond);
+// Reads the zone anew (TZ, else the system's) and forgets the kept offsets. Call it while no
+// other thread converts times, as after changing TZ.
+void ReloadTimeZone();
 
 // Builds a value from calendar fields; false when they do not form a valid date and time
 // (year 1 to 9999, Gregorian leap years, hour 0-23, minute and second 0-59, msec 0-999).

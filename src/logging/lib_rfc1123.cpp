@@ -82,11 +82,9 @@ int CompleteYear(int AYear) {
 } // namespace
 
 int UtcBiasSeconds() {
-    std::time_t now = std::chrono::system_clock::to_time_t(ClockNow());
-    std::tm local{};
-    if (!localtime_r(&now, &local))
-        return 0;
-    return static_cast<int>(-local.tm_gmtoff);
+    const std::optional<long> offset =
+        UtcOffsetAt(std::chrono::system_clock::to_time_t(ClockNow()));
+    return offset ? static_cast<int>(-*offset) : 0;
 }
 
 std::string FormatHttpDate(TDateTime AValue) {

@@ -46,17 +46,14 @@ std::time_t WallClockAsUtc(const TDateTimeParts& AWall) {
 int UtcBiasSecondsAt(const TDateTimeParts& AWall) {
     const std::time_t wall = WallClockAsUtc(AWall);
     const int now = UtcBiasSeconds();
-    std::time_t instant = wall + now;
-    std::tm local{};
-    if (!localtime_r(&instant, &local))
+    const std::optional<long> first = UtcOffsetAt(wall + now);
+    if (!first)
         return now;
-    if (-local.tm_gmtoff == now)
+    if (-*first == now)
         return now;
-    instant = wall - local.tm_gmtoff; // the offset of the first guess's instant
-    std::tm second{};
-    if (!localtime_r(&instant, &second))
-        return now;
-    return static_cast<int>(-second.tm_gmtoff);
+    // the offset of the first guess's instant
+    const std::optional<long> second = UtcOffsetAt(wall - *first);
+    return second ? static_cast<int>(-*second) : now;
 }
 
 // "07/Dec/2026:08:49:37 +0100", see LogDateText.

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
 TEST(DateTimeTest, EncodeDecodeRoundTripAcrossCalendar) {
     struct Case {
         int y, mo, d, h, mi, s, ms;
@@ -53,4 +58,65 @@ TEST(DateTimeTest, RoundsToNearestMillisecond) {
     EXPECT_EQ(p.Day, 1);
     EXPECT_EQ(p.Hour, 0);
     EXPECT_EQ(p.MSec, 0);
+}
+
+namespace {
+
+// Sets TZ for this process and reads the zone anew; the one before comes back at the end.
+class TZone {
+public:
+    explicit TZone(const char* AZone) {
+        if (const char* old = std::getenv("TZ"))
+            FOld = old;
+        setenv("TZ", AZone, 1);
+        ReloadTimeZone();
+    }
+    ~TZone() {
+        FOld ? setenv("TZ", FOld->c_str(), 1) : unsetenv("TZ");
+        ReloadTimeZone();
+    }
+
+private:
+    std::optional<std::string> FOld;
+};
+
+// The local time of an instant as the C library gives it.
+TDateTime LibraryLocalTime(std::time_t ASecond, int AMSec) {
+    std::tm tm{};
+    localtime_r(&ASecond, &tm);
+    return EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                          tm.tm_sec, AMSec);
+}
+
+std::chrono::system_clock::time_point At(std::time_t ASecond, int AMSec = 0) {
+    return std::chrono::system_clock::from_time_t(ASecond) + std::chrono::milliseconds(AMSec);
+}
+
+} // namespace
+
+TEST(DateTimeTest, LocalTimesAgreeWithTheLibraryAcrossZonesAndTheirChanges) {
+    const std::time_t change = 1774746000; // 2026-03-29 01:00:00 UTC, Berlin to summer time
+    // The offsets of recent seconds are kept: each zone first converts the second that the
+    // zone before converted last, which must not come with that zone's offset.
+    for (const char* zone : {"Europe/Berlin", "America/St_Johns", "Asia/Kolkata", "UTC"}) {
+        TZone scoped(zone);
+        ASSERT_EQ(LocalDateTimeOf(At(change)), LibraryLocalTime(change, 0)) << zone;
+        for (std::time_t second = 0; second < 4102444800; second += 7776013) // to 2100
+            for (std::time_t step : {0, 1, 3600})
+                ASSERT_EQ(LocalDateTimeOf(At(second + step, 999)),
+                          LibraryLocalTime(second + step, 999))
+                    << zone << " " << second + step;
+        (void)LocalDateTimeOf(At(change));
+    }
+    // Both sides of the change to summer time, each second asked twice.
+    TZone berlin("Europe/Berlin");
+    for (int twice = 0; twice < 2; ++twice) {
+        EXPECT_EQ(LocalDateTimeOf(At(change - 1, 500)),
+                  EncodeDateTime(2026, 3, 29, 1, 59, 59, 500));
+        EXPECT_EQ(LocalDateTimeOf(At(change)), EncodeDateTime(2026, 3, 29, 3, 0, 0));
+        EXPECT_EQ(UtcOffsetAt(change - 1), 3600);
+        EXPECT_EQ(UtcOffsetAt(change), 7200);
+    }
+    // Before 1970 the library is asked directly.
+    EXPECT_EQ(LocalDateTimeOf(At(-86400 * 365)), LibraryLocalTime(-86400 * 365, 0));
 }

@@ -47,11 +47,11 @@ public:
         if (const char* old = std::getenv("TZ"))
             FOld = old;
         setenv("TZ", AZone, 1);
-        tzset();
+        ReloadTimeZone();
     }
     ~ScopedTimeZone() {
         FOld ? setenv("TZ", FOld->c_str(), 1) : unsetenv("TZ");
-        tzset();
+        ReloadTimeZone();
     }
 
 private:

@@ -40,7 +40,7 @@ void ResetTestClock() {
 
 void SetZone(const char* AZone) {
     setenv("TZ", AZone, 1);
-    tzset();
+    ReloadTimeZone();
 }
 
 std::string ReadContentFile(const std::string& AName) {
