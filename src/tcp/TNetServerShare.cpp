@@ -121,30 +121,29 @@ void TNetServerShare::Wake() {
 }
 
 bool TNetServerShare::CallServer(const std::function<void(TNetTCPServer&)>& ACall) {
-    TNetTCPServer* server = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        if (FServer == nullptr)
-            return false;
-        server = FServer;
-        ++FCallsInProgress;
-    }
+    // Every peer thread passes here several times per connection, so the gate takes no lock:
+    // a call counts itself in before it looks at the detach flag, DetachServer sets the flag
+    // before it looks at the count (both sequentially consistent), so either the call sees the
+    // flag or the detach sees the call and waits for it.
     struct TLeave {
         TNetServerShare& Share;
         ~TLeave() {
-            {
-                std::lock_guard<std::mutex> lock(Share.FLock);
-                --Share.FCallsInProgress;
+            if (Share.FCallsInProgress.fetch_sub(1) == 1 && Share.FDetached.load()) {
+                std::lock_guard<std::mutex> lock(Share.FLock); // no wake lost to the waiter
+                Share.FChanged.notify_all();
             }
-            Share.FChanged.notify_all();
         }
-    } leave{*this};
-    ACall(*server);
+    };
+    FCallsInProgress.fetch_add(1);
+    TLeave leave{*this};
+    if (FDetached.load())
+        return false;
+    ACall(*FServer);
     return true;
 }
 
 void TNetServerShare::DetachServer() {
+    FDetached.store(true);
     std::unique_lock<std::mutex> lock(FLock);
-    FServer = nullptr;
-    FChanged.wait(lock, [this] { return FCallsInProgress == 0; });
+    FChanged.wait(lock, [this] { return FCallsInProgress.load() == 0; });
 }

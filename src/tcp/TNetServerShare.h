@@ -2,6 +2,7 @@
 // through which peer threads call the server. Outlives the server while a peer thread holds it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -59,11 +60,12 @@ private:
     // One peer fewer under AClientKey (none for an empty key). Under FLock.
     void Uncount(const std::string& AClientKey);
 
-    mutable std::mutex FLock; // guards every field below
+    mutable std::mutex FLock; // guards the three fields below; FChanged waits on it
     mutable std::condition_variable FChanged;
     std::vector<TPeer> FPeers;
     std::unordered_map<std::string, int> FPerClient; // listed peers by client key
-    TNetTCPServer* FServer;
-    int FCallsInProgress = 0;
     unsigned FWakeCount = 0;
+    TNetTCPServer* const FServer;
+    std::atomic<bool> FDetached{false}; // no CallServer runs the call any more
+    std::atomic<int> FCallsInProgress{0};
 };

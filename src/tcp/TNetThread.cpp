@@ -31,34 +31,41 @@ void TNetThread::Launch() {
 }
 
 void TNetThread::Start() {
-    std::lock_guard<std::mutex> lock(FLock);
+    const bool detached = FFreeOnTerminate;
+    std::unique_lock<std::mutex> lock(FLock);
     if (FStarted)
         return;
-    if (FRunner && FFreeOnTerminate) {
-        // Nobody joins a thread that frees itself: it may as well run on a kept one.
-        FStarted = true;
-        if (FRunner->Run(shared_from_this()))
-            return;
-        FStarted = false;
-    }
+    FStarted = true; // a second Start returns at once
+    // A thread that frees itself may run its whole body, which takes this lock at its end,
+    // before the platform hands the new thread over: it must not find the lock still held.
+    // Nobody joins it, so nothing below needs the lock but a failure (it never ran then).
+    if (detached)
+        lock.unlock();
+    if (FRunner && detached && FRunner->Run(shared_from_this()))
+        return; // nobody joins a thread that frees itself: it may as well run on a kept one
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     if (FStackSize > 0)
         pthread_attr_setstacksize(&attributes, FStackSize);
-    bool detached = FFreeOnTerminate;
     pthread_attr_setdetachstate(&attributes,
                                 detached ? PTHREAD_CREATE_DETACHED : PTHREAD_CREATE_JOINABLE);
     auto* start = new TStart{shared_from_this()};
-    int error = pthread_create(&FThread, &attributes, &TNetThread::ThreadEntry, start);
+    pthread_t thread{};
+    int error = pthread_create(&thread, &attributes, &TNetThread::ThreadEntry, start);
     pthread_attr_destroy(&attributes);
     if (error != 0) {
+        if (!lock.owns_lock())
+            lock.lock();
         delete start;
+        FStarted = false;
         FHalted = true;
         throw ENetThreadMgrError(std::string("Thread could not be created: ") +
                                  std::strerror(error));
     }
-    FStarted = true;
-    FJoinable = !detached;
+    if (!detached) {
+        FThread = thread;
+        FJoinable = true;
+    }
 }
 
 void* TNetThread::ThreadEntry(void* AArgument) {
