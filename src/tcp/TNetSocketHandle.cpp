@@ -65,7 +65,18 @@ bool TNetSocketHandle::Allocated() const {
     return FAllocated;
 }
 
+void TNetSocketHandle::ReadLocalOnce() const {
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (!FLocalUnread || !FAllocated)
+            return;
+    }
+    // No handle is made const: the address is part of what the handle shows, read late.
+    const_cast<TNetSocketHandle*>(this)->RefreshLocal();
+}
+
 std::string TNetSocketHandle::IP() const {
+    ReadLocalOnce();
     std::lock_guard<std::mutex> lock(FLock);
     return FIP;
 }
@@ -76,6 +87,7 @@ void TNetSocketHandle::SetIP(const std::string& AIP) {
 }
 
 int TNetSocketHandle::Port() const {
+    ReadLocalOnce();
     std::lock_guard<std::mutex> lock(FLock);
     return FPort;
 }
@@ -171,6 +183,7 @@ void TNetSocketHandle::ClearAddresses(bool AClearLocal) {
 void TNetSocketHandle::ClearAddressesLocked(bool AClearLocal) {
     FDescriptor = -1;
     FAllocated = false;
+    FLocalUnread = false;
     if (AClearLocal) {
         FIP.clear();
         FPort = 0;
@@ -211,9 +224,9 @@ void TNetSocketHandle::AcceptFrom(int AListening) {
     int socket = SocketStack().AcceptOn(AListening, remoteIP, remotePort);
     SocketStack().CheckSocketResult(socket);
     SetDescriptor(socket, Family());
-    RefreshLocal();
     // The address accept() reported: a peer that resets at once makes getpeername() fail.
     std::lock_guard<std::mutex> lock(FLock);
+    FLocalUnread = true;
     FRemoteIP = remoteIP;
     FRemotePort = remotePort;
 }
@@ -226,6 +239,7 @@ void TNetSocketHandle::RefreshLocal() {
     std::lock_guard<std::mutex> lock(FLock);
     FIP = ip;
     FPort = port;
+    FLocalUnread = false;
 }
 
 void TNetSocketHandle::RefreshRemote() {

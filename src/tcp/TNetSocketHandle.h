@@ -53,7 +53,8 @@ public:
     // Connections reach accept only with their first data, or after AMilliseconds (see
     // TNetStack::DeferAccept). Best effort: a system without the option accepts as before.
     void DeferAccept(int AMilliseconds);
-    // Accepts from the listening descriptor into this handle and reads both addresses.
+    // Accepts from the listening descriptor into this handle with the client's address; the
+    // local one is read when first asked for (IP, Port), since few callers want it.
     void AcceptFrom(int AListening);
     void RefreshLocal();
     void RefreshRemote();
@@ -92,6 +93,8 @@ private:
     // A dual-stack IPv6 socket, or -1 when the system has no IPv6 (any other failure raises).
     static int OpenDualStackSocket(int AType, int AProtocol);
     void ClearAddressesLocked(bool AClearLocal);
+    // Reads the local address of an accepted socket at the first IP or Port.
+    void ReadLocalOnce() const;
 
     mutable std::mutex FLock; // guards every field below
     int FDescriptor = -1;
@@ -101,6 +104,7 @@ private:
     std::string FRemoteIP;
     int FPort = 0;
     int FRemotePort = 0;
+    bool FLocalUnread = false;      // accepted; IP and Port not read from the socket yet
     int FPins = 0;                  // live TPin objects on FDescriptor
     std::vector<int> FPendingClose; // released while pinned: closed by the last pin
 };

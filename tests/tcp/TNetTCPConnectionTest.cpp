@@ -67,6 +67,9 @@ TEST(TNetTCPConnectionTest, APartialLineThenCloseTimesOutOnceThenRaisesAndFiresT
     };
     pair.Connection.OnDisconnected = [&](TNetTCPConnection&) { ++disconnected; };
     std::string peer = pair.Connection.Binding().RemoteIP();
+    // The local address is read from the socket only when asked for.
+    EXPECT_EQ(pair.Connection.Binding().Port(), pair.Listening.Port());
+    EXPECT_EQ(pair.Connection.Binding().IP(), "127.0.0.1");
     ASSERT_TRUE(pair.Client.Send("abc"));
     ASSERT_TRUE(WaitUntil([&] { return pair.Connection.FillInput(true, 0) > 0; }));
     pair.Client.Close();
