@@ -5,11 +5,7 @@
 #include "tcp/TNetPeerThread.h"
 #include "tcp/TNetTCPServerConnection.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -50,28 +46,6 @@ private:
     TNetTCPConnection& FConnection;
 };
 
-struct TCloseFile {
-    int File;
-    ~TCloseFile() {
-        if (File >= 0)
-            close(File);
-    }
-};
-
-// Reads until ASize bytes or the end of the file; the number read.
-size_t ReadUpTo(int AFile, char* AInto, size_t ASize) {
-    size_t done = 0;
-    while (done < ASize) {
-        const ssize_t got = read(AFile, AInto + done, ASize - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += static_cast<size_t>(got);
-    }
-    return done;
-}
-
 bool IsGetCommand(const std::string& ACommand) {
     return ACommand == "GET" || ACommand == "POST" || ACommand == "HEAD";
 }
@@ -84,7 +58,8 @@ const std::string SessionCookiePath = "/";
 
 TNetHTTPServer::TNetHTTPServer()
     : FSessionList(std::make_unique<TNetHTTPSessionList>()),
-      FMimeTable(std::make_unique<TNetMimeTable>()) {
+      FMimeTable(std::make_unique<TNetMimeTable>()),
+      FSmallFiles(std::make_unique<TNetSmallFileCache>()) {
     SetDefaultPort(80);
     // HTTP clients speak first: one that stays silent for as long as a request may take never
     // costs a thread.
@@ -287,22 +262,19 @@ std::int64_t TNetHTTPServer::AnswerWithFile(TNetPeerThread& /*AThread*/,
                                             const std::string& AFileName) {
     if (AResponseInfo.ContentType.empty())
         AResponseInfo.ContentType = FMimeTable->MimeTypeOf(AFileName);
-    // An open, a look at what it is and one read: no stream, no seeks. Non-blocking, so that a
-    // pipe put there does not hold the thread; a regular file reads the same either way.
-    const int file = open(AFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    TCloseFile closeFile{file};
-    struct stat info {};
-    if (file < 0 || fstat(file, &info) != 0 || !S_ISREG(info.st_mode))
+    // A small file (a tracking pixel) goes out with the header in one write, from the copy
+    // kept of it while the file stays as it was.
+    const int sendBuffer = AResponseInfo.Connection->SendBufferSize();
+    const TNetSmallFileCache::TFile file =
+        FSmallFiles->Look(AFileName, sendBuffer > 0 ? static_cast<size_t>(sendBuffer) : 0);
+    if (!file.Regular)
         throw ENetException("Cannot open file \"" + AFileName + "\".");
-    const long long size = info.st_size;
-    AResponseInfo.ContentLength = size;
-    if (size <= AResponseInfo.Connection->SendBufferSize()) {
-        // A small file (a tracking pixel) goes out with the header in one write.
-        std::string body(static_cast<size_t>(size), '\0');
-        body.resize(ReadUpTo(file, body.data(), body.size()));
-        AResponseInfo.WriteHeader(body);
-        return static_cast<std::int64_t>(body.size());
+    AResponseInfo.ContentLength = file.Size;
+    if (file.Bytes) {
+        AResponseInfo.WriteHeader(*file.Bytes);
+        return static_cast<std::int64_t>(file.Bytes->size());
     }
+    const long long size = file.Size;
     std::ifstream stream(AFileName, std::ios::binary);
     if (!stream.is_open())
         throw ENetException("Cannot open file \"" + AFileName + "\".");

@@ -9,6 +9,7 @@
 #include "http/TNetHTTPResponseInfo.h"
 #include "http/TNetHTTPSessionList.h"
 #include "http/TNetMimeTable.h"
+#include "http/TNetSmallFileCache.h"
 #include "tcp/TNetTCPServer.h"
 
 #include <cstdint>
@@ -124,5 +125,6 @@ private:
     TNetHTTPMemoryBudget FRequestMemory;
     std::unique_ptr<TNetHTTPSessionList> FSessionList;
     std::unique_ptr<TNetMimeTable> FMimeTable;
+    std::unique_ptr<TNetSmallFileCache> FSmallFiles;
     std::unique_ptr<TNetHTTPSessionCleanerThread> FSessionCleaner;
 };

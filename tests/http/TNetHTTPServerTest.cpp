@@ -145,6 +145,38 @@ TEST(TNetHTTPServerTest, AnswerWithFileAndServerSoftware) {
               (std::vector<std::string>{"Cannot open file \"" + dir.Path() + "none\"."}));
 }
 
+TEST(TNetHTTPServerTest, AFileIsAnsweredAsItStandsNowThoughACopyOfItIsKept) {
+    TempDir dir;
+    dir.WriteFile("p.gif", "GIF-one");
+    TNetHTTPServer server;
+    server.OnCommandGet = [&](TNetPeerThread& t, TNetHTTPRequestInfo&, TNetHTTPResponseInfo& r) {
+        r.ContentType.clear();
+        server.AnswerWithFile(t, r, dir.Path() + "p.gif");
+    };
+    const int port = Start(server);
+    auto body = [port] {
+        const std::string answer = Ask(port, "GET / HTTP/1.0\r\n\r\n");
+        return answer.substr(0, 15) == "HTTP/1.1 200 OK"
+                   ? answer.substr(answer.find("\r\n\r\n") + 4)
+                   : answer.substr(0, 12);
+    };
+    const auto settled = TNetSmallFileCache::SettleTime + 50ms;
+    std::this_thread::sleep_for(settled);
+    EXPECT_EQ(body(), "GIF-one"); // kept from now on
+    EXPECT_EQ(body(), "GIF-one");
+    dir.WriteFile("p.gif", "GIF-two"); // the same size, in place
+    EXPECT_EQ(body(), "GIF-two");
+    std::this_thread::sleep_for(settled);
+    EXPECT_EQ(body(), "GIF-two");
+    dir.WriteFile("p.new", "GIF-333"); // another file put in its place
+    std::filesystem::rename(dir.Path() + "p.new", dir.Path() + "p.gif");
+    EXPECT_EQ(body(), "GIF-333");
+    std::filesystem::remove(dir.Path() + "p.gif");
+    EXPECT_EQ(body(), "HTTP/1.1 500");
+    dir.WriteFile("p.gif", std::string(100000, 'x')); // above the send buffer: read as a stream
+    EXPECT_EQ(body().size(), 100000u);
+}
+
 TEST(TNetHTTPServerTest, RequestRecords) {
     const std::pair<std::string, std::string> cases[] = {
         {"get /a.gif HTTP/1.0\r\n\r\n", "GET|/a.gif|HTTP/1.0|||"},
