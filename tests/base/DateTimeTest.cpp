@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <optional>
-#include <string>
+
+#include "support/ZoneAndClock.h"
 
 TEST(DateTimeTest, EncodeDecodeRoundTripAcrossCalendar) {
     struct Case {
@@ -62,24 +61,6 @@ TEST(DateTimeTest, RoundsToNearestMillisecond) {
 
 namespace {
 
-// Sets TZ for this process and reads the zone anew; the one before comes back at the end.
-class TZone {
-public:
-    explicit TZone(const char* AZone) {
-        if (const char* old = std::getenv("TZ"))
-            FOld = old;
-        setenv("TZ", AZone, 1);
-        ReloadTimeZone();
-    }
-    ~TZone() {
-        FOld ? setenv("TZ", FOld->c_str(), 1) : unsetenv("TZ");
-        ReloadTimeZone();
-    }
-
-private:
-    std::optional<std::string> FOld;
-};
-
 // The local time of an instant as the C library gives it.
 TDateTime LibraryLocalTime(std::time_t ASecond, int AMSec) {
     std::tm tm{};
@@ -98,8 +79,8 @@ TEST(DateTimeTest, LocalTimesAgreeWithTheLibraryAcrossZonesAndTheirChanges) {
     const std::time_t change = 1774746000; // 2026-03-29 01:00:00 UTC, Berlin to summer time
     // The offsets of recent seconds are kept: each zone first converts the second that the
     // zone before converted last, which must not come with that zone's offset.
-    for (const char* zone : {"Europe/Berlin", "America/St_Johns", "Asia/Kolkata", "UTC"}) {
-        TZone scoped(zone);
+    for (const char* zone : {ZoneBerlin, ZoneStJohns, ZoneKolkata, ZoneUtc}) {
+        ScopedTimeZone scoped(zone);
         ASSERT_EQ(LocalDateTimeOf(At(change)), LibraryLocalTime(change, 0)) << zone;
         for (std::time_t second = 0; second < 4102444800; second += 7776013) // to 2100
             for (std::time_t step : {0, 1, 3600})
@@ -109,7 +90,7 @@ TEST(DateTimeTest, LocalTimesAgreeWithTheLibraryAcrossZonesAndTheirChanges) {
         (void)LocalDateTimeOf(At(change));
     }
     // Both sides of the change to summer time, each second asked twice.
-    TZone berlin("Europe/Berlin");
+    ScopedTimeZone berlin(ZoneBerlin);
     for (int twice = 0; twice < 2; ++twice) {
         EXPECT_EQ(LocalDateTimeOf(At(change - 1, 500)),
                   EncodeDateTime(2026, 3, 29, 1, 59, 59, 500));

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "ZoneAndClock.h"
+#include "support/ZoneAndClock.h"
 #include "support/FailingWrite.h"
 #include "support/TempDir.h"
 

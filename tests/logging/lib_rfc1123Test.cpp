@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ZoneAndClock.h"
+#include "support/ZoneAndClock.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "ZoneAndClock.h"
+#include "support/ZoneAndClock.h"
 
 namespace {
 

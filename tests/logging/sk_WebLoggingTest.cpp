@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ZoneAndClock.h"
+#include "support/ZoneAndClock.h"
 #include "logging/LogText.h"
 #include "logging/lib_rfc1123.h"
 
