@@ -50,14 +50,22 @@ TNetSmallFileCache::TFile TNetSmallFileCache::Look(const std::string& APath, std
             return result;
         }
     }
-    // Non-blocking, so that a pipe put there meanwhile does not hold the thread. The copy is
-    // kept only when the opened file is the one looked at and was read whole.
+    // Non-blocking, so that a pipe put there meanwhile does not hold the thread. What is
+    // answered is the file opened; its copy is kept only when it is still the one looked at
+    // and was read whole.
     const int file = open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (file < 0)
-        return TFile{};
     struct stat opened {};
-    const bool same = fstat(file, &opened) == 0 && identityOf(opened) == identity;
-    auto bytes = std::make_shared<std::string>(static_cast<std::size_t>(info.st_size), '\0');
+    if (file < 0 || fstat(file, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        if (file >= 0)
+            close(file);
+        return TFile{};
+    }
+    result.Size = opened.st_size;
+    if (opened.st_size < 0 || static_cast<unsigned long long>(opened.st_size) > AMaxSize) {
+        close(file);
+        return result;
+    }
+    auto bytes = std::make_shared<std::string>(static_cast<std::size_t>(opened.st_size), '\0');
     bytes->resize(ReadUpTo(file, bytes->data(), bytes->size()));
     close(file);
     result.Bytes = bytes;
@@ -65,7 +73,7 @@ TNetSmallFileCache::TFile TNetSmallFileCache::Look(const std::string& APath, std
         std::chrono::duration_cast<std::chrono::nanoseconds>(
             (std::chrono::system_clock::now() - SettleTime).time_since_epoch())
             .count();
-    if (!same || static_cast<long long>(bytes->size()) != info.st_size ||
+    if (identityOf(opened) != identity || static_cast<long long>(bytes->size()) != info.st_size ||
         identity.Modified > settled || identity.Changed > settled)
         return result;
     std::lock_guard<std::mutex> lock(FLock);

@@ -72,7 +72,11 @@ void TNetSocketHandle::ReadLocalOnce() const {
             return;
     }
     // No handle is made const: the address is part of what the handle shows, read late.
-    const_cast<TNetSocketHandle*>(this)->RefreshLocal();
+    try {
+        const_cast<TNetSocketHandle*>(this)->RefreshLocal();
+    } catch (const ENetException&) {
+        // Released meanwhile: the address stays unknown, as for any closed socket.
+    }
 }
 
 std::string TNetSocketHandle::IP() const {
