@@ -260,13 +260,23 @@ void TNetHTTPServer::CallHandler(TNetPeerThread& AThread, TNetHTTPRequestInfo& A
 std::int64_t TNetHTTPServer::AnswerWithFile(TNetPeerThread& /*AThread*/,
                                             TNetHTTPResponseInfo& AResponseInfo,
                                             const std::string& AFileName) {
+    return AnswerWithLookedFile(AResponseInfo, AFileName,
+                                FSmallFiles->Look(AFileName, SmallFileLimit(AResponseInfo)));
+}
+
+std::size_t TNetHTTPServer::SmallFileLimit(const TNetHTTPResponseInfo& AResponseInfo) {
+    const int sendBuffer = AResponseInfo.Connection->SendBufferSize();
+    return sendBuffer > 0 ? static_cast<std::size_t>(sendBuffer) : 0;
+}
+
+std::int64_t TNetHTTPServer::AnswerWithLookedFile(TNetHTTPResponseInfo& AResponseInfo,
+                                                  const std::string& AFileName,
+                                                  const TNetSmallFileCache::TFile& AFile) {
     if (AResponseInfo.ContentType.empty())
         AResponseInfo.ContentType = FMimeTable->MimeTypeOf(AFileName);
     // A small file (a tracking pixel) goes out with the header in one write, from the copy
     // kept of it while the file stays as it was.
-    const int sendBuffer = AResponseInfo.Connection->SendBufferSize();
-    const TNetSmallFileCache::TFile file =
-        FSmallFiles->Look(AFileName, sendBuffer > 0 ? static_cast<size_t>(sendBuffer) : 0);
+    const TNetSmallFileCache::TFile& file = AFile;
     if (!file.Regular)
         throw ENetException("Cannot open file \"" + AFileName + "\".");
     AResponseInfo.ContentLength = file.Size;

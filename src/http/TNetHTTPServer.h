@@ -96,6 +96,15 @@ public:
     virtual std::int64_t AnswerWithFile(TNetPeerThread& AThread,
                                         TNetHTTPResponseInfo& AResponseInfo,
                                         const std::string& AFileName);
+    // The same with the file as the caller looked at it just now (SmallFiles().Look with
+    // SmallFileLimit), so a hit looks at the file once.
+    std::int64_t AnswerWithLookedFile(TNetHTTPResponseInfo& AResponseInfo,
+                                      const std::string& AFileName,
+                                      const TNetSmallFileCache::TFile& AFile);
+    // The copies of small files, and the size up to which a connection's answer takes the file
+    // from them (its send buffer).
+    TNetSmallFileCache& SmallFiles() { return *FSmallFiles; }
+    static std::size_t SmallFileLimit(const TNetHTTPResponseInfo& AResponseInfo);
 
 private:
     void StartSessions();

@@ -1,6 +1,7 @@
 #include "tracking/TTrackingHandler.h"
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -41,13 +42,12 @@ bool EndsWith(const std::string& AText, const std::string& ASuffix) {
            AText.compare(AText.size() - ASuffix.size(), ASuffix.size(), ASuffix) == 0;
 }
 
-bool FileExists(const std::string& APath) {
-    struct stat info {};
-    return ::stat(APath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
+using TLookFile = std::function<TNetSmallFileCache::TFile(const std::string& APath)>;
 
-// Chooses the content file for a document; empty when none matches.
-std::string ChooseContentFile(const std::string& ADocument, std::string& AContentType) {
+// Chooses the content file for a document; empty when none matches. AFile: the chosen file as
+// ALook found it, which the answer takes, so a hit looks at its file once.
+std::string ChooseContentFile(const std::string& ADocument, std::string& AContentType,
+                              const TLookFile& ALook, TNetSmallFileCache::TFile& AFile) {
     // ASCII only: the process locale (set by the window's toolkit) must not decide a match;
     // under a Turkish locale toupper leaves 'i' alone and "/t.gif" would be 404.
     std::string upper = UpperCaseAscii(ADocument);
@@ -56,9 +56,13 @@ std::string ChooseContentFile(const std::string& ADocument, std::string& AConten
         bool matches = choice.Suffix ? EndsWith(upper, choice.Suffix)
                                      : (upper == choice.Whole1 ||
                                         (choice.Whole2 && upper == choice.Whole2));
-        if (matches && FileExists(dir + choice.File)) {
+        if (!matches)
+            continue;
+        std::string path = dir + choice.File;
+        AFile = ALook(path);
+        if (AFile.Regular) {
             AContentType = choice.ContentType;
-            return dir + choice.File;
+            return path;
         }
     }
     return {};
@@ -248,7 +252,12 @@ void TTrackingHandler::HTTPServerCommandGet(TNetPeerThread& AThread,
     };
 
     std::string contentType;
-    std::string contentFile = ChooseContentFile(ARequestInfo.Document, contentType);
+    TNetSmallFileCache::TFile looked;
+    const std::size_t smallLimit = TNetHTTPServer::SmallFileLimit(AResponseInfo);
+    std::string contentFile = ChooseContentFile(
+        ARequestInfo.Document, contentType,
+        [&](const std::string& APath) { return FServer.SmallFiles().Look(APath, smallLimit); },
+        looked);
     if (contentFile.empty()) {
         answerError(404);
         return;
@@ -285,6 +294,6 @@ void TTrackingHandler::HTTPServerCommandGet(TNetPeerThread& AThread,
     }
     AResponseInfo.ContentType.clear();
     logResponse();
-    long long sent = FServer.AnswerWithFile(AThread, AResponseInfo, contentFile);
+    long long sent = FServer.AnswerWithLookedFile(AResponseInfo, contentFile, looked);
     writeFileLine(200, sent);
 }
