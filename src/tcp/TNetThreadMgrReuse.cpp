@@ -1,8 +1,11 @@
 #include "tcp/TNetThreadMgrReuse.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <ctime>
 #include <pthread.h>
+#include <semaphore.h>
 #include <vector>
 
 #include "tcp/TNetPeerThread.h"
@@ -12,6 +15,26 @@ namespace {
 // The longest EndWaitingThreads waits for the waiting threads to leave; they leave at once when
 // woken, so only a machine that stalls could reach it.
 constexpr std::chrono::seconds EndWaitBound{5};
+
+// Waits until ASemaphore is posted or ATimeout passes; false when it passed. The deadline is
+// on the wall clock, as sem_timedwait has it: a clock set back only keeps a thread waiting
+// longer, and a stop posts every waiter anyway.
+bool WaitPosted(sem_t& ASemaphore, std::chrono::milliseconds ATimeout) {
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    const long long nanoseconds = deadline.tv_nsec + (ATimeout.count() % 1000) * 1000000LL;
+    deadline.tv_sec += static_cast<time_t>(ATimeout.count() / 1000 + nanoseconds / 1000000000LL);
+    deadline.tv_nsec = static_cast<long>(nanoseconds % 1000000000LL);
+    while (sem_timedwait(&ASemaphore, &deadline) != 0)
+        if (errno != EINTR)
+            return false;
+    return true;
+}
+
+void WaitPosted(sem_t& ASemaphore) {
+    while (sem_wait(&ASemaphore) != 0 && errno == EINTR) {
+    }
+}
 
 } // namespace
 
@@ -35,11 +58,17 @@ public:
     }
 
 private:
-    // One waiting platform thread. Shared, so a wake-up can be sent after the lock is given up
-    // (the woken thread does not wake only to wait for the lock) to a waiter that may be gone.
+    // One waiting platform thread, woken through a semaphore of its own: the hand-over costs
+    // one wake-up, and the woken thread takes no lock to go on (a condition variable would make
+    // it take the pool's lock again, which every thread and the listener pass through). Shared,
+    // so a wake-up can be sent after the lock is given up to a waiter that may be gone.
     struct TWaiter {
-        std::condition_variable Wake;
-        std::shared_ptr<TNetThread> Job;
+        TWaiter() { sem_init(&Wake, 0, 0); }
+        ~TWaiter() { sem_destroy(&Wake); }
+        TWaiter(const TWaiter&) = delete;
+        TWaiter& operator=(const TWaiter&) = delete;
+        sem_t Wake; // posted once per wait: a job was handed over, or the pool ended
+        std::shared_ptr<TNetThread> Job; // set under FLock before the post
     };
     struct TStart {
         std::shared_ptr<TPool> Pool;
@@ -78,7 +107,7 @@ bool TNetThreadMgrReuse::TPool::Run(std::shared_ptr<TNetThread> AThread) {
         }
     }
     if (waiter) {
-        waiter->Wake.notify_one();
+        sem_post(&waiter->Wake);
         return true;
     }
     if (StartThread(std::move(AThread)))
@@ -129,28 +158,40 @@ void TNetThreadMgrReuse::TPool::Serve(std::shared_ptr<TNetThread> AJob) {
 
 bool TNetThreadMgrReuse::TPool::WaitForJob(const std::shared_ptr<TWaiter>& ASelf,
                                            std::shared_ptr<TNetThread>& AJob) {
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        --FBusy;
+        if (FEnded || FWaiting.size() >= FMaxWaiting) {
+            FChanged.notify_all();
+            return false;
+        }
+        FWaiting.push_back(ASelf);
+    }
+    const bool posted = WaitPosted(ASelf->Wake, FIdleTime);
+    // Posted with a job: Run wrote it before the post, and no other post can come meanwhile.
+    if (posted && ASelf->Job) {
+        AJob = std::move(ASelf->Job); // Run counted it busy
+        return true;
+    }
     std::unique_lock<std::mutex> lock(FLock);
-    --FBusy;
-    if (FEnded || FWaiting.size() >= FMaxWaiting) {
+    if (!ASelf->Job) { // idle too long, or the pool ended: still on the list, which Run empties
+        FWaiting.erase(std::find(FWaiting.begin(), FWaiting.end(), ASelf));
         FChanged.notify_all();
         return false;
     }
-    FWaiting.push_back(ASelf);
-    ASelf->Wake.wait_for(lock, FIdleTime, [&] { return ASelf->Job || FEnded; });
-    if (ASelf->Job) { // Run took it off the list, and counted it busy
-        AJob = std::move(ASelf->Job);
-        return true;
-    }
-    FWaiting.erase(std::find(FWaiting.begin(), FWaiting.end(), ASelf));
-    FChanged.notify_all();
-    return false;
+    lock.unlock();
+    // Off the list with a job: Run took it, and its post follows if it has not yet come.
+    if (!posted)
+        WaitPosted(ASelf->Wake);
+    AJob = std::move(ASelf->Job); // Run counted it busy
+    return true;
 }
 
 void TNetThreadMgrReuse::TPool::End() {
     std::unique_lock<std::mutex> lock(FLock);
     FEnded = true;
     for (const std::shared_ptr<TWaiter>& waiter : FWaiting)
-        waiter->Wake.notify_one();
+        sem_post(&waiter->Wake);
     // Those serving a connection end after it; the others leave now.
     FChanged.wait_for(lock, EndWaitBound, [this] { return FThreads == FBusy; });
 }
