@@ -41,6 +41,18 @@ inline void AppendClockTime(std::string& AText, const TDateTimeParts& AParts) {
     AppendDigits(AText, AParts.Second, 2);
 }
 
+// "09 Dec 2026" (HTTP dates) or "09/Dec/2026" (log dates): the day, the English month
+// abbreviation and the year of AParts with ASeparator between them; the year has at least
+// AYearWidth digits.
+inline void AppendDayMonthYear(std::string& AText, const TDateTimeParts& AParts, char ASeparator,
+                               int AYearWidth) {
+    static constexpr char MonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    AppendDigits(AText, AParts.Day, 2);
+    AText.append(1, ASeparator).append(MonthNames + 3 * (AParts.Month - 1), 3);
+    AText += ASeparator;
+    AppendDigits(AText, AParts.Year, AYearWidth);
+}
+
 // "08:49:37:125": the clock time and the milliseconds of AParts.
 inline void AppendTimeOfDay(std::string& AText, const TDateTimeParts& AParts) {
     AppendClockTime(AText, AParts);

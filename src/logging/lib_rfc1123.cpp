@@ -8,7 +8,6 @@
 namespace {
 
 constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char kMonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
 constexpr const char* kMonthsUpper[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
@@ -93,9 +92,7 @@ std::string FormatHttpDate(TDateTime AValue) {
     std::string text;
     text.reserve(32);
     text.append(kDayNames[p.DayOfWeek]).append(", ");
-    AppendDigits(text, p.Day, 2);
-    text.append(1, ' ').append(kMonthNames + 3 * (p.Month - 1), 3).append(1, ' ');
-    AppendDigits(text, p.Year, 1);
+    AppendDayMonthYear(text, p, ' ', 1);
     text += ' ';
     AppendClockTime(text, p);
     text += " GMT";

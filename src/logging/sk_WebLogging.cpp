@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr const char kMonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-
 // A field must neither end the line early nor shift the fields after it: quotes, backslashes
 // and every byte outside printable ASCII are written as \xHH, as log analysers read them back;
 // the unquoted fields also write blanks and brackets so. Every field is bounded.
@@ -59,9 +57,7 @@ int UtcBiasSecondsAt(const TDateTimeParts& AWall) {
 // "07/Dec/2026:08:49:37 +0100", see LogDateText.
 void AppendLogDate(std::string& ALine, TDateTime ATime) {
     TDateTimeParts p = DecodeDateTime(ATime);
-    AppendDigits(ALine, p.Day, 2);
-    ALine.append(1, '/').append(kMonthNames + 3 * (p.Month - 1), 3).append(1, '/');
-    AppendDigits(ALine, p.Year, 4);
+    AppendDayMonthYear(ALine, p, '/', 4);
     ALine += ':';
     AppendClockTime(ALine, p);
     ALine += ' ';
