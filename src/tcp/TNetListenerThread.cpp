@@ -29,7 +29,8 @@ void TNetListenerThread::Cycle() {
         FDescriptors.push_back(pins.back().Descriptor());
     }
     std::vector<int> ready = FDescriptors;
-    int count = SocketStack().WaitForSockets(&ready, nullptr, nullptr, FSelectWait);
+    const int wait = static_cast<int>(UntilOverdue(std::chrono::milliseconds(FSelectWait)).count());
+    int count = SocketStack().WaitForSockets(&ready, nullptr, nullptr, wait);
     if (count < 0 && !Terminated())
         SleepUnlessTerminated(FailureBackoff); // a failing wait must not spin
     if (count < 1 || Terminated())
@@ -48,12 +49,22 @@ bool TNetListenerThread::WaitForRoom() {
     auto step = std::chrono::milliseconds(FSelectWait > 0 ? FSelectWait : 1000);
     if (FServer.HeadTimeoutUnderLoad() > 0)
         step = std::min(step, SlowRequestCheck);
-    while (!FServer.FShare->WaitBelow(limit, step)) {
+    std::chrono::milliseconds wait{0}; // a look first, on every cycle
+    while (!FServer.FShare->WaitBelow(limit, wait)) {
         if (Terminated())
             return false;
         FServer.CloseSlowRequests();
+        wait = UntilOverdue(step);
     }
     return !Terminated();
+}
+
+std::chrono::milliseconds TNetListenerThread::UntilOverdue(std::chrono::milliseconds AWait) {
+    const std::chrono::milliseconds due =
+        FThreadMgr ? FThreadMgr->StartOverdueThreads() : std::chrono::milliseconds(-1);
+    if (due.count() < 0 || (AWait.count() < 0 && AWait.count() != WaitForever))
+        return AWait; // none held, or a wait that does not wait anyway
+    return AWait.count() == WaitForever ? due : std::min(AWait, due);
 }
 
 void TNetListenerThread::AcceptOn(int AListening) {

@@ -38,6 +38,9 @@ protected:
 
 private:
     bool WaitForRoom();
+    // AWait, cut short to when the next connection that the thread manager holds for a busy
+    // thread is due for one of its own; those already due get theirs here.
+    std::chrono::milliseconds UntilOverdue(std::chrono::milliseconds AWait);
     void AcceptOn(int AListening);
     void ReportFailure(const std::string& AMessage, int ACode);
 

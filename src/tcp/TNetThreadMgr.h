@@ -2,6 +2,7 @@
 // Acquire on the listener thread, Return on the peer thread; the list has its own lock.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,13 @@ public:
     // Ends the platform threads that a manager keeps waiting for the next connection (the
     // server's stop calls it); nothing for a manager that keeps none.
     virtual void EndWaitingThreads() {}
+    // On the listener thread, between its waits: gives every connection that a manager holds
+    // for one of its busy platform threads, and has held long enough, a platform thread of its
+    // own. Returns how long until the next held one is due, negative when none is held (always
+    // for a manager that holds none).
+    virtual std::chrono::milliseconds StartOverdueThreads() {
+        return std::chrono::milliseconds(-1);
+    }
 
     // The threads handed out and not yet returned (identities only; the manager owns none).
     std::vector<TNetThread*> LiveThreads() const;

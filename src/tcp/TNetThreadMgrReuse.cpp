@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <condition_variable>
 #include <ctime>
+#include <deque>
 #include <pthread.h>
 #include <semaphore.h>
+#include <thread>
 #include <vector>
 
 #include "tcp/TNetPeerThread.h"
@@ -15,6 +17,13 @@ namespace {
 // The longest EndWaitingThreads waits for the waiting threads to leave; they leave at once when
 // woken, so only a machine that stalls could reach it.
 constexpr std::chrono::seconds EndWaitBound{5};
+
+// How soon a held connection whose platform thread could not be made is tried again at the
+// earliest; meanwhile the first busy thread to finish takes it.
+constexpr std::chrono::milliseconds FailureRetry{10};
+
+// The longest a connection is held, in hold times, while busy threads still finish now and then.
+constexpr int MaxHoldTimes = 5;
 
 // Waits until ASemaphore is posted or ATimeout passes; false when it passed. The deadline is
 // on the wall clock, as sem_timedwait has it: a clock set back only keeps a thread waiting
@@ -38,15 +47,23 @@ void WaitPosted(sem_t& ASemaphore) {
 
 } // namespace
 
-// The platform threads: each runs one peer thread's body, then waits for the next one (while
-// fewer than MaxWaiting wait, for IdleTime at most) or ends.
+// The platform threads: each runs one peer thread's body, then the body of a held connection,
+// if any, or waits for the next one (while fewer than MaxWaiting wait, for IdleTime at most) or
+// ends.
 class TNetThreadMgrReuse::TPool : public INetThreadRunner,
                                   public std::enable_shared_from_this<TPool> {
 public:
-    TPool(size_t AMaxWaiting, std::chrono::milliseconds AIdleTime)
-        : FMaxWaiting(AMaxWaiting), FIdleTime(AIdleTime) {}
+    struct TLimits {
+        size_t MaxWaiting;
+        std::chrono::milliseconds IdleTime;
+        size_t RunningLimit;
+        std::chrono::milliseconds HoldTime;
+    };
+
+    explicit TPool(const TLimits& ALimits) : FLimits(ALimits) {}
 
     bool Run(std::shared_ptr<TNetThread> AThread) override;
+    std::chrono::milliseconds StartOverdue();
     void End();
     size_t Waiting() const {
         std::lock_guard<std::mutex> lock(FLock);
@@ -55,6 +72,10 @@ public:
     size_t Threads() const {
         std::lock_guard<std::mutex> lock(FLock);
         return FThreads;
+    }
+    size_t Held() const {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FHeld.size();
     }
 
 private:
@@ -74,20 +95,36 @@ private:
         std::shared_ptr<TPool> Pool;
         std::shared_ptr<TNetThread> Job;
     };
+    struct THeld {
+        std::shared_ptr<TNetThread> Job;
+        std::chrono::steady_clock::time_point Since;
+    };
 
     static void* Entry(void* AArgument);
-    bool StartThread(std::shared_ptr<TNetThread> AJob);
+    // Runs AJob on a new platform thread; AJob is left as it was when that fails.
+    bool StartThread(std::shared_ptr<TNetThread>& AJob);
     void Serve(std::shared_ptr<TNetThread> AJob);
     bool WaitForJob(const std::shared_ptr<TWaiter>& ASelf, std::shared_ptr<TNetThread>& AJob);
+    // When a connection held since ASince is due for a platform thread of its own: once no busy
+    // thread has finished for HoldTime while it waited (they are all stuck with slow clients),
+    // or once it has waited MaxHoldTimes times that, however busy they are. Under FLock.
+    std::chrono::steady_clock::time_point
+    DueAt(std::chrono::steady_clock::time_point ASince) const {
+        return std::min(std::max(ASince, FLastFinish) + FLimits.HoldTime,
+                        ASince + MaxHoldTimes * FLimits.HoldTime);
+    }
 
-    const size_t FMaxWaiting;
-    const std::chrono::milliseconds FIdleTime;
+    const TLimits FLimits;
     mutable std::mutex FLock; // guards every field below; FChanged waits on it
     std::condition_variable FChanged;
     // The last to wait is woken first: its stack and caches are warm.
     std::vector<std::shared_ptr<TWaiter>> FWaiting;
-    size_t FThreads = 0; // platform threads in Serve
-    size_t FBusy = 0;    // of those, running a body
+    // Oldest first. Each one's peer thread is listed with the server, so a stop waits for it:
+    // the busy threads take every one, also after End.
+    std::deque<THeld> FHeld;
+    std::chrono::steady_clock::time_point FLastFinish{}; // when a body last ended
+    size_t FThreads = 0;                                 // platform threads in Serve
+    size_t FBusy = 0;                                    // of those, running a body
     bool FEnded = false;
 };
 
@@ -97,6 +134,10 @@ bool TNetThreadMgrReuse::TPool::Run(std::shared_ptr<TNetThread> AThread) {
         std::lock_guard<std::mutex> lock(FLock);
         if (FEnded)
             return false;
+        if (FWaiting.empty() && FBusy >= FLimits.RunningLimit) {
+            FHeld.push_back(THeld{std::move(AThread), std::chrono::steady_clock::now()});
+            return true;
+        }
         ++FBusy;
         if (!FWaiting.empty()) {
             waiter = std::move(FWaiting.back());
@@ -110,7 +151,7 @@ bool TNetThreadMgrReuse::TPool::Run(std::shared_ptr<TNetThread> AThread) {
         sem_post(&waiter->Wake);
         return true;
     }
-    if (StartThread(std::move(AThread)))
+    if (StartThread(AThread))
         return true;
     std::lock_guard<std::mutex> lock(FLock);
     --FThreads;
@@ -119,7 +160,36 @@ bool TNetThreadMgrReuse::TPool::Run(std::shared_ptr<TNetThread> AThread) {
     return false;
 }
 
-bool TNetThreadMgrReuse::TPool::StartThread(std::shared_ptr<TNetThread> AJob) {
+std::chrono::milliseconds TNetThreadMgrReuse::TPool::StartOverdue() {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<std::shared_ptr<TNetThread>> due;
+    std::chrono::milliseconds next(-1);
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        while (!FHeld.empty() && DueAt(FHeld.front().Since) <= now) {
+            due.push_back(std::move(FHeld.front().Job));
+            FHeld.pop_front();
+            ++FBusy;
+            ++FThreads;
+        }
+        if (!FHeld.empty())
+            next = std::chrono::ceil<std::chrono::milliseconds>(DueAt(FHeld.front().Since) - now);
+    }
+    for (std::shared_ptr<TNetThread>& job : due) {
+        if (StartThread(job))
+            continue;
+        // No thread to be had now: held again, for the next to finish or the next try.
+        std::lock_guard<std::mutex> lock(FLock);
+        --FBusy;
+        --FThreads;
+        FHeld.push_front(THeld{std::move(job), now});
+        const std::chrono::milliseconds retry = std::max(FLimits.HoldTime, FailureRetry);
+        next = next.count() < 0 ? retry : std::min(next, retry);
+    }
+    return next;
+}
+
+bool TNetThreadMgrReuse::TPool::StartThread(std::shared_ptr<TNetThread>& AJob) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     if (AJob->StackSize() > 0)
@@ -131,6 +201,7 @@ bool TNetThreadMgrReuse::TPool::StartThread(std::shared_ptr<TNetThread> AJob) {
     pthread_attr_destroy(&attributes);
     if (error == 0)
         return true;
+    AJob = std::move(start->Job);
     delete start;
     return false;
 }
@@ -160,14 +231,20 @@ bool TNetThreadMgrReuse::TPool::WaitForJob(const std::shared_ptr<TWaiter>& ASelf
                                            std::shared_ptr<TNetThread>& AJob) {
     {
         std::lock_guard<std::mutex> lock(FLock);
+        FLastFinish = std::chrono::steady_clock::now();
+        if (!FHeld.empty()) { // taken at once, still counted busy
+            AJob = std::move(FHeld.front().Job);
+            FHeld.pop_front();
+            return true;
+        }
         --FBusy;
-        if (FEnded || FWaiting.size() >= FMaxWaiting) {
+        if (FEnded || FWaiting.size() >= FLimits.MaxWaiting) {
             FChanged.notify_all();
             return false;
         }
         FWaiting.push_back(ASelf);
     }
-    const bool posted = WaitPosted(ASelf->Wake, FIdleTime);
+    const bool posted = WaitPosted(ASelf->Wake, FLimits.IdleTime);
     // Posted with a job: Run wrote it before the post, and no other post can come meanwhile.
     if (posted && ASelf->Job) {
         AJob = std::move(ASelf->Job); // Run counted it busy
@@ -196,10 +273,22 @@ void TNetThreadMgrReuse::TPool::End() {
     FChanged.wait_for(lock, EndWaitBound, [this] { return FThreads == FBusy; });
 }
 
+int TNetThreadMgrReuse::DefaultRunningLimit() {
+    // hardware_concurrency gives 0 where it cannot tell.
+    return static_cast<int>(std::max(2u, 2 * std::thread::hardware_concurrency()));
+}
+
 TNetThreadMgrReuse::TNetThreadMgrReuse(TNetTCPServer* AOwner, int AMaxWaiting,
-                                       std::chrono::milliseconds AIdleTime)
+                                       std::chrono::milliseconds AIdleTime, int ARunningLimit,
+                                       std::chrono::milliseconds AHoldTime)
     : TNetThreadMgrDefault(AOwner), FMaxWaiting(std::max(AMaxWaiting, 0)), FIdleTime(AIdleTime),
-      FPool(std::make_shared<TPool>(static_cast<size_t>(FMaxWaiting), FIdleTime)) {}
+      FRunningLimit(std::max(ARunningLimit, 1)),
+      FHoldTime(std::max(AHoldTime, std::chrono::milliseconds(0))), FPool(MakePool()) {}
+
+std::shared_ptr<TNetThreadMgrReuse::TPool> TNetThreadMgrReuse::MakePool() const {
+    return std::make_shared<TPool>(TPool::TLimits{static_cast<size_t>(FMaxWaiting), FIdleTime,
+                                                  static_cast<size_t>(FRunningLimit), FHoldTime});
+}
 
 TNetThreadMgrReuse::~TNetThreadMgrReuse() {
     Pool()->End();
@@ -220,8 +309,7 @@ void TNetThreadMgrReuse::EndWaitingThreads() {
     std::shared_ptr<TPool> ended;
     {
         std::lock_guard<std::mutex> lock(FPoolLock);
-        ended = std::exchange(FPool,
-                              std::make_shared<TPool>(static_cast<size_t>(FMaxWaiting), FIdleTime));
+        ended = std::exchange(FPool, MakePool());
     }
     ended->End();
 }
@@ -232,4 +320,12 @@ size_t TNetThreadMgrReuse::WaitingThreadCount() const {
 
 size_t TNetThreadMgrReuse::PlatformThreadCount() const {
     return Pool()->Threads();
+}
+
+size_t TNetThreadMgrReuse::HeldConnectionCount() const {
+    return Pool()->Held();
+}
+
+std::chrono::milliseconds TNetThreadMgrReuse::StartOverdueThreads() {
+    return Pool()->StartOverdue();
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -15,8 +17,11 @@ namespace {
 
 // A server on loopback whose peer threads run under a manager that keeps AMaxWaiting threads.
 struct TReuseServer {
-    TReuseServer(int AMaxWaiting, std::chrono::milliseconds AIdleTime) {
-        Manager = std::make_shared<TNetThreadMgrReuse>(&Server, AMaxWaiting, AIdleTime);
+    TReuseServer(int AMaxWaiting, std::chrono::milliseconds AIdleTime,
+                 int ARunningLimit = TNetThreadMgrReuse::DefaultRunningLimit(),
+                 std::chrono::milliseconds AHoldTime = TNetThreadMgrReuse::DefaultHoldTime) {
+        Manager = std::make_shared<TNetThreadMgrReuse>(&Server, AMaxWaiting, AIdleTime,
+                                                       ARunningLimit, AHoldTime);
         Server.SetThreadMgr(Manager);
         Server.SetMaxConnectionsPerIP(0);
     }
@@ -119,5 +124,88 @@ TEST(TNetThreadMgrReuseTest, AtMostTheSetNumberWaitAndAStopEndsThemAll) {
             return reuse.Manager->WaitingThreadCount() == size_t(std::min(c.MaxWaiting, 2));
         }));
     }
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threadsBefore; }));
+}
+
+namespace {
+
+// Echoes one line; the line "wait" first waits until Release. Notes each line's platform thread.
+struct TStuckHandler {
+    void Install(TNetTCPServer& AServer) {
+        AServer.OnExecute = [this](TNetPeerThread& AThread) {
+            TNetTCPConnection& connection = *AThread.ServedConnection();
+            const std::string line = connection.ReadLine();
+            {
+                std::lock_guard<std::mutex> guard(Lock);
+                ThreadOf[line] = pthread_self();
+            }
+            if (line == "wait") {
+                Stuck = true;
+                Gate.wait_for(10s);
+            }
+            connection.SendLine("echo " + line);
+            connection.CloseConnection();
+        };
+    }
+    void Release() { Opener.set_value(); }
+    pthread_t Thread(const std::string& ALine) {
+        std::lock_guard<std::mutex> guard(Lock);
+        return ThreadOf.at(ALine);
+    }
+
+    std::promise<void> Opener;
+    std::shared_future<void> Gate = Opener.get_future().share();
+    std::atomic<bool> Stuck{false};
+    std::mutex Lock; // guards ThreadOf
+    std::map<std::string, pthread_t> ThreadOf;
+};
+
+} // namespace
+
+// With every allowed thread busy, a new connection is held for one of them: the first to
+// finish serves it next on its own platform thread. While they all stay stuck, the held one gets
+// a thread of its own after the hold time; a stop ends the held ones with the others.
+TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABusyThread) {
+    std::thread([] {}).join(); // a sanitizer's own helper thread starts with the first thread
+    const int threadsBefore = ThreadCount();
+    for (const bool stuckForGood : {false, true}) {
+        SCOPED_TRACE(stuckForGood);
+        TStuckHandler handler; // outlives the server's threads
+        TReuseServer reuse(4, 60s, 1, stuckForGood ? 100ms : 60s);
+        handler.Install(reuse.Server);
+        const int port = ActivateOnLoopback(reuse.Server);
+        LoopbackClient stuck;
+        ASSERT_TRUE(stuck.Connect(port) && stuck.Send("wait\n"));
+        ASSERT_TRUE(WaitUntil([&] { return handler.Stuck.load(); }));
+        LoopbackClient next;
+        ASSERT_TRUE(next.Connect(port) && next.Send("next\n"));
+        if (stuckForGood) {
+            EXPECT_EQ(next.ReadUntilClose(5s), "echo next\r\n");
+            EXPECT_NE(handler.Thread("next"), handler.Thread("wait"));
+            handler.Release();
+        } else {
+            ASSERT_TRUE(WaitUntil([&] { return reuse.Manager->HeldConnectionCount() == 1; }));
+            EXPECT_EQ(reuse.Manager->PlatformThreadCount(), 1u);
+            handler.Release();
+            EXPECT_EQ(next.ReadUntilClose(5s), "echo next\r\n");
+            EXPECT_EQ(handler.Thread("next"), handler.Thread("wait"));
+            EXPECT_EQ(reuse.Manager->PlatformThreadCount(), 1u);
+        }
+        EXPECT_EQ(stuck.ReadUntilClose(5s), "echo wait\r\n");
+        EXPECT_EQ(reuse.Manager->HeldConnectionCount(), 0u);
+    }
+
+    // Stopped while one waits for its line and the next is held behind it.
+    TStuckHandler handler;
+    TReuseServer reuse(4, 60s, 1, 60s);
+    handler.Install(reuse.Server);
+    const int port = ActivateOnLoopback(reuse.Server);
+    auto clients = ConnectClients(port, 2);
+    ASSERT_TRUE(WaitUntil([&] { return reuse.Manager->HeldConnectionCount() == 1; }));
+    EXPECT_LT(TimeOf([&] { reuse.Server.SetActive(false); }), 2000ms);
+    EXPECT_EQ(reuse.Server.PeerThreadCount(), 0u);
+    EXPECT_EQ(reuse.Manager->HeldConnectionCount(), 0u);
+    for (auto& client : clients)
+        EXPECT_TRUE(client->WaitForClose(5s));
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threadsBefore; }));
 }
