@@ -178,13 +178,25 @@ std::chrono::milliseconds TNetThreadMgrReuse::TPool::StartOverdue() {
     for (std::shared_ptr<TNetThread>& job : due) {
         if (StartThread(job))
             continue;
-        // No thread to be had now: held again, for the next to finish or the next try.
-        std::lock_guard<std::mutex> lock(FLock);
-        --FBusy;
-        --FThreads;
-        FHeld.push_front(THeld{std::move(job), now});
-        const std::chrono::milliseconds retry = std::max(FLimits.HoldTime, FailureRetry);
-        next = next.count() < 0 ? retry : std::min(next, retry);
+        // No thread to be had now. A busy thread that finished meanwhile waits for it; else it
+        // is held again, for the next to finish or the next try.
+        std::shared_ptr<TWaiter> waiter;
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            --FThreads;
+            if (!FWaiting.empty()) {
+                waiter = std::move(FWaiting.back());
+                FWaiting.pop_back();
+                waiter->Job = std::move(job); // still counted busy
+            } else {
+                --FBusy;
+                FHeld.push_front(THeld{std::move(job), now});
+                const std::chrono::milliseconds retry = std::max(FLimits.HoldTime, FailureRetry);
+                next = next.count() < 0 ? retry : std::min(next, retry);
+            }
+        }
+        if (waiter)
+            sem_post(&waiter->Wake);
     }
     return next;
 }

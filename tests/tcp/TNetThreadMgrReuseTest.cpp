@@ -195,6 +195,33 @@ TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABu
         EXPECT_EQ(reuse.Manager->HeldConnectionCount(), 0u);
     }
 
+    // A held connection whose own platform thread cannot be made stays held, and the busy
+    // thread takes it when it finishes.
+    {
+        TStuckHandler handler;
+        TReuseServer reuse(4, 60s, 1, 50ms);
+        handler.Install(reuse.Server);
+        std::atomic<int> made{0};
+        reuse.Server.SetPeerThreadClass([&made] {
+            auto thread = std::make_shared<TNetPeerThread>();
+            if (++made == 2)
+                thread->SetStackSize(size_t(1) << 46); // more than any address space gives
+            return thread;
+        });
+        const int port = ActivateOnLoopback(reuse.Server);
+        LoopbackClient stuck;
+        ASSERT_TRUE(stuck.Connect(port) && stuck.Send("wait\n"));
+        ASSERT_TRUE(WaitUntil([&] { return handler.Stuck.load(); }));
+        LoopbackClient next;
+        ASSERT_TRUE(next.Connect(port) && next.Send("next\n"));
+        EXPECT_EQ(next.ReadSome(100, 300ms), ""); // its hold time passed: tried and failed
+        EXPECT_EQ(reuse.Manager->HeldConnectionCount(), 1u);
+        handler.Release();
+        EXPECT_EQ(next.ReadUntilClose(5s), "echo next\r\n");
+        EXPECT_EQ(handler.Thread("next"), handler.Thread("wait"));
+        EXPECT_EQ(stuck.ReadUntilClose(5s), "echo wait\r\n");
+    }
+
     // Stopped while one waits for its line and the next is held behind it.
     TStuckHandler handler;
     TReuseServer reuse(4, 60s, 1, 60s);
