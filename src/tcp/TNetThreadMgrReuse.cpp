@@ -134,8 +134,12 @@ bool TNetThreadMgrReuse::TPool::Run(std::shared_ptr<TNetThread> AThread) {
         std::lock_guard<std::mutex> lock(FLock);
         if (FEnded)
             return false;
-        if (FWaiting.empty() && FBusy >= FLimits.RunningLimit) {
-            FHeld.push_back(THeld{std::move(AThread), std::chrono::steady_clock::now()});
+        // Held only while the busy threads are getting through their clients: when none has
+        // finished for HoldTime, they wait for theirs, and the held one would be due at once.
+        const auto now = std::chrono::steady_clock::now();
+        if (FWaiting.empty() && FBusy >= FLimits.RunningLimit &&
+            now - FLastFinish < FLimits.HoldTime) {
+            FHeld.push_back(THeld{std::move(AThread), now});
             return true;
         }
         ++FBusy;

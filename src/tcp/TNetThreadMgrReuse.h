@@ -5,12 +5,12 @@
 // thread, ReturnThread on the peer thread, EndWaitingThreads and destruction on the server's
 // thread; counts from any thread.
 //
-// When none waits and RunningLimit platform threads already run connections, a new connection
-// is held for the first of them to finish, which takes it without going to sleep: far more
-// threads than processors cost each hit their switches. A held connection gets a platform
-// thread of its own once no busy thread has finished for HoldTime (they are all stuck with slow
-// clients), and after five times that in any case; the listener gives it
-// (StartOverdueThreads).
+// When none waits, RunningLimit platform threads already run connections and one of them
+// finished within HoldTime, a new connection is held for the first of them to finish, which
+// takes it without going to sleep: far more threads than processors cost each hit their
+// switches. A held connection gets a platform thread of its own once no busy thread has
+// finished for HoldTime (they are all waiting for slow clients), and after five times that in
+// any case; the listener gives it (StartOverdueThreads).
 #pragma once
 
 #include <chrono>

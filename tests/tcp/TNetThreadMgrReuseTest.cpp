@@ -162,34 +162,44 @@ struct TStuckHandler {
 
 } // namespace
 
-// With every allowed thread busy, a new connection is held for one of them: the first to
-// finish serves it next on its own platform thread. While they all stay stuck, the held one gets
-// a thread of its own after the hold time; a stop ends the held ones with the others.
+// With every allowed thread busy and getting through its clients, a new connection is held
+// for one of them: the first to finish serves it next on its own platform thread. When they
+// stay stuck, the held one gets a thread of its own after the hold time, and when none has
+// finished lately, a new connection is not held at all. A stop ends the held ones too.
 TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABusyThread) {
     std::thread([] {}).join(); // a sanitizer's own helper thread starts with the first thread
     const int threadsBefore = ThreadCount();
-    for (const bool stuckForGood : {false, true}) {
-        SCOPED_TRACE(stuckForGood);
+    struct TCase {
+        bool FinishedLately;
+        std::chrono::milliseconds HoldTime;
+        bool ServedByTheBusyThread; // else at once by another
+    };
+    for (const TCase& c :
+         {TCase{true, 60s, true}, TCase{true, 100ms, false}, TCase{false, 60s, false}}) {
+        SCOPED_TRACE(c.HoldTime.count());
         TStuckHandler handler; // outlives the server's threads
-        TReuseServer reuse(4, 60s, 1, stuckForGood ? 100ms : 60s);
+        TReuseServer reuse(4, 60s, 1, c.HoldTime);
         handler.Install(reuse.Server);
         const int port = ActivateOnLoopback(reuse.Server);
+        if (c.FinishedLately) {
+            ASSERT_EQ(Exchange(port, "first\n"), "echo first\r\n");
+        }
         LoopbackClient stuck;
         ASSERT_TRUE(stuck.Connect(port) && stuck.Send("wait\n"));
         ASSERT_TRUE(WaitUntil([&] { return handler.Stuck.load(); }));
         LoopbackClient next;
         ASSERT_TRUE(next.Connect(port) && next.Send("next\n"));
-        if (stuckForGood) {
-            EXPECT_EQ(next.ReadUntilClose(5s), "echo next\r\n");
-            EXPECT_NE(handler.Thread("next"), handler.Thread("wait"));
-            handler.Release();
-        } else {
+        if (c.ServedByTheBusyThread) {
             ASSERT_TRUE(WaitUntil([&] { return reuse.Manager->HeldConnectionCount() == 1; }));
             EXPECT_EQ(reuse.Manager->PlatformThreadCount(), 1u);
             handler.Release();
             EXPECT_EQ(next.ReadUntilClose(5s), "echo next\r\n");
             EXPECT_EQ(handler.Thread("next"), handler.Thread("wait"));
             EXPECT_EQ(reuse.Manager->PlatformThreadCount(), 1u);
+        } else {
+            EXPECT_EQ(next.ReadUntilClose(5s), "echo next\r\n");
+            EXPECT_NE(handler.Thread("next"), handler.Thread("wait"));
+            handler.Release();
         }
         EXPECT_EQ(stuck.ReadUntilClose(5s), "echo wait\r\n");
         EXPECT_EQ(reuse.Manager->HeldConnectionCount(), 0u);
@@ -199,22 +209,23 @@ TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABu
     // thread takes it when it finishes.
     {
         TStuckHandler handler;
-        TReuseServer reuse(4, 60s, 1, 50ms);
+        TReuseServer reuse(4, 60s, 1, 200ms);
         handler.Install(reuse.Server);
         std::atomic<int> made{0};
         reuse.Server.SetPeerThreadClass([&made] {
             auto thread = std::make_shared<TNetPeerThread>();
-            if (++made == 2)
+            if (++made == 3)                           // the connection after "first" and "wait"
                 thread->SetStackSize(size_t(1) << 46); // more than any address space gives
             return thread;
         });
         const int port = ActivateOnLoopback(reuse.Server);
+        ASSERT_EQ(Exchange(port, "first\n"), "echo first\r\n");
         LoopbackClient stuck;
         ASSERT_TRUE(stuck.Connect(port) && stuck.Send("wait\n"));
         ASSERT_TRUE(WaitUntil([&] { return handler.Stuck.load(); }));
         LoopbackClient next;
         ASSERT_TRUE(next.Connect(port) && next.Send("next\n"));
-        EXPECT_EQ(next.ReadSome(100, 300ms), ""); // its hold time passed: tried and failed
+        EXPECT_EQ(next.ReadSome(100, 600ms), ""); // its hold time passed: tried and failed
         EXPECT_EQ(reuse.Manager->HeldConnectionCount(), 1u);
         handler.Release();
         EXPECT_EQ(next.ReadUntilClose(5s), "echo next\r\n");
@@ -227,6 +238,7 @@ TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABu
     TReuseServer reuse(4, 60s, 1, 60s);
     handler.Install(reuse.Server);
     const int port = ActivateOnLoopback(reuse.Server);
+    ASSERT_EQ(Exchange(port, "first\n"), "echo first\r\n");
     auto clients = ConnectClients(port, 2);
     ASSERT_TRUE(WaitUntil([&] { return reuse.Manager->HeldConnectionCount() == 1; }));
     EXPECT_LT(TimeOf([&] { reuse.Server.SetActive(false); }), 2000ms);
