@@ -148,6 +148,19 @@ struct TStuckHandler {
         };
     }
     void Release() { Opener.set_value(); }
+    // A client whose handler gets stuck until Release, then the next client.
+    void ConnectStuckThenNext(int APort, LoopbackClient& AStuck, LoopbackClient& ANext) {
+        ASSERT_TRUE(AStuck.Connect(APort) && AStuck.Send("wait\n"));
+        ASSERT_TRUE(WaitUntil([&] { return Stuck.load(); }));
+        ASSERT_TRUE(ANext.Connect(APort) && ANext.Send("next\n"));
+    }
+    // Releases the stuck one; both are answered, the next on the stuck one's platform thread.
+    void ExpectNextServedAfterIt(LoopbackClient& AStuck, LoopbackClient& ANext) {
+        Release();
+        EXPECT_EQ(ANext.ReadUntilClose(5s), "echo next\r\n");
+        EXPECT_EQ(Thread("next"), Thread("wait"));
+        EXPECT_EQ(AStuck.ReadUntilClose(5s), "echo wait\r\n");
+    }
     pthread_t Thread(const std::string& ALine) {
         std::lock_guard<std::mutex> guard(Lock);
         return ThreadOf.at(ALine);
@@ -184,24 +197,19 @@ TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABu
         if (c.FinishedLately) {
             ASSERT_EQ(Exchange(port, "first\n"), "echo first\r\n");
         }
-        LoopbackClient stuck;
-        ASSERT_TRUE(stuck.Connect(port) && stuck.Send("wait\n"));
-        ASSERT_TRUE(WaitUntil([&] { return handler.Stuck.load(); }));
-        LoopbackClient next;
-        ASSERT_TRUE(next.Connect(port) && next.Send("next\n"));
+        LoopbackClient stuck, next;
+        ASSERT_NO_FATAL_FAILURE(handler.ConnectStuckThenNext(port, stuck, next));
         if (c.ServedByTheBusyThread) {
             ASSERT_TRUE(WaitUntil([&] { return reuse.Manager->HeldConnectionCount() == 1; }));
             EXPECT_EQ(reuse.Manager->PlatformThreadCount(), 1u);
-            handler.Release();
-            EXPECT_EQ(next.ReadUntilClose(5s), "echo next\r\n");
-            EXPECT_EQ(handler.Thread("next"), handler.Thread("wait"));
+            handler.ExpectNextServedAfterIt(stuck, next);
             EXPECT_EQ(reuse.Manager->PlatformThreadCount(), 1u);
         } else {
             EXPECT_EQ(next.ReadUntilClose(5s), "echo next\r\n");
             EXPECT_NE(handler.Thread("next"), handler.Thread("wait"));
             handler.Release();
+            EXPECT_EQ(stuck.ReadUntilClose(5s), "echo wait\r\n");
         }
-        EXPECT_EQ(stuck.ReadUntilClose(5s), "echo wait\r\n");
         EXPECT_EQ(reuse.Manager->HeldConnectionCount(), 0u);
     }
 
@@ -220,17 +228,11 @@ TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABu
         });
         const int port = ActivateOnLoopback(reuse.Server);
         ASSERT_EQ(Exchange(port, "first\n"), "echo first\r\n");
-        LoopbackClient stuck;
-        ASSERT_TRUE(stuck.Connect(port) && stuck.Send("wait\n"));
-        ASSERT_TRUE(WaitUntil([&] { return handler.Stuck.load(); }));
-        LoopbackClient next;
-        ASSERT_TRUE(next.Connect(port) && next.Send("next\n"));
+        LoopbackClient stuck, next;
+        ASSERT_NO_FATAL_FAILURE(handler.ConnectStuckThenNext(port, stuck, next));
         EXPECT_EQ(next.ReadSome(100, 600ms), ""); // its hold time passed: tried and failed
         EXPECT_EQ(reuse.Manager->HeldConnectionCount(), 1u);
-        handler.Release();
-        EXPECT_EQ(next.ReadUntilClose(5s), "echo next\r\n");
-        EXPECT_EQ(handler.Thread("next"), handler.Thread("wait"));
-        EXPECT_EQ(stuck.ReadUntilClose(5s), "echo wait\r\n");
+        handler.ExpectNextServedAfterIt(stuck, next);
     }
 
     // Stopped while one waits for its line and the next is held behind it.
