@@ -1,5 +1,7 @@
 #include "logging/LogText.h"
 
+#include <initializer_list>
+
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
@@ -50,14 +52,19 @@ struct TPlainTable {
 
 constexpr TPlainTable PlainAsciiOf(TLogEscape AEscape) {
     TPlainTable table;
+    // Bytes as unsigned indexes: a char subscript would be negative above 0x7F.
+    auto mark = [&table](std::initializer_list<unsigned char> ABytes, bool APlain) {
+        for (unsigned char c : ABytes)
+            table.Plain[c] = APlain;
+    };
     for (int c = 0x20; c < 0x7F; ++c)
         table.Plain[c] = true;
     if (AEscape == TLogEscape::Quoted || AEscape == TLogEscape::Unquoted)
-        table.Plain['"'] = table.Plain['\\'] = false;
+        mark({'"', '\\'}, false);
     if (AEscape == TLogEscape::Unquoted)
-        table.Plain[' '] = table.Plain['['] = table.Plain[']'] = false;
+        mark({' ', '[', ']'}, false);
     if (AEscape == TLogEscape::Lines)
-        table.Plain['\r'] = table.Plain['\n'] = true;
+        mark({'\r', '\n'}, true);
     return table;
 }
 
