@@ -173,6 +173,13 @@ struct TStuckHandler {
     std::map<std::string, pthread_t> ThreadOf;
 };
 
+// Serves one client to its end: its platform thread has finished and waits for the next.
+void FinishOne(TReuseServer& AReuse, int APort) {
+    ASSERT_EQ(Exchange(APort, "first\n"), "echo first\r\n");
+    // The client sees the close before the thread is done with the connection.
+    ASSERT_TRUE(WaitUntil([&] { return AReuse.Manager->WaitingThreadCount() == 1; }));
+}
+
 } // namespace
 
 // With every allowed thread busy and getting through its clients, a new connection is held
@@ -195,7 +202,7 @@ TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABu
         handler.Install(reuse.Server);
         const int port = ActivateOnLoopback(reuse.Server);
         if (c.FinishedLately) {
-            ASSERT_EQ(Exchange(port, "first\n"), "echo first\r\n");
+            ASSERT_NO_FATAL_FAILURE(FinishOne(reuse, port));
         }
         LoopbackClient stuck, next;
         ASSERT_NO_FATAL_FAILURE(handler.ConnectStuckThenNext(port, stuck, next));
@@ -217,7 +224,7 @@ TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABu
     // thread takes it when it finishes.
     {
         TStuckHandler handler;
-        TReuseServer reuse(4, 60s, 1, 200ms);
+        TReuseServer reuse(4, 60s, 1, 1s);
         handler.Install(reuse.Server);
         std::atomic<int> made{0};
         reuse.Server.SetPeerThreadClass([&made] {
@@ -227,10 +234,10 @@ TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABu
             return thread;
         });
         const int port = ActivateOnLoopback(reuse.Server);
-        ASSERT_EQ(Exchange(port, "first\n"), "echo first\r\n");
+        ASSERT_NO_FATAL_FAILURE(FinishOne(reuse, port));
         LoopbackClient stuck, next;
         ASSERT_NO_FATAL_FAILURE(handler.ConnectStuckThenNext(port, stuck, next));
-        EXPECT_EQ(next.ReadSome(100, 600ms), ""); // its hold time passed: tried and failed
+        EXPECT_EQ(next.ReadSome(100, 1500ms), ""); // its hold time passed: tried and failed
         EXPECT_EQ(reuse.Manager->HeldConnectionCount(), 1u);
         handler.ExpectNextServedAfterIt(stuck, next);
     }
@@ -240,7 +247,7 @@ TEST(TNetThreadMgrReuseTest, AConnectionBeyondTheRunningLimitIsHeldBrieflyForABu
     TReuseServer reuse(4, 60s, 1, 60s);
     handler.Install(reuse.Server);
     const int port = ActivateOnLoopback(reuse.Server);
-    ASSERT_EQ(Exchange(port, "first\n"), "echo first\r\n");
+    ASSERT_NO_FATAL_FAILURE(FinishOne(reuse, port));
     auto clients = ConnectClients(port, 2);
     ASSERT_TRUE(WaitUntil([&] { return reuse.Manager->HeldConnectionCount() == 1; }));
     EXPECT_LT(TimeOf([&] { reuse.Server.SetActive(false); }), 2000ms);
