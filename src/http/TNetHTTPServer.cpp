@@ -276,15 +276,14 @@ std::int64_t TNetHTTPServer::AnswerWithLookedFile(TNetHTTPResponseInfo& ARespons
         AResponseInfo.ContentType = FMimeTable->MimeTypeOf(AFileName);
     // A small file (a tracking pixel) goes out with the header in one write, from the copy
     // kept of it while the file stays as it was.
-    const TNetSmallFileCache::TFile& file = AFile;
-    if (!file.Regular)
+    if (!AFile.Regular)
         throw ENetException("Cannot open file \"" + AFileName + "\".");
-    AResponseInfo.ContentLength = file.Size;
-    if (file.Bytes) {
-        AResponseInfo.WriteHeader(*file.Bytes);
-        return static_cast<std::int64_t>(file.Bytes->size());
+    AResponseInfo.ContentLength = AFile.Size;
+    if (AFile.Bytes) {
+        AResponseInfo.WriteHeader(*AFile.Bytes);
+        return static_cast<std::int64_t>(AFile.Bytes->size());
     }
-    const long long size = file.Size;
+    const long long size = AFile.Size;
     std::ifstream stream(AFileName, std::ios::binary);
     if (!stream.is_open())
         throw ENetException("Cannot open file \"" + AFileName + "\".");
