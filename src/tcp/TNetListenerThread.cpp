@@ -35,10 +35,20 @@ void TNetListenerThread::Cycle() {
         SleepUnlessTerminated(FailureBackoff); // a failing wait must not spin
     if (count < 1 || Terminated())
         return;
+    // Under load connections queue up while one is handed over: take them in a run instead
+    // of a wait per connection, as long as there is room and the queue has one.
+    const size_t limit = static_cast<size_t>(std::max(FServer.MaxConnections(), 1));
+    bool roomChecked = true; // by WaitForRoom, for the first accept
     for (int descriptor : ready) {
-        if (Terminated())
-            return;
-        AcceptOn(descriptor);
+        for (int taken = 0; taken < AcceptRun; ++taken) {
+            if (Terminated())
+                return;
+            if (!roomChecked && !FServer.FShare->WaitBelow(limit, std::chrono::milliseconds(0)))
+                return;
+            roomChecked = false;
+            if (!AcceptOn(descriptor))
+                break;
+        }
     }
 }
 
@@ -67,24 +77,27 @@ std::chrono::milliseconds TNetListenerThread::UntilOverdue(std::chrono::millisec
     return AWait.count() == WaitForever ? due : std::min(AWait, due);
 }
 
-void TNetListenerThread::AcceptOn(int AListening) {
+bool TNetListenerThread::AcceptOn(int AListening) {
     auto connection = std::make_unique<TNetTCPServerConnection>(FServer);
     try {
-        connection->Binding().AcceptFrom(AListening);
+        // Nothing waiting: the queue is empty, or the client went away between the wait and
+        // the accept; nothing failed.
+        if (!connection->Binding().AcceptFrom(AListening))
+            return false;
     } catch (const ENetSocketError& e) {
-        // Would block: the client went away between the wait and the accept; nothing failed.
-        if (e.SocketErrorCode() != NetErrWouldBlock)
-            ReportFailure(e.Message(), e.SocketErrorCode());
-        return;
+        ReportFailure(e.Message(), e.SocketErrorCode());
+        return false;
     }
     if (!FServer.AdmitsClient(*connection))
-        return; // closed with the connection, before any thread is made for it
+        return true; // closed with the connection, before any thread is made for it
     try {
         FServer.StartPeerThread(std::move(connection), FThreadMgr);
     } catch (const std::exception& e) {
         // The connection went with the thread that could not be made; clients get a close.
         ReportFailure(e.what(), NetErrNoBufferSpace);
+        return false;
     }
+    return true;
 }
 
 void TNetListenerThread::ReportFailure(const std::string& AMessage, int ACode) {

@@ -18,6 +18,9 @@ public:
     static constexpr std::chrono::milliseconds FailureBackoff{100};
     // How often a listener waiting for a free place looks for requests too slow to keep.
     static constexpr std::chrono::milliseconds SlowRequestCheck{100};
+    // At most this many connections are accepted from one socket after one wait, so the
+    // other sockets, stops and slow requests are looked at between runs.
+    static constexpr int AcceptRun = 16;
 
     explicit TNetListenerThread(TNetTCPServer& AServer) : FServer(AServer) {}
 
@@ -30,7 +33,7 @@ public:
     }
 
 protected:
-    // Waits for the listening sockets, then accepts one connection from each ready one.
+    // Waits for the listening sockets, then accepts the waiting connections of each ready one.
     void Cycle() override;
     // After a failure that ends the listener: releases the listening sockets (clearing their
     // addresses), last to first.
@@ -41,7 +44,9 @@ private:
     // AWait, cut short to when the next connection that the thread manager holds for a busy
     // thread is due for one of its own; those already due get theirs here.
     std::chrono::milliseconds UntilOverdue(std::chrono::milliseconds AWait);
-    void AcceptOn(int AListening);
+    // Accepts one connection and starts its thread; false when none was waiting or the
+    // accept or the thread failed (the run ends there).
+    bool AcceptOn(int AListening);
     void ReportFailure(const std::string& AMessage, int ACode);
 
     int FSelectWait = 1000;

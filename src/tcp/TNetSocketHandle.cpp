@@ -222,10 +222,13 @@ void TNetSocketHandle::DeferAccept(int AMilliseconds) {
     SocketStack().DeferAccept(pin.Descriptor(), AMilliseconds);
 }
 
-void TNetSocketHandle::AcceptFrom(int AListening) {
+bool TNetSocketHandle::AcceptFrom(int AListening) {
     std::string remoteIP;
     int remotePort = 0;
     int socket = SocketStack().AcceptOn(AListening, remoteIP, remotePort);
+    // An empty queue is the normal end of a run of accepts, not worth an exception.
+    if (socket < 0 && SocketStack().LastSocketError() == NetErrWouldBlock)
+        return false;
     SocketStack().CheckSocketResult(socket);
     SetDescriptor(socket, Family());
     // The address accept() reported: a peer that resets at once makes getpeername() fail.
@@ -233,6 +236,7 @@ void TNetSocketHandle::AcceptFrom(int AListening) {
     FLocalUnread = true;
     FRemoteIP = remoteIP;
     FRemotePort = remotePort;
+    return true;
 }
 
 void TNetSocketHandle::RefreshLocal() {

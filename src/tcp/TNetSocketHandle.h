@@ -54,8 +54,9 @@ public:
     // TNetStack::DeferAccept). Best effort: a system without the option accepts as before.
     void DeferAccept(int AMilliseconds);
     // Accepts from the listening descriptor into this handle with the client's address; the
-    // local one is read when first asked for (IP, Port), since few callers want it.
-    void AcceptFrom(int AListening);
+    // local one is read when first asked for (IP, Port), since few callers want it. False when
+    // no connection is waiting (a non-blocking listening socket); other failures throw.
+    bool AcceptFrom(int AListening);
     void RefreshLocal();
     void RefreshRemote();
     // True when data, end of stream or an error is pending within ATimeout (ms, or WaitForever).

@@ -200,7 +200,8 @@ TEST(TNetTCPServerTest, FailedAcceptsAndThreadsAreReportedAndServingGoesOn) {
     int port = ActivateOnLoopback(server);
     injected.Stack().FailCalls(TFailingStack::TCall::Accept, 1, EMFILE, 5); // out of descriptors
     EXPECT_EQ(Exchange(port, "first\n", 10s), "echo first\r\n");
-    EXPECT_EQ(injected.Stack().Calls(TFailingStack::TCall::Accept), 6);
+    // Five failures, the accept that served, and perhaps a look for the next connection.
+    EXPECT_GE(injected.Stack().Calls(TFailingStack::TCall::Accept), 6);
     {
         std::lock_guard<std::mutex> guard(lock);
         EXPECT_EQ(errors.size(), 1u); // five failures within a second: one report
