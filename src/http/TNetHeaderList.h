@@ -9,7 +9,13 @@
 class TNetHeaderList {
 public:
     // Plain list operations; indexes count from 0.
-    void Add(std::string ALine) { FLines.push_back(std::move(ALine)); }
+    void Add(std::string ALine) {
+        // A request or an answer has about a dozen lines: one allocation instead of growing
+        // through 1, 2, 4 and 8.
+        if (FLines.empty())
+            FLines.reserve(TypicalLines);
+        FLines.push_back(std::move(ALine));
+    }
     int Count() const { return static_cast<int>(FLines.size()); }
     const std::string& Strings(int AIndex) const { return FLines.at(AIndex); }
     void Put(int AIndex, const std::string& ALine) { FLines.at(AIndex) = ALine; }
@@ -50,6 +56,8 @@ public:
     void FoldAt(const std::string& AText, int AIndex);
 
 private:
+    static constexpr size_t TypicalLines = 16;
+
     bool IsContinuation(int AIndex) const;
     // Whether the name of line AIndex is AName, ignoring case; ATerminator is the separator
     // without its trailing blanks.
