@@ -3,8 +3,10 @@
 # one request per connection (Connection: close) for GET /t.gif, 32 and then 256 connections,
 # DURATION seconds each (default 10). Both log files of ours are on, both screen logs off;
 # nginx writes its combined access log. Ours runs twice: with the default settings (a new
-# thread per connection) and with ReuseThreads=64 ("reuse"). Prints requests/s, p99 latency
-# and peak memory of each server and the ratios to nginx. SKAV_BASELINE=path/to/another/sk_kav
+# thread per connection) and with ReuseThreads=64 ("reuse"). A minimal server of our shape
+# (bench/thread_per_connection.cpp, "ceiling") runs too: what the design reaches on this machine
+# with next to no work per hit. Prints requests/s, p99 latency and peak memory of each server
+# and the ratios to nginx. SKAV_BASELINE=path/to/another/sk_kav
 # (an earlier build) runs that one too, in turn with ours, and prints the ratio ours/baseline,
 # also of the CPU time each spends per request (steadier than req/s on a machine others
 # share). REPEAT=n (default 1) runs everything n times and ends with the medians; the load
@@ -27,13 +29,15 @@ fi
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
     -DSKAV_BUILD_GUI=OFF -DSKAV_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench -j "$(nproc)" --target sk_kav >/dev/null
+g++ -O2 -std=c++20 -pthread -Wall -Wextra bench/thread_per_connection.cpp -o build-bench/thread_per_connection
 
 work=$(mktemp -d)
 chmod 755 "$work" # nginx workers read the GIF as another user
-trap 'kill $ours_pid $reuse_pid $base_pid $nginx_pid 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill $ours_pid $reuse_pid $base_pid $ceiling_pid $nginx_pid 2>/dev/null || true; rm -rf "$work"' EXIT
 ours_pid=""
 reuse_pid=""
 base_pid=""
+ceiling_pid=""
 nginx_pid=""
 
 # Ours: program directory with the content files and a settings file. wrk is one client with
@@ -60,6 +64,10 @@ if [ -n "${SKAV_BASELINE:-}" ]; then
     "$SKAV_BASELINE" --headless --dir "$work/base" --port "$base_port" 2>"$work/base.err" >/dev/null &
     base_pid=$!
 fi
+
+ceiling_port=$(free_port)
+build-bench/thread_per_connection "$ceiling_port" "$work/ours/1x1.gif" "$work/ceiling.log" &
+ceiling_pid=$!
 
 # nginx: the same GIF, combined access log, no keep-alive.
 nginx_port=$(free_port)
@@ -102,12 +110,14 @@ for round in $(seq 1 "$repeat"); do
         if [ -n "$base_pid" ]; then
             IFS='|' read -r base_rps base_p99 base_err base_cpu <<<"$(run_wrk "$base_port" "$conns" "$base_pid")"
         fi
+        IFS='|' read -r ceil_rps ceil_p99 ceil_err ceil_cpu <<<"$(run_wrk "$ceiling_port" "$conns" "$ceiling_pid")"
         IFS="|" read -r ng_rps ng_p99 ng_err _ <<<"$(run_wrk "$nginx_port" "$conns")"
         row "$conns" ours "$ours_rps" "$ours_p99" $(($(peak_kib "$ours_pid") / 1024)) "$ours_err"
         row "$conns" reuse "$reuse_rps" "$reuse_p99" $(($(peak_kib "$reuse_pid") / 1024)) "$reuse_err"
         if [ -n "$base_pid" ]; then
             row "$conns" base "$base_rps" "$base_p99" $(($(peak_kib "$base_pid") / 1024)) "$base_err"
         fi
+        row "$conns" ceil "$ceil_rps" "$ceil_p99" $(($(peak_kib "$ceiling_pid") / 1024)) "$ceil_err"
         row "$conns" nginx "$ng_rps" "$ng_p99" $(($(peak_kib "$nginx_pid") / 1024)) "$ng_err"
         {
             echo "$conns ours/nginx $(ratio "$ours_rps" "$ng_rps")"
@@ -116,6 +126,9 @@ for round in $(seq 1 "$repeat"); do
             echo "$conns p99-ms-reuse $(awk -v t="$reuse_p99" 'BEGIN {print (t ~ /us$/ ? t / 1000 : (t ~ /ms$/ ? t + 0 : t * 1000))}')"
             echo "$conns cpu-us-ours $ours_cpu"
             echo "$conns cpu-us-reuse $reuse_cpu"
+            echo "$conns ceiling/nginx $(ratio "$ceil_rps" "$ng_rps")"
+            echo "$conns ours/ceiling $(ratio "$ours_rps" "$ceil_rps")"
+            echo "$conns cpu-us-ceiling $ceil_cpu"
             if [ -n "$base_pid" ]; then
                 echo "$conns base/nginx $(ratio "$base_rps" "$ng_rps")"
                 echo "$conns ours/baseline $(ratio "$ours_rps" "$base_rps")"
