@@ -87,7 +87,8 @@ void ThroughAConnection(const std::string& ABytes) {
         Broken("the input was not sent whole");
     {
         TNetTCPConnection connection;
-        connection.Binding().AcceptFrom(target.Listening.Descriptor());
+        if (!connection.Binding().AcceptFrom(target.Listening.Descriptor()))
+            Broken("the connection was not waiting to be accepted");
         connection.SetSecureAcceptor(target.Context);
         try {
             while (connection.IsConnected() && connection.FillInput(true, 0) > 0) {

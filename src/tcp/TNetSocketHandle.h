@@ -56,7 +56,7 @@ public:
     // Accepts from the listening descriptor into this handle with the client's address; the
     // local one is read when first asked for (IP, Port), since few callers want it. False when
     // no connection is waiting (a non-blocking listening socket); other failures throw.
-    bool AcceptFrom(int AListening);
+    [[nodiscard]] bool AcceptFrom(int AListening);
     void RefreshLocal();
     void RefreshRemote();
     // True when data, end of stream or an error is pending within ATimeout (ms, or WaitForever).

@@ -53,5 +53,6 @@ TConnectedPair::TConnectedPair() {
     Listening.StartListening(5);
     if (!Client.Connect(Listening.Port()))
         throw std::runtime_error("loopback connect failed");
-    Connection.Binding().AcceptFrom(Listening.Descriptor());
+    if (!Connection.Binding().AcceptFrom(Listening.Descriptor()))
+        throw std::runtime_error("the connection was not waiting to be accepted");
 }
