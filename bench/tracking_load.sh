@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Loads the headless tracking server and nginx, one after the other, with wrk on loopback:
-# one request per connection (Connection: close) for GET /t.gif, 32 and then 256 connections,
+# Loads the headless tracking server and nginx, one after the other, with wrk on loopback: one
+# request per connection (Connection: close) for GET /t.gif, 32 and then 256 connections,
 # DURATION seconds each (default 10). Both log files of ours are on, both screen logs off;
 # nginx writes its combined access log. Ours runs twice: with the default settings (a new
 # thread per connection) and with ReuseThreads=64 ("reuse"). A minimal server of our shape
-# (bench/thread_per_connection.cpp, "ceiling") runs too: what the design reaches on this machine
-# with next to no work per hit. Prints requests/s, p99 latency and peak memory of each server
-# and the ratios to nginx. SKAV_BASELINE=path/to/another/sk_kav
-# (an earlier build) runs that one too, in turn with ours, and prints the ratio ours/baseline,
-# also of the CPU time each spends per request (steadier than req/s on a machine others
-# share). REPEAT=n (default 1) runs everything n times and ends with the medians; the load
-# average is printed before and after.
+# (bench/thread_per_connection.cpp, "ceiling") runs too: what the design reaches on this
+# machine with next to no work per hit. Prints requests/s, p99 latency and peak memory of each
+# server and the ratios to nginx. SKAV_BASELINE=path/to/another/sk_kav (an earlier build) runs
+# that one too, in turn with ours, and prints the ratio ours/baseline, also of the CPU time
+# each spends per request (steadier than req/s on a machine others share). REPEAT=n (default
+# 1) runs everything n times and ends with the medians; the load average is printed before and
+# after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/common.sh
