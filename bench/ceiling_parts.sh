@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Where a hit's time goes with a new thread per connection. The minimal server of our shape
+# (bench/thread_per_connection.cpp) runs plain ("ceiling"), then with the system calls ours
+# must make per hit ("+calls"), then also with USER_US microseconds of user-space work per hit
+# that touch no memory ("+calls+user", default 12). Ours runs with the default settings, both
+# log files on, both screen logs off. wrk loads them in turn on loopback: one request per
+# connection for GET /t.gif, 32 and then 256 connections, SECONDS each (default 5), ROUNDS
+# times (default 5). Prints per round requests/s and the user and system CPU time each server
+# spends per request (from /proc; the split is sampled at clock ticks), then the medians and
+# each server's requests/s against the ceiling's.
+#
+# Read it as: "+calls" against the ceiling is what the required system calls cost; ours'
+# user time against "+calls" is what our code adds; "+calls+user" with USER_US set to that
+# difference shows whether user time alone explains where ours lands.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source bench/common.sh
+duration=${1:-5}
+rounds=${2:-5}
+user_us=${USER_US:-12}
+dpkg-query -W -f='${Status}' wrk 2>/dev/null | grep -q 'install ok installed' ||
+    { apt-get update -qq && apt-get install -y -qq --no-install-recommends wrk; }
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DSKAV_BUILD_GUI=OFF -DSKAV_BUILD_TESTS=OFF >/dev/null
+cmake --build build-bench -j "$(nproc)" --target sk_kav >/dev/null
+g++ -O2 -std=c++20 -pthread -Wall -Wextra bench/thread_per_connection.cpp -o build-bench/thread_per_connection
+
+work=$(mktemp -d)
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
+names=(ceiling +calls +calls+user ours)
+ports=()
+for name in "${names[@]}"; do
+    port=$(free_port)
+    mkdir -p "$work/$name/logs"
+    cp content/* "$work/$name/"
+    case $name in
+    ours)
+        printf '[General]\r\nLogDir=%s/logs/\r\nMaxConnectionsPerIP=0\r\n[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n[DetailLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n' \
+            "$work/$name" >"$work/$name/sk_KAV.ini"
+        build-bench/src/app/sk_kav --headless --dir "$work/$name" --port "$port" >/dev/null 2>&1 &
+        ;;
+    ceiling) build-bench/thread_per_connection "$port" "$work/$name/1x1.gif" "$work/$name/logs/hits.log" & ;;
+    +calls) build-bench/thread_per_connection "$port" "$work/$name/1x1.gif" "$work/$name/logs/hits.log" --required & ;;
+    +calls+user)
+        build-bench/thread_per_connection "$port" "$work/$name/1x1.gif" "$work/$name/logs/hits.log" \
+            --required --user-us "$user_us" &
+        ;;
+    esac
+    pids+=($!)
+    ports+=("$port")
+done
+sleep 1
+
+results="$work/results" # lines: conns name rps user-us sys-us
+hz=$(getconf CLK_TCK)
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); +calls+user spends $user_us us per hit"
+for round in $(seq 1 "$rounds"); do
+    for conns in 32 256; do
+        for i in "${!names[@]}"; do
+            read -r user0 sys0 < <(awk '{print $14, $15}' "/proc/${pids[$i]}/stat")
+            out=$(wrk -t 2 -c "$conns" -d "${duration}s" -H 'Connection: close' "http://127.0.0.1:${ports[$i]}/t.gif")
+            read -r user1 sys1 < <(awk '{print $14, $15}' "/proc/${pids[$i]}/stat")
+            awk -v c="$conns" -v n="${names[$i]}" -v u=$((user1 - user0)) -v s=$((sys1 - sys0)) -v hz="$hz" \
+                '/requests in/ {r = $1} /Requests\/sec/ {rps = $2}
+                 END {printf "%s %s %.0f %.1f %.1f\n", c, n, rps, u * 1e6 / hz / r, s * 1e6 / hz / r}' \
+                <<<"$out" | tee -a "$results" |
+                awk -v round="$round" '{printf "round %-3s %-4s %-12s req/s %7s  user-us %5s  sys-us %5s\n", round, $1, $2, $3, $4, $5}'
+        done
+    done
+done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "--- medians of $rounds rounds"
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
+for conns in 32 256; do
+    ceiling=$(awk -v c="$conns" '$1 == c && $2 == "ceiling" {print $3}' "$results" | median)
+    for name in "${names[@]}"; do
+        pick() { awk -v c="$conns" -v n="$name" -v f="$1" '$1 == c && $2 == n {print $f}' "$results" | median; }
+        rps=$(pick 3)
+        printf '%-4s %-12s req/s %7s  /ceiling %s  user-us %5s  sys-us %5s\n' "$conns" "$name" "$rps" \
+            "$(awk -v a="$rps" -v b="$ceiling" 'BEGIN {printf "%.3f", a / b}')" "$(pick 4)" "$(pick 5)"
+    done
+done
