@@ -30,21 +30,22 @@ pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 names=(ceiling +calls +calls+user ours)
 ports=()
+minimal=build-bench/thread_per_connection
 for name in "${names[@]}"; do
     port=$(free_port)
-    mkdir -p "$work/$name/logs"
-    cp content/* "$work/$name/"
+    dir="$work/$name"
+    mkdir -p "$dir/logs"
+    cp content/* "$dir/"
     case $name in
     ours)
-        printf '[General]\r\nLogDir=%s/logs/\r\nMaxConnectionsPerIP=0\r\n[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n[DetailLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n' \
-            "$work/$name" >"$work/$name/sk_KAV.ini"
-        build-bench/src/app/sk_kav --headless --dir "$work/$name" --port "$port" >/dev/null 2>&1 &
+        printf '[General]\r\nLogDir=%s/logs/\r\nMaxConnectionsPerIP=0\r\n' "$dir" >"$dir/sk_KAV.ini"
+        printf '[%s]\r\nLogToScreen=0\r\nLogToFile=1\r\n' OverviewLog DetailLog >>"$dir/sk_KAV.ini"
+        build-bench/src/app/sk_kav --headless --dir "$dir" --port "$port" >/dev/null 2>&1 &
         ;;
-    ceiling) build-bench/thread_per_connection "$port" "$work/$name/1x1.gif" "$work/$name/logs/hits.log" & ;;
-    +calls) build-bench/thread_per_connection "$port" "$work/$name/1x1.gif" "$work/$name/logs/hits.log" --required & ;;
+    ceiling) "$minimal" "$port" "$dir/1x1.gif" "$dir/logs/hits.log" & ;;
+    +calls) "$minimal" "$port" "$dir/1x1.gif" "$dir/logs/hits.log" --required & ;;
     +calls+user)
-        build-bench/thread_per_connection "$port" "$work/$name/1x1.gif" "$work/$name/logs/hits.log" \
-            --required --user-us "$user_us" &
+        "$minimal" "$port" "$dir/1x1.gif" "$dir/logs/hits.log" --required --user-us "$user_us" &
         ;;
     esac
     pids+=($!)
@@ -58,26 +59,34 @@ echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); +calls+user spends 
 for round in $(seq 1 "$rounds"); do
     for conns in 32 256; do
         for i in "${!names[@]}"; do
+            url="http://127.0.0.1:${ports[$i]}/t.gif"
             read -r user0 sys0 < <(awk '{print $14, $15}' "/proc/${pids[$i]}/stat")
-            out=$(wrk -t 2 -c "$conns" -d "${duration}s" -H 'Connection: close' "http://127.0.0.1:${ports[$i]}/t.gif")
+            out=$(wrk -t 2 -c "$conns" -d "${duration}s" -H 'Connection: close' "$url")
             read -r user1 sys1 < <(awk '{print $14, $15}' "/proc/${pids[$i]}/stat")
-            awk -v c="$conns" -v n="${names[$i]}" -v u=$((user1 - user0)) -v s=$((sys1 - sys0)) -v hz="$hz" \
-                '/requests in/ {r = $1} /Requests\/sec/ {rps = $2}
-                 END {printf "%s %s %.0f %.1f %.1f\n", c, n, rps, u * 1e6 / hz / r, s * 1e6 / hz / r}' \
-                <<<"$out" | tee -a "$results" |
-                awk -v round="$round" '{printf "round %-3s %-4s %-12s req/s %7s  user-us %5s  sys-us %5s\n", round, $1, $2, $3, $4, $5}'
+            u=$((user1 - user0)) s=$((sys1 - sys0))
+            awk -v c="$conns" -v n="${names[$i]}" -v u="$u" -v s="$s" -v hz="$hz" '
+                /requests in/ {r = $1}
+                /Requests\/sec/ {rps = $2}
+                END {printf "%s %s %.0f %.1f %.1f\n", c, n, rps, u * 1e6 / hz / r, s * 1e6 / hz / r}' \
+                <<<"$out" | tee -a "$results" | awk -v round="$round" '
+                {printf "round %-3s %-4s %-12s req/s %7s  user-us %5s  sys-us %5s\n", round, $1, $2, $3, $4, $5}'
         done
     done
 done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "--- medians of $rounds rounds"
-median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
+median() {
+    sort -g | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'
+}
+pick() { # pick CONNS NAME FIELD: the median of that field over the rounds
+    awk -v c="$1" -v n="$2" -v f="$3" '$1 == c && $2 == n {print $f}' "$results" | median
+}
 for conns in 32 256; do
-    ceiling=$(awk -v c="$conns" '$1 == c && $2 == "ceiling" {print $3}' "$results" | median)
+    ceiling=$(pick "$conns" ceiling 3)
     for name in "${names[@]}"; do
-        pick() { awk -v c="$conns" -v n="$name" -v f="$1" '$1 == c && $2 == n {print $f}' "$results" | median; }
-        rps=$(pick 3)
-        printf '%-4s %-12s req/s %7s  /ceiling %s  user-us %5s  sys-us %5s\n' "$conns" "$name" "$rps" \
-            "$(awk -v a="$rps" -v b="$ceiling" 'BEGIN {printf "%.3f", a / b}')" "$(pick 4)" "$(pick 5)"
+        rps=$(pick "$conns" "$name" 3)
+        printf '%-4s %-12s req/s %7s  /ceiling %s  user-us %5s  sys-us %5s\n' "$conns" "$name" \
+            "$rps" "$(awk -v a="$rps" -v b="$ceiling" 'BEGIN {printf "%.3f", a / b}')" \
+            "$(pick "$conns" "$name" 4)" "$(pick "$conns" "$name" 5)"
     done
 done

@@ -83,7 +83,8 @@ void WriteDetail(int AClient) {
 }
 
 void SpendUserTime() {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(gUserMicroseconds);
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(gUserMicroseconds);
     volatile unsigned mix = 0;
     while (std::chrono::steady_clock::now() < end)
         for (unsigned i = 0; i < 64; ++i)
