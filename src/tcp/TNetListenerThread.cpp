@@ -22,13 +22,18 @@ void TNetListenerThread::Cycle() {
     TNetSocketHandles& bindings = FServer.Bindings();
     // Pinned for the whole cycle: a deactivation meanwhile wakes the wait and the descriptors
     // are closed only after the pins go, so no accept can reach a reused descriptor number.
-    std::vector<TNetSocketHandle::TPin> pins;
+    // The lists are members so that a cycle allocates nothing; the pins go when it ends.
+    struct TUnpin {
+        std::vector<TNetSocketHandle::TPin>& Pins;
+        ~TUnpin() { Pins.clear(); }
+    } unpin{FPins};
     FDescriptors.clear();
     for (int i = 0; i < bindings.Count(); ++i) {
-        pins.emplace_back(bindings.Items(i));
-        FDescriptors.push_back(pins.back().Descriptor());
+        FPins.emplace_back(bindings.Items(i));
+        FDescriptors.push_back(FPins.back().Descriptor());
     }
-    std::vector<int> ready = FDescriptors;
+    std::vector<int>& ready = FReady;
+    ready = FDescriptors;
     const int wait = static_cast<int>(UntilOverdue(std::chrono::milliseconds(FSelectWait)).count());
     int count = SocketStack().WaitForSockets(&ready, nullptr, nullptr, wait);
     if (count < 0 && !Terminated())

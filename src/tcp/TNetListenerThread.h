@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tcp/TNetSocketHandle.h"
 #include "tcp/TNetThread.h"
 
 class TNetTCPServer;
@@ -50,7 +51,9 @@ private:
     void ReportFailure(const std::string& AMessage, int ACode);
 
     int FSelectWait = 1000;
+    std::vector<TNetSocketHandle::TPin> FPins;
     std::vector<int> FDescriptors;
+    std::vector<int> FReady;
     TNetTCPServer& FServer;
     std::shared_ptr<TNetThreadMgr> FThreadMgr;
     std::chrono::steady_clock::time_point FLastReport{};

@@ -61,7 +61,6 @@ int TNetSocketHandle::Descriptor() const {
 }
 
 bool TNetSocketHandle::Allocated() const {
-    std::lock_guard<std::mutex> lock(FLock);
     return FAllocated;
 }
 

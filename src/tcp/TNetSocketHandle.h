@@ -3,6 +3,7 @@
 // and close it.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -97,9 +98,10 @@ private:
     // Reads the local address of an accepted socket at the first IP or Port.
     void ReadLocalOnce() const;
 
-    mutable std::mutex FLock; // guards every field below
+    mutable std::mutex FLock; // guards every field below; FAllocated is only written under it
     int FDescriptor = -1;
-    bool FAllocated = false;
+    // Read without the lock: a connection asks it before every receive and send.
+    std::atomic<bool> FAllocated = false;
     int FFamily = NetFamilyInet;
     std::string FIP;
     std::string FRemoteIP;

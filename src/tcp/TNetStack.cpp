@@ -130,15 +130,25 @@ TNetStack& SocketStack() {
     return *GStackPointer.load(std::memory_order_acquire);
 }
 
+// Every connection and thread object counts itself; while the stack already has users a count
+// needs no lock. Only the first user and the last one make and end the stack, under the lock.
 void AddStackUser() {
+    for (int users = StackUsers.load(); users > 0;)
+        if (StackUsers.compare_exchange_weak(users, users + 1))
+            return;
     std::lock_guard<std::mutex> lock(GStackLock);
-    if (StackUsers.fetch_add(1) == 0) {
+    // Counted only once the stack is there: a user that skips the lock must find it.
+    if (StackUsers.load() == 0) {
         GStack = new TNetStackPosix();
         GStackPointer.store(GStack, std::memory_order_release);
     }
+    StackUsers.fetch_add(1);
 }
 
 void RemoveStackUser() {
+    for (int users = StackUsers.load(); users > 1;)
+        if (StackUsers.compare_exchange_weak(users, users - 1))
+            return;
     std::lock_guard<std::mutex> lock(GStackLock);
     if (StackUsers.fetch_sub(1) == 1) {
         GStackPointer.store(nullptr, std::memory_order_release);

@@ -198,24 +198,28 @@ int PollRetrying(std::vector<pollfd>& AFds, int ATimeout) {
 
 // Keeps in each list the descriptors ready for it; -1 when one of them is not open.
 int CollectReady(const std::vector<pollfd>& AFds, std::vector<int>* ALists[3]) {
+    for (const pollfd& fd : AFds)
+        if (fd.revents & POLLNVAL) {
+            GLastSocketError = 10038; // a closed descriptor: select() fails the same way
+            return -1;
+        }
+    // Each list keeps its ready descriptors in place: the listener waits once per cycle and
+    // should not pay an allocation for it.
     int ready = 0;
     size_t next = 0;
     for (int i = 0; i < 3; ++i) {
         if (ALists[i] == nullptr)
             continue;
-        std::vector<int> kept;
-        for (size_t n = ALists[i]->size(); n > 0; --n, ++next) {
-            if (AFds[next].revents & POLLNVAL) {
-                GLastSocketError = 10038; // a closed descriptor: select() fails the same way
-                return -1;
-            }
+        std::vector<int>& list = *ALists[i];
+        size_t kept = 0;
+        for (size_t k = 0; k < list.size(); ++k, ++next) {
             bool read = false, write = false, error = false;
             ReadyFor(AFds[next].revents, read, write, error);
             if ((i == 0 && read) || (i == 1 && write) || (i == 2 && error))
-                kept.push_back(AFds[next].fd);
+                list[kept++] = AFds[next].fd;
         }
-        ready += static_cast<int>(kept.size());
-        *ALists[i] = std::move(kept);
+        list.resize(kept);
+        ready += static_cast<int>(kept);
     }
     return ready;
 }
@@ -294,7 +298,9 @@ int TNetStackPosix::ReceiveOn(int ASocket, void* ABuffer, int ALength, int AFlag
 int TNetStackPosix::WaitForSockets(std::vector<int>* ARead, std::vector<int>* AWrite,
                                    std::vector<int>* AError, int ATimeout) {
     std::vector<int>* lists[3] = {ARead, AWrite, AError};
-    std::vector<pollfd> fds;
+    // Kept by the thread: a listener waits once per cycle for as long as it runs.
+    thread_local std::vector<pollfd> fds;
+    fds.clear();
     for (int i = 0; i < 3; ++i) {
         if (lists[i] == nullptr)
             continue;
