@@ -84,11 +84,12 @@ bool SameTextAscii(std::string_view A, std::string_view B) {
            });
 }
 
-std::string TrimLeftCtl(const std::string& AText) {
+std::string TrimLeftCtl(std::string AText) {
     size_t start = 0;
     while (start < AText.size() && IsCtlOrBlank(AText[start]))
         ++start;
-    return AText.substr(start);
+    AText.erase(0, start);
+    return AText;
 }
 
 std::string TrimRightCtl(const std::string& AText) {

@@ -20,8 +20,9 @@ std::string DecodeParam(std::string_view AItem);
 std::string UpperCaseAscii(std::string AText);
 bool SameTextAscii(std::string_view A, std::string_view B);
 
-// Removes leading and/or trailing characters of code 32 or less.
-std::string TrimLeftCtl(const std::string& AText);
+// Removes leading and/or trailing characters of code 32 or less. TrimLeftCtl trims in place
+// what it is given to keep (a value moved in is not copied).
+std::string TrimLeftCtl(std::string AText);
 std::string TrimRightCtl(const std::string& AText);
 std::string TrimCtl(const std::string& AText);
 // True when TrimCtl would leave nothing of AText; no copy is made.

@@ -82,41 +82,34 @@ void TNetHTTPResponseInfo::PrepareHeaders() {
     }
 }
 
-void TNetHTTPResponseInfo::SendHeaderBlock() {
-    Connection->SendLine("HTTP/1.1 " + std::to_string(StatusCode) + " " + StatusText);
-    for (int i = 0; i < Cookies.Count(); ++i)
-        Connection->SendLine("Set-Cookie: " + Cookies.Items(i).CookieText());
+std::string TNetHTTPResponseInfo::HeaderBlock(std::size_t ARoom) const {
+    const std::string status = std::to_string(StatusCode);
+    std::string block;
+    std::size_t size = 9 + status.size() + 1 + StatusText.size() + 4 + ARoom;
     for (const std::string& line : Headers.Lines())
-        Connection->SendLine(line);
-    Connection->SendLine("");
-}
-
-// On the way out of a failed write: the batch is closed, its own failure is not the news.
-void TNetHTTPResponseInfo::EndBatchQuietly() noexcept {
-    try {
-        Connection->EndBatch();
-    } catch (...) {
-        Connection->DropBatch();
-    }
+        size += line.size() + 2;
+    block.reserve(size);
+    block.append("HTTP/1.1 ").append(status).append(" ").append(StatusText).append("\r\n");
+    for (int i = 0; i < Cookies.Count(); ++i)
+        block.append("Set-Cookie: ").append(Cookies.Items(i).CookieText()).append("\r\n");
+    for (const std::string& line : Headers.Lines())
+        block.append(line).append("\r\n");
+    block += "\r\n";
+    return block;
 }
 
 void TNetHTTPResponseInfo::WriteHeader() { WriteHeader(std::string()); }
 
+// The whole block is built first and goes in one send: a line at a time cost a check of the
+// connection per line, and a batch buffer of its own.
 void TNetHTTPResponseInfo::WriteHeader(const std::string& ABody) {
     if (HeaderWritten)
         throw ENetHTTPHeaderAlreadyWritten();
     HeaderWritten = true;
     PrepareHeaders();
-    Connection->StartBatch(-1);
-    try {
-        SendHeaderBlock();
-        if (!ABody.empty())
-            Connection->SendText(ABody);
-    } catch (...) {
-        EndBatchQuietly();
-        throw;
-    }
-    Connection->EndBatch();
+    std::string block = HeaderBlock(ABody.size());
+    block += ABody;
+    Connection->SendText(block);
 }
 
 void TNetHTTPResponseInfo::WriteContent() {

@@ -45,8 +45,9 @@ public:
 
 private:
     void PrepareHeaders();
-    void SendHeaderBlock();
-    void EndBatchQuietly() noexcept;
+    // The status line, cookies and header lines with the empty line after them, with room for
+    // ARoom more bytes.
+    std::string HeaderBlock(std::size_t ARoom) const;
 };
 
 // The reason phrase of a status code; "Unknown Response Code" for codes not in the table.

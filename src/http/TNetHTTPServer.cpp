@@ -135,7 +135,7 @@ bool TNetHTTPServer::ServeConnection(TNetPeerThread& AThread) {
         return true;
     ParseRequestLineOf(peerIP, line, command, target, version);
     if (IsGetCommand(command) && OnCommandGet)
-        ServeRequest(AThread, connection, reader, command, target, version);
+        ServeRequest(AThread, connection, reader, peerIP, command, target, version);
     else if (connection.MarkRequestArrived() && OnCommandOther)
         OnCommandOther(AThread, command, target, version);
     return true;
@@ -183,33 +183,35 @@ std::error_code TNetHTTPServer::ReadHeaders(TNetPeerThread& /*AThread*/,
     return AReader.ReadHeaders(ARequestInfo.Headers);
 }
 
+// The records live on the peer thread's stack: they end with the request.
 void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnection& AConnection,
-                                  TNetHTTPRequestReader& AReader, const std::string& ACommand,
-                                  const std::string& ATarget, const std::string& AVersion) {
-    auto request = std::make_unique<TNetHTTPRequestInfo>();
-    request->RemoteIP = AConnection.Binding().RemoteIP();
-    request->Command = ACommand;
-    if (Refused(ReadHeaders(AThread, *request, AReader), request->RemoteIP, AReader))
+                                  TNetHTTPRequestReader& AReader, const std::string& APeerIP,
+                                  const std::string& ACommand, const std::string& ATarget,
+                                  const std::string& AVersion) {
+    TNetHTTPRequestInfo request;
+    request.RemoteIP = APeerIP;
+    request.Command = ACommand;
+    if (Refused(ReadHeaders(AThread, request, AReader), request.RemoteIP, AReader))
         return;
     // The head is in: from here a busy server no longer takes the connection for a slow one.
     // When it already has, the connection is closed and the refusal reported.
-    if (!AConnection.MarkRequestArrived() || !AdmitsRequest(AThread, *request))
+    if (!AConnection.MarkRequestArrived() || !AdmitsRequest(AThread, request))
         return;
-    if (Refused(AReader.ReadBody(request->Headers, request->Command, request->ParamText),
-                request->RemoteIP, AReader))
+    if (Refused(AReader.ReadBody(request.Headers, request.Command, request.ParamText),
+                request.RemoteIP, AReader))
         return;
-    FillRequest(*request, ATarget, AVersion);
+    FillRequest(request, ATarget, AVersion);
 
-    auto response = std::make_unique<TNetHTTPResponseInfo>(&AConnection);
-    AttachSession(*request, *response);
+    TNetHTTPResponseInfo response(&AConnection);
+    AttachSession(request, response);
     if (!OnlyCtl(FServerSoftware))
-        response->ServerSoftware = FServerSoftware;
-    CallHandler(AThread, *request, *response);
-    if (!response->HeaderWritten)
-        response->WriteHeader();
+        response.ServerSoftware = FServerSoftware;
+    CallHandler(AThread, request, response);
+    if (!response.HeaderWritten)
+        response.WriteHeader();
     // A HEAD answer has no body; its header block (with the length a GET would get) stays.
-    if (ACommand != "HEAD" && (!response->ContentText.empty() || response->ContentStream))
-        response->WriteContent();
+    if (ACommand != "HEAD" && (!response.ContentText.empty() || response.ContentStream))
+        response.WriteContent();
 }
 
 bool TNetHTTPServer::AdmitsRequest(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequest) {

@@ -110,8 +110,9 @@ private:
     void StartSessions();
     void StopSessions();
     void ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnection& AConnection,
-                      TNetHTTPRequestReader& AReader, const std::string& ACommand,
-                      const std::string& ATarget, const std::string& AVersion);
+                      TNetHTTPRequestReader& AReader, const std::string& APeerIP,
+                      const std::string& ACommand, const std::string& ATarget,
+                      const std::string& AVersion);
     // OnRequestHead, then the count of the request under its client; false when refused.
     bool AdmitsRequest(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequest);
     // Reports AReason unless it is empty; true when the request is refused.

@@ -2,6 +2,8 @@
 
 #include "http/NetHTTPText.h"
 
+#include <utility>
+
 namespace {
 
 bool IsBlankOrTab(char AChar) {
@@ -25,6 +27,11 @@ bool HasLetter(const std::string& AText) {
 
 } // namespace
 
+void TNetHeaderList::SetValueSeparator(const std::string& AValue) {
+    FValueSeparator = AValue;
+    FNameTerminator = NameTerminator(AValue);
+}
+
 void TNetHeaderList::Insert(int AIndex, const std::string& ALine) {
     FLines.insert(FLines.begin() + AIndex, ALine);
 }
@@ -43,26 +50,31 @@ std::string TNetHeaderList::Text() const {
 std::string TNetHeaderList::LineName(int AIndex) const {
     const std::string line =
         FCaseSensitiveNames ? Strings(AIndex) : UpperCaseAscii(Strings(AIndex));
-    const std::string terminator = NameTerminator(FValueSeparator);
+    const std::string& terminator = FNameTerminator;
     const size_t pos = terminator.empty() ? std::string::npos : line.find(terminator);
     return pos == std::string::npos ? std::string() : line.substr(0, pos);
 }
 
 bool TNetHeaderList::NameIs(int AIndex, const std::string& ATerminator,
-                            const std::string& AName) const {
+                            std::string_view AName) const {
     // A separator without letters ends the name where it stands in the line as it is, so the
     // name is compared in place, without an upper-cased copy of the line per look-up.
     if (ATerminator.empty() || HasLetter(ATerminator))
         return SameTextAscii(LineName(AIndex), AName);
     const std::string& line = FLines[static_cast<size_t>(AIndex)];
+    // A line named AName holds the separator right after the name: most lines fail that test
+    // at once, without a search for the separator.
+    if (!AName.empty() &&
+        (line.size() < AName.size() + ATerminator.size() || line[AName.size()] != ATerminator[0]))
+        return false;
     const size_t pos = line.find(ATerminator);
     return SameTextAscii(pos == std::string::npos ? std::string_view()
                                                   : std::string_view(line).substr(0, pos),
                          AName);
 }
 
-int TNetHeaderList::FindName(const std::string& AName) const {
-    const std::string terminator = NameTerminator(FValueSeparator);
+int TNetHeaderList::FindName(std::string_view AName) const {
+    const std::string& terminator = FNameTerminator;
     for (int i = 0; i < Count(); ++i) {
         if (NameIs(i, terminator, AName))
             return i;
@@ -78,7 +90,7 @@ std::string TNetHeaderList::LineValue(int AIndex) const {
     if (AIndex < 0)
         return std::string();
     const std::string& line = Strings(AIndex);
-    const std::string terminator = NameTerminator(FValueSeparator);
+    const std::string& terminator = FNameTerminator;
     // The name's length is that of the line's own text before the separator, unless the
     // separator holds letters (then the name is found in the upper-cased line).
     const size_t found =
@@ -93,24 +105,24 @@ std::string TNetHeaderList::LineValue(int AIndex) const {
         else
             value += " " + more;
     }
-    return TrimLeftCtl(value);
+    return TrimLeftCtl(std::move(value));
 }
 
-std::string TNetHeaderList::ValueOf(const std::string& AName) const {
+std::string TNetHeaderList::ValueOf(std::string_view AName) const {
     return LineValue(FindName(AName));
 }
 
-void TNetHeaderList::ValuesOf(const std::string& AName, std::vector<std::string>* ATarget) const {
+void TNetHeaderList::ValuesOf(std::string_view AName, std::vector<std::string>* ATarget) const {
     if (ATarget == nullptr)
         return;
-    const std::string terminator = NameTerminator(FValueSeparator);
+    const std::string& terminator = FNameTerminator;
     for (int i = 0; i < Count(); ++i) {
         if (NameIs(i, terminator, AName))
             ATarget->push_back(LineValue(i));
     }
 }
 
-void TNetHeaderList::AssignValue(const std::string& AName, const std::string& AValue) {
+void TNetHeaderList::AssignValue(std::string_view AName, const std::string& AValue) {
     int index = FindName(AName);
     if (AValue.empty()) {
         if (index == -1)
@@ -124,11 +136,14 @@ void TNetHeaderList::AssignValue(const std::string& AName, const std::string& AV
         Add(std::string());
         index = Count() - 1;
     }
+    std::string line;
+    line.reserve(AName.size() + FValueSeparator.size() + AValue.size());
+    line.append(AName).append(FValueSeparator).append(AValue);
     if (FFoldLines) {
         RemoveContinuations(index);
-        FoldAt(AName + FValueSeparator + AValue, index);
+        FoldAt(line, index);
     } else {
-        Put(index, AName + FValueSeparator + AValue);
+        Put(index, std::move(line));
     }
 }
 

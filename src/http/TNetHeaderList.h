@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class TNetHeaderList {
@@ -18,7 +19,7 @@ public:
     }
     int Count() const { return static_cast<int>(FLines.size()); }
     const std::string& Strings(int AIndex) const { return FLines.at(AIndex); }
-    void Put(int AIndex, const std::string& ALine) { FLines.at(AIndex) = ALine; }
+    void Put(int AIndex, std::string ALine) { FLines.at(AIndex) = std::move(ALine); }
     void Insert(int AIndex, const std::string& ALine);
     void Delete(int AIndex);
     void Clear() { FLines.clear(); }
@@ -28,7 +29,7 @@ public:
 
     // Settings.
     const std::string& ValueSeparator() const { return FValueSeparator; }
-    void SetValueSeparator(const std::string& AValue) { FValueSeparator = AValue; }
+    void SetValueSeparator(const std::string& AValue);
     bool CaseSensitiveNames() const { return FCaseSensitiveNames; }
     void SetCaseSensitiveNames(bool AValue) { FCaseSensitiveNames = AValue; }
     bool UnfoldLines() const { return FUnfoldLines; }
@@ -42,14 +43,14 @@ public:
     // CaseSensitiveNames; empty when the line has no colon.
     std::string LineName(int AIndex) const;
     // First index whose name matches case-insensitively, or -1.
-    int FindName(const std::string& AName) const;
+    int FindName(std::string_view AName) const;
     // Value after the colon, unfolded when UnfoldLines; empty for -1.
     std::string LineValue(int AIndex) const;
-    std::string ValueOf(const std::string& AName) const;
+    std::string ValueOf(std::string_view AName) const;
     // Appends the value of every matching line, in order; nothing when ATarget is null.
-    void ValuesOf(const std::string& AName, std::vector<std::string>* ATarget) const;
+    void ValuesOf(std::string_view AName, std::vector<std::string>* ATarget) const;
     // Sets or replaces (in place) the first header of the name; an empty value removes it.
-    void AssignValue(const std::string& AName, const std::string& AValue);
+    void AssignValue(std::string_view AName, const std::string& AValue);
     // Deletes the continuation lines that follow AIndex.
     void RemoveContinuations(int AIndex);
     // Wraps AText to FoldWidth, puts the first piece at AIndex and inserts the others after it.
@@ -61,11 +62,12 @@ private:
     bool IsContinuation(int AIndex) const;
     // Whether the name of line AIndex is AName, ignoring case; ATerminator is the separator
     // without its trailing blanks.
-    bool NameIs(int AIndex, const std::string& ATerminator, const std::string& AName) const;
+    bool NameIs(int AIndex, const std::string& ATerminator, std::string_view AName) const;
     std::string WrapText(const std::string& AText) const;
 
     std::vector<std::string> FLines;
     std::string FValueSeparator = ": ";
+    std::string FNameTerminator = ":"; // the separator without its trailing blanks
     bool FCaseSensitiveNames = false;
     bool FUnfoldLines = true;
     bool FFoldLines = true;

@@ -27,6 +27,20 @@ TEST(TNetHeaderListTest, NamesAndValues) {
     list.ValuesOf("Cookie", nullptr);
 }
 
+// A name ends where the separator first stands, also when the separator is longer than one
+// character and the name asked for ends in a part of it.
+TEST(TNetHeaderListTest, AnotherSeparatorEndsTheNameAtItsFirstPlace) {
+    TNetHeaderList list = ListOf({"A: no", "a::b:: one", "X:: two"});
+    list.SetValueSeparator(":: ");
+    EXPECT_EQ(list.FindName("A"), 1);
+    EXPECT_EQ(list.ValueOf("a"), "b:: one");
+    EXPECT_EQ(list.FindName("a:"), -1);
+    EXPECT_EQ(list.FindName("a::b"), -1);
+    EXPECT_EQ(list.ValueOf("x"), "two");
+    list.AssignValue("x", "three");
+    EXPECT_EQ(list.Strings(2), "x:: three");
+}
+
 TEST(TNetHeaderListTest, UnfoldsContinuationLines) {
     TNetHeaderList list = ListOf({"X-A: one", "   two", "\tthree", "X-B: end ", " more",
                                   "X-C:", " only", "X-D: last", "", " not mine"});
