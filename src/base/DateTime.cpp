@@ -179,13 +179,18 @@ TDateTimeParts DecodeDateTime(TDateTime AValue) {
         y1 = 3;
     d -= y1 * 365;
     parts.Year = static_cast<int>(y400 * 400 + y100 * 100 + y4 * 4 + y1 + 1);
-    int month = 1;
-    while (d >= DaysInMonth(parts.Year, month)) {
-        d -= DaysInMonth(parts.Year, month);
+    // Days before each month; no month is longer than 31 days, so d / 31 is never past the
+    // month that holds day d and the search below takes a step at most. (Before the year 1,
+    // d is negative and stays in January, as it always did.)
+    static constexpr int kDaysBefore[2][13] = {
+        {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365},
+        {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366}};
+    const int* before = kDaysBefore[IsLeapYear(parts.Year) ? 1 : 0];
+    int month = d > 0 ? static_cast<int>(d / 31) : 0;
+    while (month < 11 && d >= before[month + 1])
         ++month;
-    }
-    parts.Month = month;
-    parts.Day = static_cast<int>(d) + 1;
+    parts.Month = month + 1;
+    parts.Day = static_cast<int>(d - before[month]) + 1;
     parts.Hour = static_cast<int>(msOfDay / 3600000);
     parts.Minute = static_cast<int>(msOfDay / 60000 % 60);
     parts.Second = static_cast<int>(msOfDay / 1000 % 60);

@@ -161,7 +161,10 @@ void TSKX_Logger::AppendPrefix(std::string& ABytes, const TDateTimeParts& ANow) 
 
 std::string TSKX_Logger::PathAt(const TDateTimeParts& ANow) {
     std::lock_guard<std::mutex> guard(FNamesLock);
-    std::string path = FDirectory;
+    std::string path;
+    // A date part is never longer than its format: the path is built in one allocation.
+    path.reserve(FDirectory.size() + FNameDateFormat.size() + FExtension.size());
+    path = FDirectory;
     AppendDateText(path, FNameDateFormat, ANow);
     path += FExtension;
     FFileName = path;

@@ -2,6 +2,7 @@
 
 #include "logging/DecimalText.h"
 
+#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -10,6 +11,14 @@ namespace {
 constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kMonthsUpper[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+
+constexpr char kMonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+
+// AWidth decimal digits of a value that has no more of them, from the end.
+void PutDigits(char* AInto, int AValue, int AWidth) {
+    for (int i = AWidth - 1; i >= 0; --i, AValue /= 10)
+        AInto[i] = static_cast<char>('0' + AValue % 10);
+}
 
 bool IsDigit(char AChar) {
     return AChar >= '0' && AChar <= '9';
@@ -86,16 +95,33 @@ int UtcBiasSeconds() {
     return offset ? static_cast<int>(-*offset) : 0;
 }
 
-std::string FormatHttpDate(TDateTime AValue) {
+void AppendHttpDate(std::string& AText, TDateTime AValue) {
     TDateTime gmt = AValue + UtcBiasSeconds() / SecsPerDay;
     TDateTimeParts p = DecodeDateTime(gmt);
+    if (p.Year >= 1000 && p.Year <= 9999) {
+        // Every answer carries up to three dates: the usual ones are filled in place.
+        char text[] = "Sun, 00 Jan 0000 00:00:00 GMT";
+        std::memcpy(text, kDayNames[p.DayOfWeek], 3);
+        PutDigits(text + 5, p.Day, 2);
+        std::memcpy(text + 8, kMonthNames + 3 * (p.Month - 1), 3);
+        PutDigits(text + 12, p.Year, 4);
+        PutDigits(text + 17, p.Hour, 2);
+        PutDigits(text + 20, p.Minute, 2);
+        PutDigits(text + 23, p.Second, 2);
+        AText.append(text, sizeof text - 1);
+        return;
+    }
+    AText.append(kDayNames[p.DayOfWeek]).append(", ");
+    AppendDayMonthYear(AText, p, ' ', 1);
+    AText += ' ';
+    AppendClockTime(AText, p);
+    AText += " GMT";
+}
+
+std::string FormatHttpDate(TDateTime AValue) {
     std::string text;
     text.reserve(32);
-    text.append(kDayNames[p.DayOfWeek]).append(", ");
-    AppendDayMonthYear(text, p, ' ', 1);
-    text += ' ';
-    AppendClockTime(text, p);
-    text += " GMT";
+    AppendHttpDate(text, AValue);
     return text;
 }
 

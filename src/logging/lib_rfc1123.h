@@ -15,6 +15,8 @@ int UtcBiasSeconds();
 
 // "Sun, 06 Nov 1994 08:49:37 GMT" for a local value, converted with the offset in force now.
 std::string FormatHttpDate(TDateTime AValue);
+// The same, appended to AText.
+void AppendHttpDate(std::string& AText, TDateTime AValue);
 
 // Reads an RFC 1123 or RFC 850 date as GMT and returns it in local time (offset in force now);
 // HttpDateInvalid when the text cannot be read or names an impossible date or time.

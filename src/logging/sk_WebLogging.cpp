@@ -90,7 +90,9 @@ std::string CommonLogLine(std::string_view AHost, std::string_view AIdentity,
                           std::initializer_list<std::string_view> ARequest, int AStatus,
                           int ASize) {
     std::string line;
-    line.reserve(128);
+    // Room for the whole combined line of a browser (its user agent and referer included), so
+    // that it is built in one allocation.
+    line.reserve(384);
     AppendLogField(line, {AHost}, TLogEscape::Unquoted);
     line += ' ';
     AppendOrHyphen(line, AIdentity);

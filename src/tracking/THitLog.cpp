@@ -83,7 +83,18 @@ bool IsOnNoLogList(const TKAV_GeneralConfig& ASettings, const std::string& AAddr
 }
 
 std::string DetailBlockOf(const THitFacts& AHit) {
-    std::string block = "\r\n" + LongTimeStamp() + " -------------- \r\n";
+    // Room for the fixed lines and every field as it stands, so that the block is built in one
+    // allocation unless escapes make it longer.
+    std::size_t room = 256 + AHit.HostName.size() + AHit.RemoteIP.size() + AHit.ProxyIP.size() +
+                       AHit.NickName.size() + AHit.Command.size() + AHit.Document.size();
+    for (std::span<const std::string> lines : {AHit.Params, AHit.HeaderLines})
+        for (const std::string& line : lines)
+            room += line.size() + 2;
+    std::string block;
+    block.reserve(std::min(room, DetailParamsLimit + DetailHeadersLimit + 1024));
+    block += "\r\n";
+    block += LongTimeStamp();
+    block += " -------------- \r\n";
     if (!AHit.NickName.empty())
         AppendValueLine(block, "NICKNAME: ", AHit.NickName);
     block += "From: ";

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <sys/stat.h>
 
 #include "base/DateTime.h"
@@ -68,16 +69,21 @@ std::string ChooseContentFile(const std::string& ADocument, std::string& AConten
     return {};
 }
 
-std::string CacheControlOf(const TKAV_GeneralConfig& ASettings) {
-    std::string list;
-    auto add = [&](const std::string& AItem) { list += (list.empty() ? "" : ", ") + AItem; };
-    if (ASettings.CacheControlMaxAge)
-        add("max-age=" + std::to_string(ASettings.CacheControlMaxAgeSecs));
+void AppendCacheControl(std::string& AText, const TKAV_GeneralConfig& ASettings) {
+    const std::size_t start = AText.size();
+    auto add = [&](std::string_view AItem) {
+        if (AText.size() > start)
+            AText += ", ";
+        AText += AItem;
+    };
+    if (ASettings.CacheControlMaxAge) {
+        add("max-age=");
+        AText += std::to_string(ASettings.CacheControlMaxAgeSecs);
+    }
     if (ASettings.CacheControlPrivate)
         add("private");
     if (ASettings.CacheControlNoCache)
         add("no-cache");
-    return list;
 }
 
 // The size of a file opened for reading, as the HEAD answer announces it; throws when the
@@ -189,21 +195,34 @@ THitFacts FactsOf(const TKAV_GeneralConfig& ASettings, TNetPeerThread& AThread,
     return hit;
 }
 
+// A header line of a name and a date, built in one piece.
+std::string DateLine(std::string_view AName, TDateTime AValue) {
+    std::string line;
+    line.reserve(AName.size() + 32);
+    line += AName;
+    AppendHttpDate(line, AValue);
+    return line;
+}
+
 // The anti-caching lines of GET and HEAD answers, in their order.
 void AddCachingLines(const TKAV_GeneralConfig& ASettings, TDateTime ANow,
                      TDateTime ALastModifiedDate, bool ANotModified,
                      TNetHTTPResponseInfo& AResponse) {
-    AResponse.Headers.Add("Date: " + FormatHttpDate(ANow));
+    AResponse.Headers.Add(DateLine("Date: ", ANow));
     AResponse.Headers.Add("Connection: close");
-    std::string cacheControl = CacheControlOf(ASettings);
-    if (!cacheControl.empty())
-        AResponse.Headers.Add("Cache-Control: " + cacheControl);
+    std::string cacheControl;
+    cacheControl.reserve(64);
+    cacheControl = "Cache-Control: ";
+    const std::size_t nameSize = cacheControl.size();
+    AppendCacheControl(cacheControl, ASettings);
+    if (cacheControl.size() > nameSize)
+        AResponse.Headers.Add(std::move(cacheControl));
     if (ASettings.PragmaNoCache)
         AResponse.Headers.Add("Pragma: no-cache");
     if (ASettings.Expires)
-        AResponse.Headers.Add("Expires: " + FormatHttpDate(ANow + ASettings.ExpiresSecs / SecsPerDay));
+        AResponse.Headers.Add(DateLine("Expires: ", ANow + ASettings.ExpiresSecs / SecsPerDay));
     if (ASettings.LastModified && !ANotModified)
-        AResponse.Headers.Add("Last-Modified: " + FormatHttpDate(ALastModifiedDate));
+        AResponse.Headers.Add(DateLine("Last-Modified: ", ALastModifiedDate));
 }
 
 bool SameCommand(const std::string& ACommand, const char* AName) {

@@ -28,6 +28,27 @@ TEST(DateTimeTest, EncodeDecodeRoundTripAcrossCalendar) {
     }
 }
 
+// Day after day through a whole 400-year cycle of leap rules and a little beyond, each
+// decoded day one after the one before, from the last of a month to the first of the next.
+TEST(DateTimeTest, DecodesEveryDayOfAGregorianCycle) {
+    int year = 1999, month = 12, day = 31;
+    const TDateTime first = EncodeDateTime(year, month, day, 13, 14, 15, 16);
+    for (int n = 0; n <= 146097 + 366; ++n) {
+        const TDateTimeParts p = DecodeDateTime(first + n);
+        ASSERT_EQ(p.Year, year) << n;
+        ASSERT_EQ(p.Month, month) << n;
+        ASSERT_EQ(p.Day, day) << n;
+        ASSERT_EQ(p.Hour * 10000 + p.Minute * 100 + p.Second, 131415) << n;
+        if (++day > DaysInMonth(year, month)) {
+            day = 1;
+            if (++month > 12) {
+                month = 1;
+                ++year;
+            }
+        }
+    }
+}
+
 TEST(DateTimeTest, KnownDayNumbersAndWeekdays) {
     EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30), 0.0);
     EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 29), -1.0);

@@ -39,6 +39,8 @@ TEST(lib_rfc1123Test, FormatsAndParsesAroundZoneAndDayBoundaries) {
         {ZoneUtc, kWinter, At(2026, 12, 7, 8, 49, 37, 999), "Mon, 07 Dec 2026 08:49:37 GMT"},
         {ZoneUtc, kWinter, At(2026, 12, 31, 23, 59, 59, 999) + 0.6 * kOneMSec,
          "Fri, 01 Jan 2027 00:00:00 GMT"},
+        // A year of fewer than four digits is written as it stands.
+        {ZoneUtc, kWinter, At(999, 1, 2), "Wed, 02 Jan 999 00:00:00 GMT"},
     };
     for (const Case& c : cases) {
         ScopedTimeZone zone(c.Zone);
