@@ -67,6 +67,16 @@ std::string ProgramDir() {
     return gDir;
 }
 
+std::string ProgramFile(std::string_view AName) {
+    std::lock_guard<std::mutex> guard(gLock);
+    if (gDir.empty())
+        gDir = ExecutableDir();
+    std::string path;
+    path.reserve(gDir.size() + AName.size());
+    path.append(gDir).append(AName);
+    return path;
+}
+
 void SetProgramDir(const std::string& ADir) {
     std::lock_guard<std::mutex> guard(gLock);
     gDir = WithDelimiter(ADir);

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // The directory with a trailing '/': the executable's unless SetProgramDir chose another.
 std::string ProgramDir();
+// The path of a file in it, made in one piece.
+std::string ProgramFile(std::string_view AName);
 
 // Sets the program directory (a trailing '/' is added when missing).
 void SetProgramDir(const std::string& ADir);

@@ -30,6 +30,7 @@ bool HasLetter(const std::string& AText) {
 void TNetHeaderList::SetValueSeparator(const std::string& AValue) {
     FValueSeparator = AValue;
     FNameTerminator = NameTerminator(AValue);
+    FPlainTerminator = !FNameTerminator.empty() && !HasLetter(FNameTerminator);
 }
 
 void TNetHeaderList::Insert(int AIndex, const std::string& ALine) {
@@ -59,7 +60,7 @@ bool TNetHeaderList::NameIs(int AIndex, const std::string& ATerminator,
                             std::string_view AName) const {
     // A separator without letters ends the name where it stands in the line as it is, so the
     // name is compared in place, without an upper-cased copy of the line per look-up.
-    if (ATerminator.empty() || HasLetter(ATerminator))
+    if (!FPlainTerminator)
         return SameTextAscii(LineName(AIndex), AName);
     const std::string& line = FLines[static_cast<size_t>(AIndex)];
     // A line named AName holds the separator right after the name: most lines fail that test
@@ -93,11 +94,14 @@ std::string TNetHeaderList::LineValue(int AIndex) const {
     const std::string& terminator = FNameTerminator;
     // The name's length is that of the line's own text before the separator, unless the
     // separator holds letters (then the name is found in the upper-cased line).
-    const size_t found =
-        terminator.empty() || HasLetter(terminator) ? std::string::npos : line.find(terminator);
+    const size_t found = FPlainTerminator ? line.find(terminator) : std::string::npos;
     const size_t start =
         (found != std::string::npos ? found : LineName(AIndex).size()) + terminator.size();
-    std::string value = start < line.size() ? line.substr(start) : std::string();
+    // The blanks after the separator are not copied; the value is trimmed at the end anyway.
+    size_t first = start;
+    while (first < line.size() && static_cast<unsigned char>(line[first]) <= ' ')
+        ++first;
+    std::string value = first < line.size() ? line.substr(first) : std::string();
     for (int i = AIndex + 1; FUnfoldLines && IsContinuation(i); ++i) {
         const std::string more = TrimLeftCtl(FLines[i]);
         if (value.empty() || IsBlankOrTab(value.back()))

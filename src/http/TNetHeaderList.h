@@ -68,6 +68,7 @@ private:
     std::vector<std::string> FLines;
     std::string FValueSeparator = ": ";
     std::string FNameTerminator = ":"; // the separator without its trailing blanks
+    bool FPlainTerminator = true;      // it has characters, and no letters
     bool FCaseSensitiveNames = false;
     bool FUnfoldLines = true;
     bool FFoldLines = true;

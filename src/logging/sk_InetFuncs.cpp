@@ -47,15 +47,19 @@ std::string ShortTimeStamp() {
     return text;
 }
 
-std::string LongTimeStamp() {
+void AppendLongTimeStamp(std::string& AText) {
     TDateTimeParts p = DecodeDateTime(Now());
+    AppendDigits(AText, p.Year, 4);
+    AText += '/';
+    AppendDigits(AText, p.Month, 2);
+    AText += '/';
+    AppendDigits(AText, p.Day, 2);
+    AText += ' ';
+    AppendTimeOfDay(AText, p);
+}
+
+std::string LongTimeStamp() {
     std::string text;
-    AppendDigits(text, p.Year, 4);
-    text += '/';
-    AppendDigits(text, p.Month, 2);
-    text += '/';
-    AppendDigits(text, p.Day, 2);
-    text += ' ';
-    AppendTimeOfDay(text, p);
+    AppendLongTimeStamp(text);
     return text;
 }

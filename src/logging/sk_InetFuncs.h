@@ -12,3 +12,5 @@
 std::string ShortTimeStamp();
 // Local time now as yyyy/mm/dd hh:nn:ss:zzz, e.g. 2026/12/07 14:03:07:045.
 std::string LongTimeStamp();
+// The same, appended to AText.
+void AppendLongTimeStamp(std::string& AText);

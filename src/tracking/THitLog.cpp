@@ -93,7 +93,7 @@ std::string DetailBlockOf(const THitFacts& AHit) {
     std::string block;
     block.reserve(std::min(room, DetailParamsLimit + DetailHeadersLimit + 1024));
     block += "\r\n";
-    block += LongTimeStamp();
+    AppendLongTimeStamp(block);
     block += " -------------- \r\n";
     if (!AHit.NickName.empty())
         AppendValueLine(block, "NICKNAME: ", AHit.NickName);

@@ -52,14 +52,13 @@ std::string ChooseContentFile(const std::string& ADocument, std::string& AConten
     // ASCII only: the process locale (set by the window's toolkit) must not decide a match;
     // under a Turkish locale toupper leaves 'i' alone and "/t.gif" would be 404.
     std::string upper = UpperCaseAscii(ADocument);
-    std::string dir = ProgramDir();
     for (const TContentChoice& choice : ContentChoices) {
         bool matches = choice.Suffix ? EndsWith(upper, choice.Suffix)
                                      : (upper == choice.Whole1 ||
                                         (choice.Whole2 && upper == choice.Whole2));
         if (!matches)
             continue;
-        std::string path = dir + choice.File;
+        std::string path = ProgramFile(choice.File);
         AFile = ALook(path);
         if (AFile.Regular) {
             AContentType = choice.ContentType;
