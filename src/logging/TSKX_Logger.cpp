@@ -108,6 +108,7 @@ void TSKX_Logger::SetDirectory(const std::string& ADirectory) {
     std::string directory = WithDelimiter(ADirectory.empty() ? CurrentDirectory() : ADirectory);
     std::lock_guard<std::mutex> guard(FNamesLock);
     FDirectory.swap(directory);
+    ++FNamesVersion;
 }
 
 std::string TSKX_Logger::Extension() const {
@@ -128,6 +129,7 @@ std::string TSKX_Logger::NameDateFormat() const {
 void TSKX_Logger::SetNameDateFormat(const std::string& AFormat) {
     std::lock_guard<std::mutex> guard(FNamesLock);
     FNameDateFormat = AFormat;
+    ++FNamesVersion;
 }
 
 TSKX_Logger::TNames TSKX_Logger::CurrentNames() const {
@@ -171,24 +173,44 @@ std::string TSKX_Logger::PathAt(const TDateTimeParts& ANow) {
     return path;
 }
 
+const std::string& TSKX_Logger::LockedPathAt(const TDateTimeParts& ANow) {
+    // The name changes only with the date (the format has no time fields) or the names.
+    const int day = ANow.Year * 10000 + ANow.Month * 100 + ANow.Day;
+    const unsigned version = FNamesVersion.load();
+    if (FLockedPath.empty() || day != FLockedPathDay || version != FLockedPathVersion) {
+        FLockedPath = PathAt(ANow);
+        FLockedPathDay = day;
+        FLockedPathVersion = version;
+    }
+    return FLockedPath;
+}
+
 bool TSKX_Logger::WriteOnce(const std::string& AText, bool ALocked) {
     const std::chrono::system_clock::time_point instant = ClockNow();
     const TDateTimeParts now = DecodeDateTime(LocalDateTimeOf(instant));
-    std::string bytes;
+    // Under the writer's lock the record is built in the buffer the last one used.
+    std::string unlockedBytes;
+    std::string& bytes = ALocked ? FRecord : unlockedBytes;
+    bytes.clear();
     bytes.reserve(AText.size() + 32);
     AppendPrefix(bytes, now);
     bytes += AText;
     if (FAddLineBreak)
         bytes += "\r\n";
     ++FWriteCount;
-    const std::string path = PathAt(now);
+    std::string unlockedPath;
+    const std::string& path = ALocked ? LockedPathAt(now) : (unlockedPath = PathAt(now));
     if (FAutoCleanup && (!FileExists(path) || FCleanupOnEveryWrite)) {
         (void)CleanupIn(CurrentNames());
         if (ALocked)
             FCheckedAt.reset(); // it may have deleted the kept file
     }
     // The kept-open file is shared between writes, so it needs the writer's lock.
-    if (ALocked ? AppendToKeptFile(path, bytes, instant) : AppendToFile(path, bytes))
+    const bool written =
+        ALocked ? AppendToKeptFile(path, bytes, instant) : AppendToFile(path, bytes);
+    if (ALocked && FRecord.capacity() > KeptRecordRoom)
+        std::string().swap(FRecord); // an unusually long record does not keep its memory
+    if (written)
         return true;
     ++FErrorCount;
     return false;

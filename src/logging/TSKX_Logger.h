@@ -84,6 +84,8 @@ private:
     void AppendPrefix(std::string& ABytes, const TDateTimeParts& ANow) const;
     // The file name of a write at ANow, also kept as FileName.
     std::string PathAt(const TDateTimeParts& ANow);
+    // The same for a write under FLock, made once a day or after a change of the names.
+    const std::string& LockedPathAt(const TDateTimeParts& ANow);
     bool WriteOnce(const std::string& AText, bool ALocked);
     bool AppendToFile(const std::string& APath, const std::string& ABytes) const;
     // The kept-open file; under FLock.
@@ -119,6 +121,7 @@ private:
     std::atomic<int> FErrorCount{0};
     std::atomic<int> FDeleteErrorCount{0};
     std::string FNameDateFormat{"yyyymmdd"};
+    std::atomic<unsigned> FNamesVersion{0}; // counts changes of the names, under FNamesLock
     TFileWrite FFileWrite; // empty: write(2); changed under FLock
     // Guarded by FLock: the file kept open between locked writes (-1: none), its path and
     // identity, and when the path was last compared with it (none: compare at the next write).
@@ -127,4 +130,13 @@ private:
     dev_t FKeptDevice = 0;
     ino_t FKeptInode = 0;
     std::optional<std::chrono::system_clock::time_point> FCheckedAt;
+    // Guarded by FLock: the file name of the locked writes, the day (yyyymmdd) and the names'
+    // version it was made for.
+    std::string FLockedPath;
+    int FLockedPathDay = -1;
+    unsigned FLockedPathVersion = 0;
+    // Guarded by FLock: the buffer the locked writes build their records in, kept up to
+    // KeptRecordRoom bytes.
+    static constexpr std::size_t KeptRecordRoom = 64 * 1024;
+    std::string FRecord;
 };

@@ -210,7 +210,7 @@ TEST_F(TSKX_LoggerTest, AFailedWriteLeavesNoPartOfItsRecord) {
 
 // The writer that keeps its file open (UseLock) leaves the files that opening the file for every
 // write leaves, byte for byte: through a removed file, a renamed one (noticed by a write a
-// second later), local midnight and a changed directory.
+// second later), local midnight, a changed directory and a changed form of the names.
 TEST_F(TSKX_LoggerTest, AKeptOpenFileLeavesWhatOpeningPerWriteLeaves) {
     TempDir keptDir, openedDir;
     TSKX_Logger kept(keptDir.Path(), "");
@@ -242,13 +242,16 @@ TEST_F(TSKX_LoggerTest, AKeptOpenFileLeavesWhatOpeningPerWriteLeaves) {
         ALogger.SetDirectory(ADir.Path() + "moved");
     });
     write("moved");
+    onBoth([](TSKX_Logger& ALogger, const TempDir&) { ALogger.SetNameDateFormat("yyyy-mm-dd"); });
+    write("named anew");
 
     EXPECT_EQ(FileTree(keptDir), FileTree(openedDir));
     EXPECT_EQ(FileTree(keptDir), (std::map<std::string, std::string>{
                                      {"20261207.old", "after removal\r\n"},
                                      {"20261207.log", "after renaming\r\nlast of the day\r\n"},
                                      {"20261208.log", "next day\r\n"},
-                                     {"moved/20261208.log", "moved\r\n"}}));
+                                     {"moved/20261208.log", "moved\r\n"},
+                                     {"moved/2026-12-08.log", "named anew\r\n"}}));
     EXPECT_EQ(OpenDescriptorCount(), descriptors + 1); // only the file of the latest write
     EXPECT_EQ(kept.WriteCount(), opened.WriteCount());
     EXPECT_EQ(kept.ErrorCount(), 0);
