@@ -353,11 +353,13 @@ TEST(TNetTCPServerTest, AForwardersConnectionsCountUnderTheirClients) {
     auto gate = opener.get_future().share();
     server.SetMaxConnectionsPerIP(2);
     server.SetForwarderTest([](const std::string& APeerIP) { return APeerIP == "127.0.0.1"; });
+    std::atomic<int> counted = 0;
     server.OnExecute = [&](TNetPeerThread& AThread) {
         TNetTCPConnection& connection = *AThread.ServedConnection();
         const std::string client = connection.ReadLine(); // the client the proxy names
         if (!server.CountAsClient(AThread, client))
             return connection.CloseConnection();
+        ++counted;
         gate.wait_for(10s);
         connection.SendLine("served " + client);
         connection.CloseConnection();
@@ -370,7 +372,9 @@ TEST(TNetTCPServerTest, AForwardersConnectionsCountUnderTheirClients) {
                            "2001:db8::2", "203.0.113.5", "2001:db8::3"};
     for (int i = 0; i < 4; ++i)
         ASSERT_TRUE(clients[i]->Send(std::string(named[i]) + "\n"));
-    ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 6; }));
+    // The first four are counted before the last two name theirs, so that it is the last two
+    // that find their clients full.
+    ASSERT_TRUE(WaitUntil([&] { return server.PeerThreadCount() == 6 && counted == 4; }));
     for (int i = 4; i < 6; ++i) {
         ASSERT_TRUE(clients[i]->Send(std::string(named[i]) + "\n"));
         EXPECT_TRUE(clients[i]->WaitForClose(5s));
