@@ -7,7 +7,8 @@
 # connection for GET /t.gif, 32 and then 256 connections, SECONDS each (default 5), ROUNDS
 # times (default 5). Prints per round requests/s and the user and system CPU time each server
 # spends per request (from /proc; the split is sampled at clock ticks), then the medians and
-# each server's requests/s against the ceiling's.
+# each server's requests/s against the ceiling's. SKAV_BASELINE=path/to/another/sk_kav (an
+# earlier build) runs that one too ("baseline"), with ours' settings, in the same rounds.
 #
 # Read it as: "+calls" against the ceiling is what the required system calls cost; ours'
 # user time against "+calls" is what our code adds; "+calls+user" with USER_US set to that
@@ -29,6 +30,7 @@ work=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 names=(ceiling +calls +calls+user ours)
+[ -n "${SKAV_BASELINE:-}" ] && names+=(baseline)
 ports=()
 minimal=build-bench/thread_per_connection
 for name in "${names[@]}"; do
@@ -37,10 +39,12 @@ for name in "${names[@]}"; do
     mkdir -p "$dir/logs"
     cp content/* "$dir/"
     case $name in
-    ours)
+    ours | baseline)
         printf '[General]\r\nLogDir=%s/logs/\r\nMaxConnectionsPerIP=0\r\n' "$dir" >"$dir/sk_KAV.ini"
         printf '[%s]\r\nLogToScreen=0\r\nLogToFile=1\r\n' OverviewLog DetailLog >>"$dir/sk_KAV.ini"
-        build-bench/src/app/sk_kav --headless --dir "$dir" --port "$port" >/dev/null 2>&1 &
+        program=build-bench/src/app/sk_kav
+        [ "$name" = baseline ] && program=$SKAV_BASELINE
+        "$program" --headless --dir "$dir" --port "$port" >/dev/null 2>&1 &
         ;;
     ceiling) "$minimal" "$port" "$dir/1x1.gif" "$dir/logs/hits.log" & ;;
     +calls) "$minimal" "$port" "$dir/1x1.gif" "$dir/logs/hits.log" --required & ;;
