@@ -60,20 +60,28 @@ TProgramDirChoice ChooseProgramDir(const std::string& AGiven, const std::string&
     return {WithDelimiter(base) + "sk_kav/", TProgramDirKind::PerUser};
 }
 
-std::string ProgramDir() {
-    std::lock_guard<std::mutex> guard(gLock);
+namespace {
+
+// The directory, the executable's until one is set; under gLock.
+const std::string& DirLocked() {
     if (gDir.empty())
         gDir = ExecutableDir();
     return gDir;
 }
 
+} // namespace
+
+std::string ProgramDir() {
+    std::lock_guard<std::mutex> guard(gLock);
+    return DirLocked();
+}
+
 std::string ProgramFile(std::string_view AName) {
     std::lock_guard<std::mutex> guard(gLock);
-    if (gDir.empty())
-        gDir = ExecutableDir();
+    const std::string& dir = DirLocked();
     std::string path;
-    path.reserve(gDir.size() + AName.size());
-    path.append(gDir).append(AName);
+    path.reserve(dir.size() + AName.size());
+    path.append(dir).append(AName);
     return path;
 }
 

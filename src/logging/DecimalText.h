@@ -6,6 +6,9 @@
 
 #include "base/DateTime.h"
 
+// The English month abbreviations of log and HTTP dates, three letters each from January on.
+inline constexpr char MonthAbbreviations[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+
 // Appends AValue with at least AWidth characters, zeros in front of the digits, as "%0*d"
 // would (a minus sign counts towards the width).
 inline void AppendDigits(std::string& AText, long long AValue, int AWidth) {
@@ -46,9 +49,8 @@ inline void AppendClockTime(std::string& AText, const TDateTimeParts& AParts) {
 // AYearWidth digits.
 inline void AppendDayMonthYear(std::string& AText, const TDateTimeParts& AParts, char ASeparator,
                                int AYearWidth) {
-    static constexpr char MonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
     AppendDigits(AText, AParts.Day, 2);
-    AText.append(1, ASeparator).append(MonthNames + 3 * (AParts.Month - 1), 3);
+    AText.append(1, ASeparator).append(MonthAbbreviations + 3 * (AParts.Month - 1), 3);
     AText += ASeparator;
     AppendDigits(AText, AParts.Year, AYearWidth);
 }

@@ -12,8 +12,6 @@ constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "
 constexpr const char* kMonthsUpper[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
-constexpr char kMonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-
 // AWidth decimal digits of a value that has no more of them, from the end.
 void PutDigits(char* AInto, int AValue, int AWidth) {
     for (int i = AWidth - 1; i >= 0; --i, AValue /= 10)
@@ -103,7 +101,7 @@ void AppendHttpDate(std::string& AText, TDateTime AValue) {
         char text[] = "Sun, 00 Jan 0000 00:00:00 GMT";
         std::memcpy(text, kDayNames[p.DayOfWeek], 3);
         PutDigits(text + 5, p.Day, 2);
-        std::memcpy(text + 8, kMonthNames + 3 * (p.Month - 1), 3);
+        std::memcpy(text + 8, MonthAbbreviations + 3 * (p.Month - 1), 3);
         PutDigits(text + 12, p.Year, 4);
         PutDigits(text + 17, p.Hour, 2);
         PutDigits(text + 20, p.Minute, 2);
