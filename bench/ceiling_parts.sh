@@ -40,8 +40,7 @@ for name in "${names[@]}"; do
     cp content/* "$dir/"
     case $name in
     ours | baseline)
-        printf '[General]\r\nLogDir=%s/logs/\r\nMaxConnectionsPerIP=0\r\n' "$dir" >"$dir/sk_KAV.ini"
-        printf '[%s]\r\nLogToScreen=0\r\nLogToFile=1\r\n' OverviewLog DetailLog >>"$dir/sk_KAV.ini"
+        load_settings "$dir"
         program=build-bench/src/app/sk_kav
         [ "$name" = baseline ] && program=$SKAV_BASELINE
         "$program" --headless --dir "$dir" --port "$port" >/dev/null 2>&1 &

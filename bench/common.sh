@@ -2,6 +2,13 @@
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
+# load_settings DIR: ours' settings file for a load: logs in DIR/logs/, both log files on, both
+# screen logs off, and no cap of connections per address (a load client is one address).
+load_settings() {
+    printf '[General]\r\nLogDir=%s/logs/\r\nMaxConnectionsPerIP=0\r\n' "$1" >"$1/sk_KAV.ini"
+    printf '[%s]\r\nLogToScreen=0\r\nLogToFile=1\r\n' OverviewLog DetailLog >>"$1/sk_KAV.ini"
+}
+
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; } # user and system time, all threads
 
 # start_nginx DIR PORT [HTTP-LINES] [LISTEN-SUFFIX] [SERVER-LINES]: nginx as the anchor, serving

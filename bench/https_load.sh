@@ -53,8 +53,7 @@ start_ours() { # start_ours NAME BINARY [--cert ...]: sets port, pid; wrk is one
     shift 2
     mkdir -p "$work/$name/logs"
     cp content/* "$work/$name/"
-    printf '[General]\r\nLogDir=%s/%s/logs/\r\nMaxConnectionsPerIP=0\r\n[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n[DetailLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n' \
-        "$work" "$name" >"$work/$name/sk_KAV.ini"
+    load_settings "$work/$name"
     port=$(free_port)
     "$binary" --headless --dir "$work/$name" --port "$port" "$@" 2>"$work/$name.err" >/dev/null &
     pid=$!

@@ -52,7 +52,7 @@ count() { # count BINARY NAME -> "instructions mallocs locks" per hit
     local dir="$work/$2"
     mkdir -p "$dir/logs"
     cp content/* "$dir/"
-    printf '[General]\r\nLogDir=%s/logs/\r\nMaxConnectionsPerIP=0\r\n[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n[DetailLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n' "$dir" >"$dir/sk_KAV.ini"
+    load_settings "$dir"
     local port
     port=$(free_port)
     valgrind --tool=callgrind --callgrind-out-file="$dir/cg.%p" "$1" --headless --dir "$dir" \

@@ -44,7 +44,7 @@ nginx_pid=""
 # many connections, so the limit of connections per address is lifted.
 mkdir -p "$work/ours/logs"
 cp content/* "$work/ours/"
-printf '[General]\r\nLogDir=%s/ours/logs/\r\nMaxConnectionsPerIP=0\r\n[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n[DetailLog]\r\nLogToScreen=0\r\nLogToFile=1\r\n' "$work" >"$work/ours/sk_KAV.ini"
+load_settings "$work/ours"
 ours_port=$(free_port)
 build-bench/src/app/sk_kav --headless --dir "$work/ours" --port "$ours_port" 2>"$work/ours.err" >/dev/null &
 ours_pid=$!
