@@ -18,6 +18,7 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -64,6 +65,18 @@ TTarget& Target() {
     return *target;
 }
 
+// On a loaded machine loopback may hand sent bytes over a little later, in the kernel's own
+// time. The connection is to read all of them at once, so the harness waits (at most 2 s)
+// until the whole input is queued on the accepted socket.
+void AwaitArrival(int ADescriptor, size_t ACount) {
+    for (int waited = 0; waited < 2000; ++waited) {
+        int queued = 0;
+        if (ioctl(ADescriptor, FIONREAD, &queued) != 0 || static_cast<size_t>(queued) >= ACount)
+            return;
+        usleep(1000);
+    }
+}
+
 // A connection given the bytes: it reads what has come (without waiting for more), then the
 // client goes with a reset, so thousands of runs a second leave no ports in TIME_WAIT.
 void ThroughAConnection(const std::string& ABytes) {
@@ -89,6 +102,7 @@ void ThroughAConnection(const std::string& ABytes) {
         TNetTCPConnection connection;
         if (!connection.Binding().AcceptFrom(target.Listening.Descriptor()))
             Broken("the connection was not waiting to be accepted");
+        AwaitArrival(connection.Binding().Descriptor(), ABytes.size());
         connection.SetSecureAcceptor(target.Context);
         try {
             while (connection.IsConnected() && connection.FillInput(true, 0) > 0) {
