@@ -96,18 +96,18 @@ enum class TRead { Absent, Read, Unreadable };
 // quoted string not closed, and values longer than ForwardedValueLimit make it Unreadable.
 TRead ReadElements(const TNetHeaderList& AHeaders, std::string_view AName, bool AQuoted,
                    TLastElements& AElements) {
-    const std::vector<std::string>& lines = AHeaders.Lines();
     TRead read = TRead::Absent;
     std::size_t length = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view line = lines[i];
+    const int count = AHeaders.Count();
+    for (int i = 0; i < count; ++i) {
+        const std::string_view line = AHeaders.Strings(i);
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos || !SameIgnoringCase(line.substr(0, colon), AName))
             continue;
         const std::string_view value = Trimmed(line.substr(colon + 1));
         length += value.size();
-        const bool folded =
-            i + 1 < lines.size() && !lines[i + 1].empty() && IsBlank(lines[i + 1].front());
+        const bool folded = i + 1 < count && !AHeaders.Strings(i + 1).empty() &&
+                            IsBlank(AHeaders.Strings(i + 1).front());
         if (folded || length > ForwardedValueLimit ||
             !SplitItems(value, ',', AQuoted, [&](std::string_view A) { AElements.Add(A); }))
             return TRead::Unreadable;

@@ -102,7 +102,9 @@ std::error_code TNetHTTPRequestReader::Fill() {
     }
 }
 
-std::error_code TNetHTTPRequestReader::ReadLine(std::string& ALine) {
+// The line stays in the input until the caller discards AConsumed bytes: header lines go from
+// there straight into their list.
+std::error_code TNetHTTPRequestReader::NextLine(std::string_view& ALine, size_t& AConsumed) {
     // The line may be MaxLineLength bytes plus CR; its LF must lie within the next byte.
     const size_t window = FLimits.MaxLineLength + 2;
     for (;;) {
@@ -112,14 +114,12 @@ std::error_code TNetHTTPRequestReader::ReadLine(std::string& ALine) {
                              ? std::memchr(FInput.Data() + FSearched, '\n', searchEnd - FSearched)
                              : nullptr;
         if (lf != nullptr) {
-            const size_t length = static_cast<const char*>(lf) - FInput.Data();
+            size_t length = static_cast<const char*>(lf) - FInput.Data();
             FSearched = 0;
-            ALine = FInput.Take(length + 1);
-            ALine.pop_back();
-            if (!ALine.empty() && ALine.back() == '\r')
-                ALine.pop_back();
-            if (ALine.size() > FLimits.MaxLineLength)
-                return Reason::LineTooLong;
+            AConsumed = length + 1;
+            if (length > 0 && FInput.Data()[length - 1] == '\r')
+                --length;
+            ALine = std::string_view(FInput.Data(), length);
             return {};
         }
         FSearched = searchEnd;
@@ -130,21 +130,37 @@ std::error_code TNetHTTPRequestReader::ReadLine(std::string& ALine) {
     }
 }
 
+std::error_code TNetHTTPRequestReader::ReadLine(std::string& ALine) {
+    std::string_view line;
+    size_t consumed = 0;
+    if (std::error_code failure = NextLine(line, consumed))
+        return failure;
+    ALine.assign(line);
+    FInput.Discard(consumed);
+    return ALine.size() > FLimits.MaxLineLength ? Reason::LineTooLong : std::error_code();
+}
+
 std::error_code TNetHTTPRequestReader::ReadHeaders(TNetHeaderList& AHeaders) {
     size_t blockSize = 0;
     for (int lines = 0;; ++lines) {
-        std::string line;
-        if (std::error_code failure = ReadLine(line))
+        std::string_view line;
+        size_t consumed = 0;
+        if (std::error_code failure = NextLine(line, consumed))
             return failure;
         const bool last = OnlyCtl(line);
-        if (!last && lines >= FLimits.MaxHeaderLines)
-            return Reason::TooManyHeaderLines;
         blockSize += line.size() + 2;
-        if (blockSize > FLimits.MaxHeaderSize)
-            return Reason::HeaderTooLarge;
-        AHeaders.Add(std::move(line));
-        if (last)
-            return {};
+        std::error_code failure;
+        if (line.size() > FLimits.MaxLineLength)
+            failure = Reason::LineTooLong;
+        else if (!last && lines >= FLimits.MaxHeaderLines)
+            failure = Reason::TooManyHeaderLines;
+        else if (blockSize > FLimits.MaxHeaderSize)
+            failure = Reason::HeaderTooLarge;
+        else
+            AHeaders.Add(line);
+        FInput.Discard(consumed);
+        if (failure || last)
+            return failure;
     }
 }
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 // Where the reader takes bytes from: the connection's buffered input, or memory in tests.
@@ -24,13 +25,6 @@ public:
     // Waits up to ATimeout ms for more bytes and buffers them; the number received, 0 when none
     // came in time. Raises ENetConnClosedGracefully once the peer has closed.
     virtual size_t Fill(int ATimeout) = 0;
-
-    // Removes and returns the first ACount buffered bytes.
-    std::string Take(size_t ACount) {
-        std::string head(Data(), ACount);
-        Discard(ACount);
-        return head;
-    }
 };
 
 // The limits of one request.
@@ -71,6 +65,8 @@ public:
     long long LimitOf(const std::error_code& AReason) const;
 
 private:
+    // Waits for the next whole line; ALine is it without CR LF, AConsumed its bytes with them.
+    std::error_code NextLine(std::string_view& ALine, size_t& AConsumed);
     std::error_code ReadLength(long long ALength, std::string& ABody);
     std::error_code ReadUntilClose(std::string& ABody);
     // Waits for more input within the deadline and charges it to the budget.

@@ -85,15 +85,11 @@ void TNetHTTPResponseInfo::PrepareHeaders() {
 std::string TNetHTTPResponseInfo::HeaderBlock(std::size_t ARoom) const {
     const std::string status = std::to_string(StatusCode);
     std::string block;
-    std::size_t size = 9 + status.size() + 1 + StatusText.size() + 4 + ARoom;
-    for (const std::string& line : Headers.Lines())
-        size += line.size() + 2;
-    block.reserve(size);
+    block.reserve(9 + status.size() + 1 + StatusText.size() + 4 + Headers.TextSize() + ARoom);
     block.append("HTTP/1.1 ").append(status).append(" ").append(StatusText).append("\r\n");
     for (int i = 0; i < Cookies.Count(); ++i)
         block.append("Set-Cookie: ").append(Cookies.Items(i).CookieText()).append("\r\n");
-    for (const std::string& line : Headers.Lines())
-        block.append(line).append("\r\n");
+    Headers.AppendText(block);
     block += "\r\n";
     return block;
 }

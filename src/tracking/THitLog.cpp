@@ -30,20 +30,22 @@ void AppendValueLine(std::string& ABlock, std::string_view AName, std::string_vi
 // Appends the lines of one section of the detail block, each cut at LogFieldLimit and all of
 // them at ALimit bytes; what is left out is marked by "..." (on the cut line, or on a line of
 // its own). Every line ends in CR LF, the last one only when ABreakAfterLast.
-void AppendSection(std::string& ABlock, std::span<const std::string> ALines, std::size_t ALimit,
+template <typename TLineAt>
+void AppendSection(std::string& ABlock, std::size_t ACount, TLineAt ALineAt, std::size_t ALimit,
                    bool ABreakAfterLast) {
     std::size_t left = ALimit;
     bool cut = false;
-    for (std::size_t i = 0; i < ALines.size(); ++i) {
-        if (left == 0 && !ALines[i].empty()) {
+    for (std::size_t i = 0; i < ACount; ++i) {
+        const std::string_view line = ALineAt(i);
+        if (left == 0 && !line.empty()) {
             if (!cut)
                 ABlock.append(LogCutMark).append("\r\n");
             return;
         }
         const std::size_t start = ABlock.size();
-        cut = !AppendLogField(ABlock, {ALines[i]}, TLogEscape::Text, std::min(LogFieldLimit, left));
+        cut = !AppendLogField(ABlock, {line}, TLogEscape::Text, std::min(LogFieldLimit, left));
         left -= std::min(left, ABlock.size() - start);
-        if (i + 1 < ALines.size() || ABreakAfterLast)
+        if (i + 1 < ACount || ABreakAfterLast)
             ABlock += "\r\n";
     }
 }
@@ -87,9 +89,10 @@ std::string DetailBlockOf(const THitFacts& AHit) {
     // allocation unless escapes make it longer.
     std::size_t room = 256 + AHit.HostName.size() + AHit.RemoteIP.size() + AHit.ProxyIP.size() +
                        AHit.NickName.size() + AHit.Command.size() + AHit.Document.size();
-    for (std::span<const std::string> lines : {AHit.Params, AHit.HeaderLines})
-        for (const std::string& line : lines)
-            room += line.size() + 2;
+    for (const std::string& param : AHit.Params)
+        room += param.size() + 2;
+    if (AHit.HeaderLines)
+        room += AHit.HeaderLines->TextSize();
     std::string block;
     block.reserve(std::min(room, DetailParamsLimit + DetailHeadersLimit + 1024));
     block += "\r\n";
@@ -108,12 +111,20 @@ std::string DetailBlockOf(const THitFacts& AHit) {
     AppendValueLine(block, "Document: ", AHit.Document);
     if (!AHit.Params.empty()) {
         block += "--- URI PARAMS START:\r\n";
-        AppendSection(block, AHit.Params, DetailParamsLimit, true);
+        AppendSection(
+            block, AHit.Params.size(), [&](std::size_t AIndex) -> std::string_view { return AHit.Params[AIndex]; },
+            DetailParamsLimit, true);
         block += "--- URI PARAMS END\r\n";
     }
     // The header lines joined by CR LF; the closing empty line gives the last its line end.
     block += "--- HTTP HEADERS START:\r\n";
-    AppendSection(block, AHit.HeaderLines, DetailHeadersLimit, false);
+    if (AHit.HeaderLines) {
+        const TNetHeaderList& headers = *AHit.HeaderLines;
+        AppendSection(
+            block, static_cast<std::size_t>(headers.Count()),
+            [&](std::size_t AIndex) { return headers.Strings(static_cast<int>(AIndex)); },
+            DetailHeadersLimit, false);
+    }
     block += "--- HTTP HEADERS END";
     return block;
 }
@@ -145,7 +156,7 @@ std::string ResponseHeaderBlockOf(const TNetHTTPResponseInfo& AResponse) {
     std::string block = "--- RESPONSE HEADER START:\r\n" + std::to_string(AResponse.StatusCode) +
                         " " + AResponse.StatusText + "\r\n";
     for (int i = 0; i < AResponse.Headers.Count(); ++i)
-        block += AResponse.Headers.Strings(i) + "\r\n";
+        block.append(AResponse.Headers.Strings(i)).append("\r\n");
     block += "--- RESPONSE HEADER END\r\n";
     return block;
 }

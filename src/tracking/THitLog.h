@@ -15,6 +15,7 @@
 #include "tracking/TMessageThrottle.h"
 
 class TSKX_Logger;
+class TNetHeaderList;
 struct TNetHTTPRequestInfo;
 class TNetHTTPResponseInfo;
 struct TKAV_GeneralConfig;
@@ -43,7 +44,7 @@ struct THitFacts {
     std::string Referer;
     std::string UserAgent;
     std::span<const std::string> Params;
-    std::span<const std::string> HeaderLines; // in arrival order, ending with the empty line
+    const TNetHeaderList* HeaderLines = nullptr; // in arrival order, ending with the empty line
 };
 
 // Client texts in the records below are escaped (control bytes, invalid UTF-8 as \xHH) and

@@ -190,38 +190,39 @@ THitFacts FactsOf(const TKAV_GeneralConfig& ASettings, TNetPeerThread& AThread,
     hit.Referer = ARequest.Headers.ValueOf("Referer");
     hit.UserAgent = ARequest.Headers.ValueOf("User-Agent");
     hit.Params = ARequest.Params;
-    hit.HeaderLines = ARequest.Headers.Lines();
+    hit.HeaderLines = &ARequest.Headers;
     return hit;
 }
 
-// A header line of a name and a date, built in one piece.
-std::string DateLine(std::string_view AName, TDateTime AValue) {
-    std::string line;
-    line.reserve(AName.size() + 32);
-    line += AName;
-    AppendHttpDate(line, AValue);
-    return line;
+// A header line of a name and a date, built where the list keeps it.
+void AddDateLine(TNetHeaderList& AHeaders, std::string_view AName, TDateTime AValue) {
+    AHeaders.AddBuilt([&](std::string& ALine) {
+        ALine += AName;
+        AppendHttpDate(ALine, AValue);
+        return true;
+    });
 }
 
 // The anti-caching lines of GET and HEAD answers, in their order.
 void AddCachingLines(const TKAV_GeneralConfig& ASettings, TDateTime ANow,
                      TDateTime ALastModifiedDate, bool ANotModified,
                      TNetHTTPResponseInfo& AResponse) {
-    AResponse.Headers.Add(DateLine("Date: ", ANow));
-    AResponse.Headers.Add("Connection: close");
-    std::string cacheControl;
-    cacheControl.reserve(64);
-    cacheControl = "Cache-Control: ";
-    const std::size_t nameSize = cacheControl.size();
-    AppendCacheControl(cacheControl, ASettings);
-    if (cacheControl.size() > nameSize)
-        AResponse.Headers.Add(std::move(cacheControl));
+    TNetHeaderList& headers = AResponse.Headers;
+    AddDateLine(headers, "Date: ", ANow);
+    headers.Add("Connection: close");
+    // Without a directive there is no line.
+    headers.AddBuilt([&](std::string& ALine) {
+        ALine += "Cache-Control: ";
+        const std::size_t nameEnd = ALine.size();
+        AppendCacheControl(ALine, ASettings);
+        return ALine.size() > nameEnd;
+    });
     if (ASettings.PragmaNoCache)
-        AResponse.Headers.Add("Pragma: no-cache");
+        headers.Add("Pragma: no-cache");
     if (ASettings.Expires)
-        AResponse.Headers.Add(DateLine("Expires: ", ANow + ASettings.ExpiresSecs / SecsPerDay));
+        AddDateLine(headers, "Expires: ", ANow + ASettings.ExpiresSecs / SecsPerDay);
     if (ASettings.LastModified && !ANotModified)
-        AResponse.Headers.Add(DateLine("Last-Modified: ", ALastModifiedDate));
+        AddDateLine(headers, "Last-Modified: ", ALastModifiedDate);
 }
 
 bool SameCommand(const std::string& ACommand, const char* AName) {

@@ -25,8 +25,8 @@ TOutcome ReadAll(TNetHTTPRequestReader& AReader) {
     outcome.Lines.push_back(line);
     TNetHeaderList headers;
     outcome.Refusal = AReader.ReadHeaders(headers);
-    for (const std::string& header : headers.Lines())
-        outcome.Lines.push_back(header);
+    for (int i = 0; i < headers.Count(); ++i)
+        outcome.Lines.emplace_back(headers.Strings(i));
     if (!outcome.Refusal)
         outcome.Refusal = AReader.ReadBody(headers, line.substr(0, line.find(' ')), outcome.Body);
     return outcome;
