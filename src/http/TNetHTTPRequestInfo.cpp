@@ -4,13 +4,13 @@
 #include "http/NetHTTPText.h"
 #include "http/TNetBase64Decoder.h"
 
-void ParseRequestLine(const std::string& ALine, std::string& ACommand, std::string& ATarget,
+void ParseRequestLine(std::string_view ALine, std::string& ACommand, std::string& ATarget,
                       std::string& AVersion) {
     const size_t lastBlank = ALine.rfind(' ');
-    if (lastBlank == std::string::npos)
+    if (lastBlank == std::string_view::npos)
         throw ENetHTTPErrorParsingCommand();
     AVersion = ALine.substr(lastBlank + 1);
-    std::string rest = ALine.substr(0, lastBlank);
+    std::string rest(ALine.substr(0, lastBlank));
     ACommand = UpperCaseAscii(TakeUntil(rest, " "));
     ATarget = rest;
 }

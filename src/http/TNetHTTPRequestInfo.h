@@ -29,7 +29,7 @@ struct TNetHTTPRequestInfo {
 
 // Splits a request line at its last blank (version) and first blank (command, target);
 // the command is upper-cased. A line without a blank raises ENetHTTPErrorParsingCommand.
-void ParseRequestLine(const std::string& ALine, std::string& ACommand, std::string& ATarget,
+void ParseRequestLine(std::string_view ALine, std::string& ACommand, std::string& ATarget,
                       std::string& AVersion);
 
 // Cuts AParamText at every "&" and decodes each item.

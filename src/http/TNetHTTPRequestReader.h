@@ -55,6 +55,19 @@ public:
 
     // One line up to LF; a CR before the LF is dropped.
     [[nodiscard]] std::error_code ReadLine(std::string& ALine);
+    // The same line handed to AUse where it stands in the input, before it is dropped; AUse is
+    // not called when the reader refuses the line.
+    template <typename TUse> [[nodiscard]] std::error_code ReadLineWith(TUse&& AUse) {
+        std::string_view line;
+        size_t consumed = 0;
+        if (std::error_code failure = NextLine(line, consumed))
+            return failure;
+        const bool tooLong = line.size() > FLimits.MaxLineLength;
+        if (!tooLong)
+            AUse(line);
+        FInput.Discard(consumed);
+        return tooLong ? TNetHTTPRefusalReason::LineTooLong : std::error_code();
+    }
     // Appends header lines to AHeaders up to and including the first line that is blank.
     [[nodiscard]] std::error_code ReadHeaders(TNetHeaderList& AHeaders);
     // Appends the body that AHeaders announce to ABody: Content-Length bytes; without a length,

@@ -130,10 +130,13 @@ bool TNetHTTPServer::ServeConnection(TNetPeerThread& AThread) {
     TConnectionInput input(connection);
     TNetHTTPRequestReader reader(input, FLimits, &FRequestMemory);
     const std::string peerIP = connection.Binding().RemoteIP();
-    std::string line, command, target, version;
-    if (Refused(reader.ReadLine(line), peerIP, reader))
+    std::string command, target, version;
+    // The request line is split where it was received: it is never copied as a whole.
+    auto parse = [&](std::string_view ALine) {
+        ParseRequestLineOf(peerIP, ALine, command, target, version);
+    };
+    if (Refused(reader.ReadLineWith(parse), peerIP, reader))
         return true;
-    ParseRequestLineOf(peerIP, line, command, target, version);
     if (IsGetCommand(command) && OnCommandGet)
         ServeRequest(AThread, connection, reader, peerIP, command, target, version);
     else if (connection.MarkRequestArrived() && OnCommandOther)
@@ -151,7 +154,7 @@ bool TNetHTTPServer::Refused(const std::error_code& AReason, const std::string& 
 
 // The request-line and credential failures stay exceptions that end the peer thread, as they
 // always have; they are refusals too.
-void TNetHTTPServer::ParseRequestLineOf(const std::string& APeerIP, const std::string& ALine,
+void TNetHTTPServer::ParseRequestLineOf(const std::string& APeerIP, std::string_view ALine,
                                         std::string& ACommand, std::string& ATarget,
                                         std::string& AVersion) {
     try {

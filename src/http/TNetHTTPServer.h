@@ -118,7 +118,7 @@ private:
     // Reports AReason unless it is empty; true when the request is refused.
     bool Refused(const std::error_code& AReason, const std::string& APeerIP,
                  const TNetHTTPRequestReader& AReader);
-    void ParseRequestLineOf(const std::string& APeerIP, const std::string& ALine,
+    void ParseRequestLineOf(const std::string& APeerIP, std::string_view ALine,
                             std::string& ACommand, std::string& ATarget, std::string& AVersion);
     void FillRequest(TNetHTTPRequestInfo& ARequest, const std::string& ATarget,
                      const std::string& AVersion);

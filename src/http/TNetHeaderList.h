@@ -16,8 +16,7 @@ public:
     // Adds the line that AWrite appends to the string it is given (the list's own storage, so
     // the line is never built apart and copied). When AWrite returns false, nothing is added.
     // AWrite must not read the list's lines.
-    template <typename TWrite>
-    bool AddBuilt(TWrite&& AWrite) {
+    template <typename TWrite> bool AddBuilt(TWrite&& AWrite) {
         PrepareStorage(0);
         const std::size_t start = FBytes.size();
         if (!AWrite(FBytes)) {
@@ -119,7 +118,7 @@ private:
     bool NameIs(int AIndex, const std::string& ATerminator, std::string_view AName) const;
     std::string WrapText(const std::string& AText) const;
 
-    std::string FBytes;         // the lines' bytes, without line ends; may hold dropped bytes
+    std::string FBytes; // the lines' bytes, without line ends; may hold dropped bytes
     TLineIndex FLines;
     std::size_t FLiveBytes = 0; // the bytes of the lines in FLines
     std::string FValueSeparator = ": ";

@@ -112,7 +112,8 @@ std::string DetailBlockOf(const THitFacts& AHit) {
     if (!AHit.Params.empty()) {
         block += "--- URI PARAMS START:\r\n";
         AppendSection(
-            block, AHit.Params.size(), [&](std::size_t AIndex) -> std::string_view { return AHit.Params[AIndex]; },
+            block, AHit.Params.size(),
+            [&](std::size_t AIndex) -> std::string_view { return AHit.Params[AIndex]; },
             DetailParamsLimit, true);
         block += "--- URI PARAMS END\r\n";
     }

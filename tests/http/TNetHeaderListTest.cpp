@@ -97,7 +97,7 @@ TEST(TNetHeaderListTest, EditsKeepEveryLineWhole) {
     EXPECT_EQ(list.Strings(101), "B: 2");
     for (int i = 0; i < 1000; ++i)
         list.Put(1, std::string(i % 50, 'x') + std::string(list.Strings(0).substr(0, 3)) +
-                          std::to_string(i));
+                        std::to_string(i));
     EXPECT_EQ(list.Strings(1), std::string(49, 'x') + "A: 999");
     list.Insert(0, list.Strings(1));
     list.AssignValue("Y", list.Strings(2));
