@@ -153,6 +153,16 @@ TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute
 
 TDateTime DateOf(TDateTime AValue) { return std::trunc(AValue); }
 
+std::optional<std::int64_t> SecondsSince1970(const TDateTimeParts& AParts) {
+    TDateTime valid = 0.0;
+    if (!TryEncodeDateTime(AParts.Year, AParts.Month, AParts.Day, AParts.Hour, AParts.Minute,
+                           AParts.Second, 0, valid))
+        return std::nullopt;
+    const std::int64_t days =
+        DaysFromCivil(AParts.Year, AParts.Month, AParts.Day) - (DaysTo1899 + DaysTo1970);
+    return days * 86400 + AParts.Hour * 3600 + AParts.Minute * 60 + AParts.Second;
+}
+
 TDateTimeParts DecodeDateTime(TDateTime AValue) {
     // Work in whole milliseconds since 1899-12-30 00:00, sign-aware as in TryEncodeDateTime.
     double days = std::trunc(AValue);

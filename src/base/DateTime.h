@@ -59,5 +59,9 @@ TDateTimeParts DecodeDateTime(TDateTime AValue);
 // Whole-day part (local midnight of that day), also for values before 1899-12-30.
 TDateTime DateOf(TDateTime AValue);
 
+// The fields read as UTC, in seconds since 1970 (negative before); what timegm gives, without
+// its work. None outside the years 1 to 9999 or for fields that are not a valid date and time.
+std::optional<std::int64_t> SecondsSince1970(const TDateTimeParts& AParts);
+
 bool IsLeapYear(int AYear);
 int DaysInMonth(int AYear, int AMonth);

@@ -27,6 +27,8 @@ void AppendOrHyphen(std::string& ALine, std::string_view AText) {
 
 // The local wall-clock time read as if it were UTC, in seconds since 1970.
 std::time_t WallClockAsUtc(const TDateTimeParts& AWall) {
+    if (const std::optional<std::int64_t> seconds = SecondsSince1970(AWall))
+        return static_cast<std::time_t>(*seconds);
     std::tm wall{};
     wall.tm_year = AWall.Year - 1900;
     wall.tm_mon = AWall.Month - 1;

@@ -49,6 +49,34 @@ TEST(DateTimeTest, DecodesEveryDayOfAGregorianCycle) {
     }
 }
 
+// The log's zone offset is looked up by the wall clock read as UTC: the same second as the
+// library's timegm, on every day of a leap cycle and at the ends of the calendar.
+TEST(DateTimeTest, SecondsSince1970AgreeWithTheLibrary) {
+    auto libraryOf = [](const TDateTimeParts& AParts) {
+        std::tm tm{};
+        tm.tm_year = AParts.Year - 1900;
+        tm.tm_mon = AParts.Month - 1;
+        tm.tm_mday = AParts.Day;
+        tm.tm_hour = AParts.Hour;
+        tm.tm_min = AParts.Minute;
+        tm.tm_sec = AParts.Second;
+        return static_cast<std::int64_t>(timegm(&tm));
+    };
+    const TDateTime first = EncodeDateTime(1899, 12, 31, 23, 59, 58);
+    for (int n = 0; n <= 146097 + 366; ++n) { // each day at another second
+        const TDateTimeParts p = DecodeDateTime(first + n + n % 86400 / 86400.0);
+        ASSERT_EQ(SecondsSince1970(p), libraryOf(p)) << n;
+    }
+    for (TDateTime edge : {EncodeDateTime(1, 1, 1), EncodeDateTime(9999, 12, 31, 23, 59, 59),
+                           EncodeDateTime(1970, 1, 1), EncodeDateTime(1969, 12, 31, 23, 59, 59)})
+        EXPECT_EQ(SecondsSince1970(DecodeDateTime(edge)), libraryOf(DecodeDateTime(edge)));
+    TDateTimeParts invalid = DecodeDateTime(EncodeDateTime(2026, 2, 28));
+    invalid.Day = 29;
+    EXPECT_FALSE(SecondsSince1970(invalid));
+    invalid.Year = 0;
+    EXPECT_FALSE(SecondsSince1970(invalid));
+}
+
 TEST(DateTimeTest, KnownDayNumbersAndWeekdays) {
     EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30), 0.0);
     EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 29), -1.0);
