@@ -24,10 +24,11 @@ void ReadWithin(const std::string& ABytes, size_t AStep, TNetHTTPMemoryBudget& A
     limits.MaxBodySize = 4096;
     TMemoryHTTPInput input(ABytes, AStep);
     TNetHTTPRequestReader reader(input, limits, &ABudget);
-    std::string line, command, target, version;
-    if (reader.ReadLine(line))
+    std::string command, target, version;
+    // As the server reads it: the line is split where it was received.
+    auto parse = [&](std::string_view ALine) { ParseRequestLine(ALine, command, target, version); };
+    if (reader.ReadLineWith(parse))
         return;
-    ParseRequestLine(line, command, target, version);
     TNetHTTPRequestInfo request;
     request.Command = command;
     if (reader.ReadHeaders(request.Headers) ||

@@ -130,16 +130,6 @@ std::error_code TNetHTTPRequestReader::NextLine(std::string_view& ALine, size_t&
     }
 }
 
-std::error_code TNetHTTPRequestReader::ReadLine(std::string& ALine) {
-    std::string_view line;
-    size_t consumed = 0;
-    if (std::error_code failure = NextLine(line, consumed))
-        return failure;
-    ALine.assign(line);
-    FInput.Discard(consumed);
-    return ALine.size() > FLimits.MaxLineLength ? Reason::LineTooLong : std::error_code();
-}
-
 std::error_code TNetHTTPRequestReader::ReadHeaders(TNetHeaderList& AHeaders) {
     size_t blockSize = 0;
     for (int lines = 0;; ++lines) {

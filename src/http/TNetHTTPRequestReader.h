@@ -53,10 +53,8 @@ public:
     TNetHTTPRequestReader(const TNetHTTPRequestReader&) = delete;
     TNetHTTPRequestReader& operator=(const TNetHTTPRequestReader&) = delete;
 
-    // One line up to LF; a CR before the LF is dropped.
-    [[nodiscard]] std::error_code ReadLine(std::string& ALine);
-    // The same line handed to AUse where it stands in the input, before it is dropped; AUse is
-    // not called when the reader refuses the line.
+    // One line up to LF (a CR before the LF is dropped), handed to AUse where it stands in the
+    // input, before it is dropped; AUse is not called when the reader refuses the line.
     template <typename TUse> [[nodiscard]] std::error_code ReadLineWith(TUse&& AUse) {
         std::string_view line;
         size_t consumed = 0;

@@ -20,7 +20,7 @@ struct TOutcome {
 TOutcome ReadAll(TNetHTTPRequestReader& AReader) {
     TOutcome outcome;
     std::string line;
-    if ((outcome.Refusal = AReader.ReadLine(line)))
+    if ((outcome.Refusal = AReader.ReadLineWith([&](std::string_view ALine) { line = ALine; })))
         return outcome;
     outcome.Lines.push_back(line);
     TNetHeaderList headers;
