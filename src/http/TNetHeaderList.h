@@ -1,5 +1,5 @@
 // Ordered HTTP header lines with case-insensitive lookup by name, their bytes kept back to back
-// in one string, so a request's or an answer's dozen lines cost two allocations, not a dozen.
+// in one string, so a request's or an answer's dozen lines cost one allocation, not a dozen.
 // Not synchronised: one thread at a time (a list belongs to one request).
 #pragma once
 
@@ -104,6 +104,7 @@ private:
         std::size_t FCount = 0;
     };
 
+    // Whether AText starts in the list's own storage (which moves when it grows).
     bool Owns(std::string_view AText) const;
     std::string_view View(TLine ALine) const { return {FBytes.data() + ALine.Start, ALine.Size}; }
     // Appends ALine's bytes to FBytes and tells where they stand.
