@@ -98,11 +98,15 @@ TNetHeaderList::TLine TNetHeaderList::Stored(std::string_view ALine) {
         return Stored(copy);
     }
     PrepareStorage(ALine.size());
-    const TLine line{static_cast<std::uint32_t>(FBytes.size()),
-                     static_cast<std::uint32_t>(ALine.size())};
+    const std::size_t start = FBytes.size();
     FBytes.append(ALine);
-    FLiveBytes += ALine.size();
-    return line;
+    return Appended(start);
+}
+
+TNetHeaderList::TLine TNetHeaderList::Appended(std::size_t AStart) {
+    const std::size_t size = FBytes.size() - AStart;
+    FLiveBytes += size;
+    return TLine{static_cast<std::uint32_t>(AStart), static_cast<std::uint32_t>(size)};
 }
 
 void TNetHeaderList::Put(int AIndex, std::string_view ALine) {

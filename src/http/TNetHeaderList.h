@@ -23,9 +23,7 @@ public:
             FBytes.resize(start);
             return false;
         }
-        FLines.Insert(FLines.Size(), TLine{static_cast<std::uint32_t>(start),
-                                           static_cast<std::uint32_t>(FBytes.size() - start)});
-        FLiveBytes += FBytes.size() - start;
+        FLines.Insert(FLines.Size(), Appended(start));
         return true;
     }
     int Count() const { return static_cast<int>(FLines.Size()); }
@@ -109,6 +107,8 @@ private:
     std::string_view View(TLine ALine) const { return {FBytes.data() + ALine.Start, ALine.Size}; }
     // Appends ALine's bytes to FBytes and tells where they stand.
     TLine Stored(std::string_view ALine);
+    // The bytes appended to FBytes from AStart on, counted as a line's.
+    TLine Appended(std::size_t AStart);
     // Makes room for AMore bytes, dropping the bytes of replaced and deleted lines once they
     // outweigh the live ones.
     void PrepareStorage(std::size_t AMore);
