@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tcp/NetExceptions.h"
+#include "tcp/TNetThreadStacks.h"
 
 namespace {
 
@@ -43,6 +44,11 @@ void TNetThread::Start() {
         lock.unlock();
     if (FRunner && detached && FRunner->Run(shared_from_this()))
         return; // nobody joins a thread that frees itself: it may as well run on a kept one
+    if (detached && FStackSize > 0) {
+        std::shared_ptr<TNetThread> self = shared_from_this();
+        if (TNetThreadStacks::Shared().Start(self, FStackSize))
+            return;
+    }
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     if (FStackSize > 0)
