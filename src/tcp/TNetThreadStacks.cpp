@@ -19,7 +19,7 @@ struct TNetThreadStacks::TStart {
 
 namespace {
 
-constexpr size_t StartRoom = (sizeof(void*) * 8 + 63) / 64 * 64;
+constexpr size_t StartRoom = 64; // keeps the stack's top aligned for any type
 
 size_t PageSize() {
     static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
