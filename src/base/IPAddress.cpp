@@ -79,9 +79,21 @@ std::optional<TIPAddress> ParseIPAddress(std::string_view AText) {
 std::string IPAddressText(const TIPAddress& AAddress) {
     if (!AAddress.IsV4())
         return V6Text(AAddress);
+    // Written digit by digit: every accepted connection's address is shown this way.
     const std::uint8_t* v4 = AAddress.Bytes.data() + MappedPrefix.size();
-    return std::to_string(v4[0]) + "." + std::to_string(v4[1]) + "." + std::to_string(v4[2]) + "." +
-           std::to_string(v4[3]);
+    char text[MaxIPAddressText];
+    char* end = text;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0)
+            *end++ = '.';
+        const unsigned value = v4[i];
+        if (value >= 100)
+            *end++ = static_cast<char>('0' + value / 100);
+        if (value >= 10)
+            *end++ = static_cast<char>('0' + value / 10 % 10);
+        *end++ = static_cast<char>('0' + value % 10);
+    }
+    return std::string(text, end);
 }
 
 std::string CanonicalAddressText(std::string_view AText) {

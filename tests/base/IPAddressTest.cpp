@@ -55,6 +55,11 @@ TEST(IPAddressTest, LiteralsAndTheirText) {
         EXPECT_EQ(CanonicalAddressText(c.Text), c.Shown) << c.Text;
         EXPECT_EQ(ParseIPAddress(c.Shown), address) << c.Shown;
     }
+    for (int value = 0; value < 256; ++value) { // every octet's value, in every place
+        const std::string octet = std::to_string(value);
+        const std::string text = octet + "." + octet + "." + octet + "." + octet;
+        EXPECT_EQ(IPAddressText(Address(text.c_str())), text);
+    }
     EXPECT_TRUE(Address("10.0.0.7").IsV4());
     EXPECT_FALSE(Address("::10.0.0.7").IsV4());
     EXPECT_EQ(AddressAndPort("10.0.0.7", 88), "10.0.0.7:88");
