@@ -138,6 +138,9 @@ void* TNetThreadStacks::Entry(void* AArgument) {
     try {
         std::lock_guard<std::mutex> lock(stacks.FLock);
         if (!stacks.FClosing) {
+            // Those that ended before are let go here too, so that a burst of connections
+            // does not hold its stacks until the next one comes.
+            stacks.Reap();
             stacks.FEnded.push_back(TEnded{pthread_self(), stack});
             return nullptr;
         }
