@@ -41,7 +41,7 @@ public:
     // running on a stack of the set.
     bool Collect();
     // Waits for every thread that has ended to exit, and joins it; a thread that ends later
-    // is left to exit on its own. When the program ends.
+    // is left to exit on its own. When the program ends, and when a set is destroyed.
     void JoinEnded();
 
 private:
