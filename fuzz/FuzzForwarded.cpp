@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     const std::vector<TIPRange>& trusted = TrustedOf(AData[0]);
     const std::string_view bytes(reinterpret_cast<const char*>(AData) + 1, ASize - 1);
     const TNetHeaderList headers = HeadersOf(bytes);
-    RoundTrips(ForwardedClientOf(headers, trusted));
+    RoundTrips(ForwardedClientOf(headers, trusted, TNetForwardedHeader::XForwardedFor));
+    RoundTrips(ForwardedClientOf(headers, trusted, TNetForwardedHeader::Forwarded));
     const TNetForwarded x = ClientOfXForwardedFor(headers, trusted);
     const TNetForwarded f = ClientOfForwarded(headers, trusted);
     if (x.Verdict == TNetForwardedVerdict::Client)

@@ -1,7 +1,9 @@
 // libFuzzer target: the first bytes of a connection on a port that serves TLS and plain HTTP
 // alike. The bytes reach a real connection over loopback, which decides between TLS and plain by
-// the first byte and runs the handshake entry; then the same bytes go to a TLS session in pieces
-// (the first input byte sets their size). A session that fails says why and sends nothing more.
+// the first byte and runs the handshake entry under a memory budget; then the same bytes go to a
+// TLS session in pieces (the first input byte sets their size). A session that fails says why
+// and sends nothing more; a hello announcing more than the bound fails at its header; what a
+// connection charged to the budget stays within it and all comes back.
 // Single-threaded, as libFuzzer calls it.
 #include "support/TestCertificates.h"
 #include "tcp/NetExceptions.h"
@@ -24,13 +26,33 @@
 
 namespace {
 
-// More would fill the loopback socket's buffer, which the target never reads from the far end.
-constexpr size_t MaxInput = 64 * 1024;
-
 [[noreturn]] void Broken(const char* AWhat) {
     std::fprintf(stderr, "fuzz_tls_entry: %s (%s)\n", AWhat, std::strerror(errno));
     std::abort();
 }
+
+// More would fill the loopback socket's buffer, which the target never reads from the far end.
+constexpr size_t MaxInput = 64 * 1024;
+// Below what a session with a large hello is charged, so that some inputs pass it.
+constexpr size_t BudgetLimit = 64 * 1024;
+
+// A plain counter of what the connection charges.
+class TBudget : public INetMemoryBudget {
+public:
+    bool TryTake(size_t ABytes) override {
+        if (Held + ABytes > BudgetLimit)
+            return false;
+        Held += ABytes;
+        return true;
+    }
+    void Give(size_t ABytes) override {
+        if (ABytes > Held)
+            Broken("more given back than was taken");
+        Held -= ABytes;
+    }
+    size_t Limit() const override { return BudgetLimit; }
+    size_t Held = 0;
+};
 
 struct TTarget {
     std::shared_ptr<const TNetTLSContext> Context;
@@ -98,8 +120,10 @@ void ThroughAConnection(const std::string& ABytes) {
     if (!ABytes.empty() && send(client, ABytes.data(), ABytes.size(), MSG_NOSIGNAL) !=
                                static_cast<ssize_t>(ABytes.size()))
         Broken("the input was not sent whole");
+    auto budget = std::make_shared<TBudget>();
     {
         TNetTCPConnection connection;
+        connection.SetMemoryBudget(budget);
         if (!connection.Binding().AcceptFrom(target.Listening.Descriptor()))
             Broken("the connection was not waiting to be accepted");
         AwaitArrival(connection.Binding().Descriptor(), ABytes.size());
@@ -112,9 +136,24 @@ void ThroughAConnection(const std::string& ABytes) {
         }
         if (!connection.Secure() && connection.InputSize() != static_cast<int>(ABytes.size()))
             Broken("plain input lost bytes");
+        if (budget->Held > BudgetLimit)
+            Broken("the budget was passed");
         close(client);
         connection.CloseConnection();
     }
+    if (budget->Held != 0)
+        Broken("a connection kept part of its charge");
+}
+
+// What the first message's header announces, when the first record is a handshake record that
+// the library would read on and holds the whole header; 0 otherwise (the harness judges only
+// the simple case itself).
+size_t AnnouncedHello(const std::string& ABytes) {
+    const auto byte = [&](size_t AAt) { return static_cast<size_t>(uint8_t(ABytes[AAt])); };
+    const size_t record = ABytes.size() < 9 ? 0 : byte(3) << 8 | byte(4);
+    if (record < 4 || record > 16384 || byte(0) != 0x16 || byte(1) != 3)
+        return 0;
+    return byte(6) << 16 | byte(7) << 8 | byte(8);
 }
 
 // The same bytes straight into a session, in pieces of AStep bytes.
@@ -124,17 +163,22 @@ void ThroughASession(const std::string& ABytes, size_t AStep) {
     TNetBuffer output;
     char plain[4096];
     TState state = TState::WantInput;
-    for (size_t at = 0; at < ABytes.size() && state != TState::Failed; at += AStep) {
+    const auto failed = [&] { return state == TState::Failed || state == TState::TooLarge; };
+    for (size_t at = 0; at < ABytes.size() && !failed(); at += AStep) {
         session->PutReceived(ABytes.data() + at, std::min(AStep, ABytes.size() - at));
         state = session->Handshake();
         while (state == TState::Ready && session->Decrypt(plain, sizeof(plain), state) > 0) {
         }
         session->TakeOutput(output);
     }
-    if ((state == TState::Failed) != !session->FailureText().empty())
+    if (failed() != !session->FailureText().empty())
         Broken("a failure without a reason, or a reason without a failure");
-    if (state == TState::Failed && session->Encrypt("x", 1))
+    if (failed() && session->Encrypt("x", 1))
         Broken("a failed session still encrypts");
+    // With the header in the first piece the session judges it before the library sees a byte.
+    if (AStep >= 9 && AnnouncedHello(ABytes) > session->HandshakeLimit() &&
+        state != TState::TooLarge)
+        Broken("a hello announcing more than the bound was taken");
 }
 
 } // namespace

@@ -164,3 +164,16 @@ bool InRanges(std::span<const TIPRange> ARanges, const TIPAddress& AAddress) {
             return true;
     return false;
 }
+
+TIPAddress MaskedAddress(const TIPAddress& AAddress, int AKeepV4Bits, int AKeepV6Bits) {
+    if (!AAddress.IsV4())
+        return RangeOf(AAddress, AKeepV6Bits).First;
+    // The mapping's own 96 bits stay, so the result is still an IPv4 address.
+    const int bits = AKeepV4Bits < 0 ? 0 : (AKeepV4Bits > 32 ? 32 : AKeepV4Bits);
+    return RangeOf(AAddress, V4PrefixBits + bits).First;
+}
+
+std::string MaskedAddressText(std::string_view AText, int AKeepV4Bits, int AKeepV6Bits) {
+    const std::optional<TIPAddress> address = ParseIPAddress(AText);
+    return address ? IPAddressText(MaskedAddress(*address, AKeepV4Bits, AKeepV6Bits)) : "-";
+}

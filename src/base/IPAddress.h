@@ -56,3 +56,11 @@ std::optional<TIPRange> ParseIPRange(std::string_view AText);
 std::vector<TIPRange> ParseIPRangeList(std::string_view AText,
                                        std::vector<std::string>* ABad = nullptr);
 bool InRanges(std::span<const TIPRange> ARanges, const TIPAddress& AAddress);
+
+// The address with only its first AKeepV4Bits (IPv4, 0 to 32) or AKeepV6Bits (IPv6, 0 to 128)
+// bits, the others zero: what a record keeps of a visitor when addresses are masked.
+TIPAddress MaskedAddress(const TIPAddress& AAddress, int AKeepV4Bits, int AKeepV6Bits);
+// The same for an address's text, in the records' form ("203.0.113.7" keeping 16 bits gives
+// "203.0.0.0", "2001:db8:1:2::7" keeping 32 gives "2001:db8::"); a text that is no address
+// literal gives "-", so nothing of it reaches a record.
+std::string MaskedAddressText(std::string_view AText, int AKeepV4Bits, int AKeepV6Bits);

@@ -1,5 +1,7 @@
 #include "http/NetHTTPForwarded.h"
 
+#include "http/NetHTTPText.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -13,25 +15,6 @@ constexpr std::string_view XForwardedForName = "X-Forwarded-For";
 constexpr std::string_view ForwardedName = "Forwarded";
 // The longest node: a bracketed IPv6 address with a colon and a port of five digits.
 constexpr std::size_t MaxNodeText = MaxIPAddressText + 8;
-
-bool IsBlank(char AChar) {
-    return AChar == ' ' || AChar == '\t';
-}
-
-std::string_view Trimmed(std::string_view AText) {
-    while (!AText.empty() && IsBlank(AText.front()))
-        AText.remove_prefix(1);
-    while (!AText.empty() && IsBlank(AText.back()))
-        AText.remove_suffix(1);
-    return AText;
-}
-
-bool SameIgnoringCase(std::string_view A, std::string_view B) {
-    return std::equal(A.begin(), A.end(), B.begin(), B.end(), [](char X, char Y) {
-        auto lower = [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C + 32) : C; };
-        return lower(X) == lower(Y);
-    });
-}
 
 // A port of up to five digits (at most 65535), or an obfuscated one ("_" and letters, digits,
 // ".", "_" or "-").
@@ -82,7 +65,7 @@ bool SplitItems(std::string_view AText, char ASeparator, bool AQuoted, FAdd AAdd
         }
         if (i < AText.size() && AText[i] != ASeparator)
             continue;
-        const std::string_view item = Trimmed(AText.substr(start, i - start));
+        const std::string_view item = TrimmedBlanks(AText.substr(start, i - start));
         if (!item.empty())
             AAdd(item);
         start = i + 1;
@@ -102,12 +85,12 @@ TRead ReadElements(const TNetHeaderList& AHeaders, std::string_view AName, bool 
     for (int i = 0; i < count; ++i) {
         const std::string_view line = AHeaders.Strings(i);
         const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || !SameIgnoringCase(line.substr(0, colon), AName))
+        if (colon == std::string_view::npos || !SameTextAscii(line.substr(0, colon), AName))
             continue;
-        const std::string_view value = Trimmed(line.substr(colon + 1));
+        const std::string_view value = TrimmedBlanks(line.substr(colon + 1));
         length += value.size();
         const bool folded = i + 1 < count && !AHeaders.Strings(i + 1).empty() &&
-                            IsBlank(AHeaders.Strings(i + 1).front());
+                            IsHeaderBlank(AHeaders.Strings(i + 1).front());
         if (folded || length > ForwardedValueLimit ||
             !SplitItems(value, ',', AQuoted, [&](std::string_view A) { AElements.Add(A); }))
             return TRead::Unreadable;
@@ -205,10 +188,10 @@ std::optional<TIPAddress> ForwardedForOf(std::string_view AElement) {
             wellFormed = false;
             return;
         }
-        if (!SameIgnoringCase(Trimmed(APair.substr(0, equals)), "for"))
+        if (!SameTextAscii(TrimmedBlanks(APair.substr(0, equals)), "for"))
             return;
         wellFormed = wellFormed && !value; // "for" once at most
-        value = Trimmed(APair.substr(equals + 1));
+        value = TrimmedBlanks(APair.substr(equals + 1));
     });
     if (!closed || !wellFormed || !value)
         return std::nullopt;
@@ -233,17 +216,12 @@ TNetForwarded ClientOfForwarded(const TNetHeaderList& AHeaders,
 }
 
 std::optional<TIPAddress> ForwardedClientOf(const TNetHeaderList& AHeaders,
-                                            std::span<const TIPRange> ATrusted) {
-    const TNetForwarded x = ClientOfXForwardedFor(AHeaders, ATrusted);
-    const TNetForwarded f = ClientOfForwarded(AHeaders, ATrusted);
-    using V = TNetForwardedVerdict;
-    if (x.Verdict == V::Unusable || f.Verdict == V::Unusable)
+                                            std::span<const TIPRange> ATrusted,
+                                            TNetForwardedHeader AHeader) {
+    const TNetForwarded named = AHeader == TNetForwardedHeader::Forwarded
+                                    ? ClientOfForwarded(AHeaders, ATrusted)
+                                    : ClientOfXForwardedFor(AHeaders, ATrusted);
+    if (named.Verdict != TNetForwardedVerdict::Client)
         return std::nullopt;
-    if (x.Verdict == V::Client && f.Verdict == V::Client)
-        return x.Client == f.Client ? std::optional(x.Client) : std::nullopt;
-    if (x.Verdict == V::Client)
-        return x.Client;
-    if (f.Verdict == V::Client)
-        return f.Client;
-    return std::nullopt;
+    return named.Client;
 }

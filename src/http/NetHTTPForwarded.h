@@ -44,9 +44,12 @@ TNetForwarded ClientOfXForwardedFor(const TNetHeaderList& AHeaders,
                                     std::span<const TIPRange> ATrusted);
 TNetForwarded ClientOfForwarded(const TNetHeaderList& AHeaders, std::span<const TIPRange> ATrusted);
 
-// The client that a request from a trusted proxy stands for: the one both headers name, or the
-// one that is present names. Nothing when neither is present, one cannot be used, or they
-// name different clients: a proxy writes one of them and passes the other on as the client
-// sent it, and which one it writes cannot be told, so a client cannot choose its own address.
+// The header a trusted proxy writes. The other one reaches the server as the client sent it, so
+// it is never read: it could blank or choose the address the hit is recorded under.
+enum class TNetForwardedHeader { XForwardedFor, Forwarded };
+
+// The client that a request from a trusted proxy stands for, as AHeader names it; nothing when
+// that header is absent or cannot be used. The other header is not looked at.
 std::optional<TIPAddress> ForwardedClientOf(const TNetHeaderList& AHeaders,
-                                            std::span<const TIPRange> ATrusted);
+                                            std::span<const TIPRange> ATrusted,
+                                            TNetForwardedHeader AHeader);

@@ -107,6 +107,14 @@ bool OnlyCtl(std::string_view AText) {
     return std::all_of(AText.begin(), AText.end(), IsCtlOrBlank);
 }
 
+std::string_view TrimmedBlanks(std::string_view AText) {
+    while (!AText.empty() && IsHeaderBlank(AText.front()))
+        AText.remove_prefix(1);
+    while (!AText.empty() && IsHeaderBlank(AText.back()))
+        AText.remove_suffix(1);
+    return AText;
+}
+
 bool MayNameAFile(const std::string& AText) {
     return AText.find_first_of("/\\") != std::string::npos;
 }

@@ -28,6 +28,13 @@ std::string TrimCtl(const std::string& AText);
 // True when TrimCtl would leave nothing of AText; no copy is made.
 bool OnlyCtl(std::string_view AText);
 
+// A header's own blanks (space and tab): what folds a line and pads a value.
+inline bool IsHeaderBlank(char AChar) {
+    return AChar == ' ' || AChar == '\t';
+}
+// AText without the header blanks at either end; no copy is made.
+std::string_view TrimmedBlanks(std::string_view AText);
+
 // True when AText holds a path separator ('/' or '\\'), so it might name a file or directory of
 // this machine; such a text never goes into an answer.
 bool MayNameAFile(const std::string& AText);

@@ -25,6 +25,8 @@ struct TNetHTTPRequestInfo {
     TNetHeaderList Headers;          // as received, ending with the empty line
     std::vector<std::string> Params; // decoded "&" items, not split at "="
     TNetCookieCollection Cookies;
+    // The request handler's own, kept with the request from OnRequestHead to OnCommandGet.
+    std::shared_ptr<const void> HandlerState;
 };
 
 // Splits a request line at its last blank (version) and first blank (command, target);

@@ -94,7 +94,9 @@ std::string TNetHTTPResponseInfo::HeaderBlock(std::size_t ARoom) const {
     return block;
 }
 
-void TNetHTTPResponseInfo::WriteHeader() { WriteHeader(std::string()); }
+void TNetHTTPResponseInfo::WriteHeader() {
+    WriteHeader(std::string());
+}
 
 // The whole block is built first and goes in one send: a line at a time cost a check of the
 // connection per line, and a batch buffer of its own.
@@ -106,6 +108,17 @@ void TNetHTTPResponseInfo::WriteHeader(const std::string& ABody) {
     std::string block = HeaderBlock(ABody.size());
     block += ABody;
     Connection->SendText(block);
+}
+
+void TNetHTTPResponseInfo::Finish(bool AHead) {
+    if (Finished)
+        return;
+    if (!HeaderWritten)
+        WriteHeader();
+    // A HEAD answer has no body; its header block (with the length a GET would get) stays.
+    if (!AHead && (!ContentText.empty() || ContentStream))
+        WriteContent();
+    Finished = true;
 }
 
 void TNetHTTPResponseInfo::WriteContent() {

@@ -28,6 +28,10 @@ public:
     void WriteHeader(const std::string& ABody);
     // Sends ContentText, else ContentStream, else a small default page.
     void WriteContent();
+    // Sends what is not sent yet: the header block, then ContentText or ContentStream unless
+    // AHead. Once it has returned, later calls send nothing: a handler may finish its answer
+    // and go on working (the connection stays open until the handler returns).
+    void Finish(bool AHead);
 
     std::shared_ptr<TNetHTTPSession> Session;
     std::string ServerSoftware = "NetHTTP/1.0";
@@ -36,6 +40,7 @@ public:
     std::string ContentType = "text/html"; // empty leaves the header out
     TNetTCPConnection* Connection;
     bool HeaderWritten = false;
+    bool Finished = false; // Finish has sent everything
     int StatusCode = 0;
     long long ContentLength = -1; // -1: from the body; other negatives leave the header out
     TNetCookieCollection Cookies;

@@ -57,13 +57,15 @@ const std::string SessionCookiePath = "/";
 } // namespace
 
 TNetHTTPServer::TNetHTTPServer()
-    : FSessionList(std::make_unique<TNetHTTPSessionList>()),
+    : FRequestMemory(std::make_shared<TNetHTTPMemoryBudget>()),
+      FSessionList(std::make_unique<TNetHTTPSessionList>()),
       FMimeTable(std::make_unique<TNetMimeTable>()),
       FSmallFiles(std::make_unique<TNetSmallFileCache>()) {
     SetDefaultPort(80);
     // HTTP clients speak first: one that stays silent for as long as a request may take never
     // costs a thread.
     SetDeferAcceptTime(FLimits.RequestTimeout);
+    SetMemoryBudget(FRequestMemory);
 }
 
 TNetHTTPServer::~TNetHTTPServer() {
@@ -128,7 +130,7 @@ bool TNetHTTPServer::ServeConnection(TNetPeerThread& AThread) {
     TNetTCPServerConnection& connection = *AThread.ServedConnection();
     TCloseOnExit closer(connection);
     TConnectionInput input(connection);
-    TNetHTTPRequestReader reader(input, FLimits, &FRequestMemory);
+    TNetHTTPRequestReader reader(input, FLimits, FRequestMemory.get());
     const std::string peerIP = connection.Binding().RemoteIP();
     std::string command, target, version;
     // The request line is split where it was received: it is never copied as a whole.
@@ -210,11 +212,7 @@ void TNetHTTPServer::ServeRequest(TNetPeerThread& AThread, TNetTCPServerConnecti
     if (!OnlyCtl(FServerSoftware))
         response.ServerSoftware = FServerSoftware;
     CallHandler(AThread, request, response);
-    if (!response.HeaderWritten)
-        response.WriteHeader();
-    // A HEAD answer has no body; its header block (with the length a GET would get) stays.
-    if (ACommand != "HEAD" && (!response.ContentText.empty() || response.ContentStream))
-        response.WriteContent();
+    response.Finish(ACommand == "HEAD");
 }
 
 bool TNetHTTPServer::AdmitsRequest(TNetPeerThread& AThread, TNetHTTPRequestInfo& ARequest) {

@@ -63,10 +63,10 @@ public:
     void SetRequestTimeout(int AMilliseconds) { FLimits.RequestTimeout = AMilliseconds; }
     // The most request bytes all connections may hold at once (a request that would pass it is
     // refused); 0: no limit. Any thread.
-    size_t MaxRequestMemory() const { return FRequestMemory.Limit(); }
-    void SetMaxRequestMemory(size_t ABytes) { FRequestMemory.SetLimit(ABytes); }
-    // The request bytes held now. Any thread.
-    size_t RequestMemoryHeld() const { return FRequestMemory.Held(); }
+    size_t MaxRequestMemory() const { return FRequestMemory->Limit(); }
+    void SetMaxRequestMemory(size_t ABytes) { FRequestMemory->SetLimit(ABytes); }
+    // The request bytes held now, with what the connections' TLS holds. Any thread.
+    size_t RequestMemoryHeld() const { return FRequestMemory->Held(); }
 
     TNetHTTPSessionList& SessionList() { return *FSessionList; }
     TNetMimeTable& MimeTable() { return *FMimeTable; }
@@ -132,7 +132,8 @@ private:
     bool FAutoStartSession = false;
     int FSessionTimeOut = 0;
     TNetHTTPLimits FLimits;
-    TNetHTTPMemoryBudget FRequestMemory;
+    // Shared with the connections, whose TLS gives its part back when they go.
+    std::shared_ptr<TNetHTTPMemoryBudget> FRequestMemory;
     std::unique_ptr<TNetHTTPSessionList> FSessionList;
     std::unique_ptr<TNetMimeTable> FMimeTable;
     std::unique_ptr<TNetSmallFileCache> FSmallFiles;

@@ -10,10 +10,6 @@
 
 namespace {
 
-bool IsBlankOrTab(char AChar) {
-    return AChar == ' ' || AChar == '\t';
-}
-
 // The separator as it ends a name when a line is read: without its trailing blanks.
 std::string NameTerminator(const std::string& ASeparator) {
     size_t end = ASeparator.size();
@@ -183,7 +179,7 @@ bool TNetHeaderList::IsContinuation(int AIndex) const {
     if (AIndex >= Count())
         return false;
     const std::string_view line = View(FLines[static_cast<size_t>(AIndex)]);
-    return !line.empty() && IsBlankOrTab(line[0]);
+    return !line.empty() && IsHeaderBlank(line[0]);
 }
 
 std::string TNetHeaderList::LineValue(int AIndex) const {
@@ -203,7 +199,7 @@ std::string TNetHeaderList::LineValue(int AIndex) const {
     std::string value = first < line.size() ? std::string(line.substr(first)) : std::string();
     for (int i = AIndex + 1; FUnfoldLines && IsContinuation(i); ++i) {
         const std::string more = TrimLeftCtl(std::string(Strings(i)));
-        if (value.empty() || IsBlankOrTab(value.back()))
+        if (value.empty() || IsHeaderBlank(value.back()))
             value += more;
         else
             value += " " + more;
@@ -283,7 +279,7 @@ std::string TNetHeaderList::WrapText(const std::string& AText) const {
             quoted = !quoted;
         out += c;
         ++count;
-        if (!quoted && IsBlankOrTab(c))
+        if (!quoted && IsHeaderBlank(c))
             breakAt = out.size();
         if (count > static_cast<size_t>(FFoldWidth) && breakAt != std::string::npos &&
             i + 1 < AText.size()) {

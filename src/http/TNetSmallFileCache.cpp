@@ -54,10 +54,11 @@ TNetSmallFileCache::TFile TNetSmallFileCache::Look(const std::string& APath, std
     // answered is the file opened; its copy is kept only when it is still the one looked at
     // and was read whole.
     const int file = open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (file < 0)
+        return result; // there, but not ours to read: its answer fails rather than says 404
     struct stat opened {};
-    if (file < 0 || fstat(file, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        if (file >= 0)
-            close(file);
+    if (fstat(file, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        close(file);
         return TFile{};
     }
     result.Size = opened.st_size;

@@ -22,8 +22,10 @@ public:
     static constexpr std::chrono::milliseconds SettleTime{100};
 
     struct TFile {
-        bool Regular = false; // false: missing, unreadable or not a regular file
-        long long Size = 0;   // its size now
+        // A regular file stands at the path (false: missing or not a regular file). One that
+        // cannot be opened counts too, without Bytes: answering it fails.
+        bool Regular = false;
+        long long Size = 0; // its size now
         // Its bytes when Size is at most the caller's limit, as read from the unchanged file.
         std::shared_ptr<const std::string> Bytes;
     };

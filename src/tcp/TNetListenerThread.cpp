@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "tcp/NetExceptions.h"
-#include "tcp/TNetTCPServer.h"
+#include "tcp/TNetTCPServerConnection.h"
+#include "tcp/TNetThreadMgr.h"
 
 namespace {
 
@@ -42,13 +43,12 @@ void TNetListenerThread::Cycle() {
         return;
     // Under load connections queue up while one is handed over: take them in a run instead
     // of a wait per connection, as long as there is room and the queue has one.
-    const size_t limit = static_cast<size_t>(std::max(FServer.MaxConnections(), 1));
     bool roomChecked = true; // by WaitForRoom, for the first accept
     for (int descriptor : ready) {
         for (int taken = 0; taken < AcceptRun; ++taken) {
             if (Terminated())
                 return;
-            if (!roomChecked && !FServer.FShare->WaitBelow(limit, std::chrono::milliseconds(0)))
+            if (!roomChecked && !FServer.WaitForRoom(std::chrono::milliseconds(0)))
                 return;
             roomChecked = false;
             if (!AcceptOn(descriptor))
@@ -58,14 +58,13 @@ void TNetListenerThread::Cycle() {
 }
 
 bool TNetListenerThread::WaitForRoom() {
-    const size_t limit = static_cast<size_t>(std::max(FServer.MaxConnections(), 1));
     // Peers leaving and a stop wake the wait; the step only bounds it. While slow requests may
     // be closed to make room, the step is short enough to notice them soon after their time.
     auto step = std::chrono::milliseconds(FSelectWait > 0 ? FSelectWait : 1000);
-    if (FServer.HeadTimeoutUnderLoad() > 0)
+    if (FServer.ClosesSlowRequests())
         step = std::min(step, SlowRequestCheck);
     std::chrono::milliseconds wait{0}; // a look first, on every cycle
-    while (!FServer.FShare->WaitBelow(limit, wait)) {
+    while (!FServer.WaitForRoom(wait)) {
         if (Terminated())
             return false;
         FServer.CloseSlowRequests();
@@ -83,7 +82,7 @@ std::chrono::milliseconds TNetListenerThread::UntilOverdue(std::chrono::millisec
 }
 
 bool TNetListenerThread::AcceptOn(int AListening) {
-    auto connection = std::make_unique<TNetTCPServerConnection>(FServer);
+    auto connection = std::make_unique<TNetTCPServerConnection>();
     try {
         // Nothing waiting: the queue is empty, or the client went away between the wait and
         // the accept; nothing failed.

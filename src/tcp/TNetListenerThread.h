@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "tcp/INetListenerHost.h"
 #include "tcp/TNetSocketHandle.h"
 #include "tcp/TNetThread.h"
 
-class TNetTCPServer;
 class TNetThreadMgr;
 
 class TNetListenerThread : public TNetThread {
@@ -23,11 +23,10 @@ public:
     // other sockets, stops and slow requests are looked at between runs.
     static constexpr int AcceptRun = 16;
 
-    explicit TNetListenerThread(TNetTCPServer& AServer) : FServer(AServer) {}
+    explicit TNetListenerThread(INetListenerHost& AServer) : FServer(AServer) {}
 
     int SelectWait() const { return FSelectWait; }
     void SetSelectWait(int AMilliseconds) { FSelectWait = AMilliseconds; }
-    TNetTCPServer& Server() const { return FServer; }
     // The manager that makes the peer threads; set by the server before Launch.
     void SetThreadMgr(std::shared_ptr<TNetThreadMgr> AThreadMgr) {
         FThreadMgr = std::move(AThreadMgr);
@@ -54,7 +53,7 @@ private:
     std::vector<TNetSocketHandle::TPin> FPins;
     std::vector<int> FDescriptors;
     std::vector<int> FReady;
-    TNetTCPServer& FServer;
+    INetListenerHost& FServer;
     std::shared_ptr<TNetThreadMgr> FThreadMgr;
     std::chrono::steady_clock::time_point FLastReport{};
     bool FReported = false;

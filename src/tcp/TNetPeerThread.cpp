@@ -1,9 +1,6 @@
 #include "tcp/TNetPeerThread.h"
 
 #include "tcp/NetExceptions.h"
-#include "tcp/TNetServerShare.h"
-#include "tcp/TNetTCPServer.h"
-#include "tcp/TNetThreadMgr.h"
 
 TNetPeerThread::TNetPeerThread() {
     SetFreeOnTerminate(true);
@@ -18,7 +15,7 @@ void TNetPeerThread::SetServedConnection(std::unique_ptr<TNetTCPServerConnection
 
 void TNetPeerThread::Prepare() {
     if (FShare)
-        FShare->CallServer([this](TNetTCPServer& AServer) { AServer.FireConnect(*this); });
+        FShare->CallServer([this](INetPeerHost& AServer) { AServer.FireConnect(*this); });
 }
 
 void TNetPeerThread::Cycle() {
@@ -37,7 +34,7 @@ void TNetPeerThread::Cycle() {
 
 void TNetPeerThread::ServeOnce() {
     bool served = false;
-    bool called = FShare && FShare->CallServer([this, &served](TNetTCPServer& AServer) {
+    bool called = FShare && FShare->CallServer([this, &served](INetPeerHost& AServer) {
         served = AServer.ServeConnection(*this);
     });
     if (!called) {
@@ -55,7 +52,7 @@ void TNetPeerThread::Finish() {
     std::exception_ptr failure;
     try {
         if (FShare)
-            FShare->CallServer([this](TNetTCPServer& AServer) { AServer.FireDisconnect(*this); });
+            FShare->CallServer([this](INetPeerHost& AServer) { AServer.FireDisconnect(*this); });
     } catch (...) {
         failure = std::current_exception();
     }

@@ -4,11 +4,9 @@
 
 #include <memory>
 
+#include "tcp/TNetServerShare.h"
 #include "tcp/TNetTCPServerConnection.h"
 #include "tcp/TNetThread.h"
-
-class TNetServerShare;
-class TNetThreadMgr;
 
 class TNetPeerThread : public TNetThread {
 public:
@@ -21,9 +19,10 @@ public:
     // The connection this thread owns and serves; none after Finish.
     TNetTCPServerConnection* ServedConnection() const { return FServedConnection.get(); }
     void SetServedConnection(std::unique_ptr<TNetTCPServerConnection> AConnection);
-    // Set by the listener before Launch: the server's shared part and the thread's manager.
+    // Set by the server before Launch: its shared part, and the thread manager the thread
+    // came from.
     void SetServerShare(std::shared_ptr<TNetServerShare> AShare) { FShare = std::move(AShare); }
-    void SetThreadMgr(std::shared_ptr<TNetThreadMgr> AThreadMgr) {
+    void SetThreadMgr(std::shared_ptr<INetThreadSource> AThreadMgr) {
         FThreadMgr = std::move(AThreadMgr);
     }
 
@@ -38,7 +37,8 @@ protected:
 private:
     void ServeOnce();
 
-    std::unique_ptr<TNetTCPServerConnection> FServedConnection;
+    // The share first: the connection, which reports its refusals through it, goes before it.
     std::shared_ptr<TNetServerShare> FShare;
-    std::shared_ptr<TNetThreadMgr> FThreadMgr;
+    std::shared_ptr<INetThreadSource> FThreadMgr;
+    std::unique_ptr<TNetTCPServerConnection> FServedConnection;
 };

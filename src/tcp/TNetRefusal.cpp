@@ -9,9 +9,10 @@ const std::error_category& NetRefusalCategory() {
     // Never destroyed: a detached peer thread may still report while the process exits.
     // In the order of TNetRefusalReason.
     static const auto* category = new TNetRefusalCategory(
-        "tcp", {"too many connections from one address", "request too slow while busy",
-                "no data in time", "answer not taken in time",
-                "too many connections from one address behind a proxy", "TLS handshake failed"});
+        "tcp",
+        {"too many connections from one address", "request too slow while busy", "no data in time",
+         "answer not taken in time", "too many connections from one address behind a proxy",
+         "TLS handshake failed", "TLS handshake too large", "request memory budget spent on TLS"});
     return *category;
 }
 

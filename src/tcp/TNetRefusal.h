@@ -10,13 +10,15 @@
 // Why the transport closed a client. A protocol layer adds reasons of its own category; the
 // server reports and counts every reason the same way.
 enum class TNetRefusalReason {
-    PerAddressLimit = 1,  // more connections from one address than MaxConnectionsPerIP
-    HeadTimeoutUnderLoad, // no request within HeadTimeoutUnderLoad while the server was busy
-    ReadTimeout,          // no data within ReadTimeout on a read without a limit of its own
-    SendTimeout,          // the client did not take the answer within SendTimeout
-    ForwardedClientLimit, // more connections for one client behind a forwarding peer than
-                          // MaxConnectionsPerIP (TNetTCPServer::CountAsClient)
-    SecureHandshakeFailed // the client broke off or failed the secure handshake
+    PerAddressLimit = 1,     // more connections from one address than MaxConnectionsPerIP
+    HeadTimeoutUnderLoad,    // no request within HeadTimeoutUnderLoad while the server was busy
+    ReadTimeout,             // no data within ReadTimeout on a read without a limit of its own
+    SendTimeout,             // the client did not take the answer within SendTimeout
+    ForwardedClientLimit,    // more connections for one client behind a forwarding peer than
+                             // MaxConnectionsPerIP (TNetTCPServer::CountAsClient)
+    SecureHandshakeFailed,   // the client broke off or failed the secure handshake
+    SecureHandshakeTooLarge, // the client sent or announced a larger handshake than allowed
+    SecureMemoryBudget       // the secure channel's memory would pass the server's budget
 };
 
 // A category of refusal reasons with a fixed short text for each value, 1 first; each layer

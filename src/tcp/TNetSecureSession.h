@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "tcp/TNetBuffer.h"
 
@@ -17,7 +18,9 @@ public:
         Ready,     // the handshake is done; decrypted bytes may follow
         WantInput, // it needs more bytes from the peer
         Closed,    // the peer ended the channel in order
-        Failed     // the peer broke the protocol; FailureText says how
+        Failed,    // the peer broke the protocol; FailureText says how
+        TooLarge   // the peer sent or announced more than HandshakeLimit before the handshake
+                   // ended; the session holds no more of it and has nothing to send
     };
 
     virtual ~TNetSecureSession() = default;
@@ -36,6 +39,14 @@ public:
     virtual void TakeOutput(TNetBuffer& AInto) = 0;
     // Why the session failed, for a person.
     virtual std::string FailureText() const = 0;
+    // The most bytes the peer may send before the handshake ends.
+    virtual size_t HandshakeLimit() const = 0;
+    // The memory the session holds now, by its own reckoning (buffers, handshake bytes, its
+    // own state); the connection charges it to its memory budget.
+    virtual size_t MemoryHeld() const = 0;
+    // Once the handshake is done, the protocol agreed on ("TLSv1.3"), in storage that lasts as
+    // long as the program; empty before.
+    virtual std::string_view Protocol() const { return {}; }
 };
 
 // Makes the session of a connection whose first byte starts the secure handshake.

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 
-#include "tcp/TNetPeerThread.h"
-
-void TNetServerShare::Add(std::shared_ptr<TNetPeerThread> AThread, std::string AClientKey) {
+void TNetServerShare::Add(std::shared_ptr<TNetPeerThread> AThread,
+                          TNetTCPServerConnection* AConnection, std::string AClientKey) {
     std::lock_guard<std::mutex> lock(FLock);
     if (!AClientKey.empty())
         ++FPerClient[AClientKey];
-    FPeers.push_back(TPeer{std::move(AThread), std::move(AClientKey)});
+    FPeers.push_back(TPeer{std::move(AThread), AConnection, std::move(AClientKey)});
 }
 
 void TNetServerShare::Uncount(const std::string& AClientKey) {
@@ -75,8 +74,8 @@ void TNetServerShare::CloseAll() {
     // Under the lock: a listed peer has not yet freed its connection (it leaves the list first).
     std::lock_guard<std::mutex> lock(FLock);
     for (const TPeer& peer : FPeers)
-        if (TNetTCPServerConnection* connection = peer.Thread->ServedConnection())
-            connection->CloseSocketOnly();
+        if (peer.Connection != nullptr)
+            peer.Connection->CloseSocketOnly();
 }
 
 std::vector<std::string>
@@ -84,7 +83,7 @@ TNetServerShare::CloseWaitingSince(std::chrono::steady_clock::time_point ABefore
     std::lock_guard<std::mutex> lock(FLock); // as in CloseAll: the connections stay alive
     std::vector<TNetTCPServerConnection*> waiting;
     for (const TPeer& peer : FPeers) {
-        TNetTCPServerConnection* connection = peer.Thread->ServedConnection();
+        TNetTCPServerConnection* connection = peer.Connection;
         if (connection && !connection->RequestArrived() && connection->AcceptedAt() <= ABefore)
             waiting.push_back(connection);
     }
@@ -120,7 +119,7 @@ void TNetServerShare::Wake() {
     FChanged.notify_all();
 }
 
-bool TNetServerShare::CallServer(const std::function<void(TNetTCPServer&)>& ACall) {
+bool TNetServerShare::CallServer(const std::function<void(INetPeerHost&)>& ACall) {
     // Every peer thread passes here several times per connection, so the gate takes no lock:
     // a call counts itself in before it looks at the detach flag, DetachServer sets the flag
     // before it looks at the count (both sequentially consistent), so either the call sees the
@@ -140,6 +139,12 @@ bool TNetServerShare::CallServer(const std::function<void(TNetTCPServer&)>& ACal
         return false;
     ACall(*FServer);
     return true;
+}
+
+void TNetServerShare::ReportRefusal(const TNetRefusal& ARefusal) {
+    CallServer([&ARefusal](INetPeerHost& AServer) {
+        AServer.ReportRefusal(ARefusal.Reason, ARefusal.PeerIP, ARefusal.Limit);
+    });
 }
 
 void TNetServerShare::DetachServer() {

@@ -1,5 +1,6 @@
 // TNetServerShare: what a server shares with its peer threads: the live peer list and the gate
-// through which peer threads call the server. Outlives the server while a peer thread holds it.
+// through which peer threads call the server (as INetPeerHost). Outlives the server while a peer
+// thread holds it.
 #pragma once
 
 #include <atomic>
@@ -13,18 +14,24 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/KeyedHash.h"
+#include "tcp/INetPeerHost.h"
+#include "tcp/TNetRefusal.h"
+#include "tcp/TNetTCPServerConnection.h"
+
 class TNetPeerThread;
-class TNetTCPServer;
 
 class TNetServerShare {
 public:
-    explicit TNetServerShare(TNetTCPServer& AServer) : FServer(&AServer) {}
+    explicit TNetServerShare(INetPeerHost& AServer) : FServer(&AServer) {}
     TNetServerShare(const TNetServerShare&) = delete;
     TNetServerShare& operator=(const TNetServerShare&) = delete;
 
     // The peer list (PeerThreads of the server). Any thread. A peer counts under its client's
-    // key (TNetTCPServer::ClientKey) until it is removed; under none with an empty key.
-    void Add(std::shared_ptr<TNetPeerThread> AThread, std::string AClientKey = {});
+    // key (TNetTCPServer::ClientKey) until it is removed; under none with an empty key. Its
+    // connection, which it owns, is listed with it: a peer leaves the list before it frees it.
+    void Add(std::shared_ptr<TNetPeerThread> AThread, TNetTCPServerConnection* AConnection,
+             std::string AClientKey = {});
     void Remove(const TNetPeerThread* AThread);
     size_t Count() const;
     // The listed peers that count under AClientKey.
@@ -47,13 +54,16 @@ public:
 
     // Runs ACall with the server unless it has been detached; false when it was not run.
     // Peer threads call the server only through here.
-    bool CallServer(const std::function<void(TNetTCPServer&)>& ACall);
+    bool CallServer(const std::function<void(INetPeerHost&)>& ACall);
+    // Has the server count and report ARefusal, unless it has been detached. Peer thread.
+    void ReportRefusal(const TNetRefusal& ARefusal);
     // No more calls after this; waits for the calls in progress to return. Server's thread.
     void DetachServer();
 
 private:
     struct TPeer {
         std::shared_ptr<TNetPeerThread> Thread;
+        TNetTCPServerConnection* Connection; // the thread's, alive while listed
         std::string ClientKey;
     };
 
@@ -63,9 +73,11 @@ private:
     mutable std::mutex FLock; // guards the three fields below; FChanged waits on it
     mutable std::condition_variable FChanged;
     std::vector<TPeer> FPeers;
-    std::unordered_map<std::string, int> FPerClient; // listed peers by client key
+    // Listed peers by client key. The keys are the clients' addresses: keyed at random, so that
+    // nobody can choose addresses that all land in one bucket.
+    std::unordered_map<std::string, int, TKeyedHash, std::equal_to<>> FPerClient;
     unsigned FWakeCount = 0;
-    TNetTCPServer* const FServer;
+    INetPeerHost* const FServer;
     std::atomic<bool> FDetached{false}; // no CallServer runs the call any more
     std::atomic<int> FCallsInProgress{0};
 };

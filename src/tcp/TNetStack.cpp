@@ -6,7 +6,6 @@
 #include <mutex>
 
 #include "tcp/NetExceptions.h"
-#include "tcp/TNetStackPosix.h"
 
 namespace {
 
@@ -139,7 +138,7 @@ void AddStackUser() {
     std::lock_guard<std::mutex> lock(GStackLock);
     // Counted only once the stack is there: a user that skips the lock must find it.
     if (StackUsers.load() == 0) {
-        GStack = new TNetStackPosix();
+        GStack = NewPlatformStack().release();
         GStackPointer.store(GStack, std::memory_order_release);
     }
     StackUsers.fetch_add(1);

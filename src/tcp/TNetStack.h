@@ -91,6 +91,10 @@ public:
     int OpenStreamSocket(int AType, int AProtocol, int AFamily = NetFamilyInet);
 };
 
+// A new stack of the platform's sockets. The platform layer defines it (TNetStackPosix here), so
+// another platform swaps that layer alone.
+std::unique_ptr<TNetStack> NewPlatformStack();
+
 // The process-wide stack; exists while StackUsers is above 0 (every TNetComponent counts).
 TNetStack& SocketStack();
 extern std::atomic<int> StackUsers;

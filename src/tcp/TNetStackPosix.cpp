@@ -235,6 +235,10 @@ int SocketErrorOfErrno(int AErrno) {
     return AErrno < 35 ? 10000 + AErrno : 20000 + AErrno;
 }
 
+std::unique_ptr<TNetStack> NewPlatformStack() {
+    return std::make_unique<TNetStackPosix>();
+}
+
 int TNetStackPosix::Failed(int AResult) {
     GLastSocketError = SocketErrorOfErrno(errno);
     return AResult;

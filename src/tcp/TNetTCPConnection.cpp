@@ -41,7 +41,11 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point ADeadline) {
 
 TNetTCPConnection::TNetTCPConnection() : FBinding(std::make_unique<TNetSocketHandle>()) {}
 
-TNetTCPConnection::~TNetTCPConnection() = default;
+TNetTCPConnection::~TNetTCPConnection() {
+    FSecure.reset(); // what was charged for it is free now
+    if (FSecureCharged > 0)
+        FMemoryBudget->Give(FSecureCharged);
+}
 
 void TNetTCPConnection::LimitReached(const std::error_code& /*AReason*/, long long /*ALimit*/) {}
 
@@ -221,16 +225,28 @@ int TNetTCPConnection::ReadSecure(char* AInto, int ASize, int ATimeout,
     using TState = TNetSecureSession::TState;
     char encrypted[SecureReceiveSize];
     for (;;) {
+        // The budget takes what came before the library works on it.
+        if (!SecureWithinBudget())
+            return 0;
         TState state = TState::WantInput;
         if (!FSecureReady && (state = FSecure->Handshake()) == TState::Ready) {
             FSecureReady = true;
             FSendClockRuns = false; // the answer gets the whole SendTimeout of its own
         }
         const int decrypted = FSecureReady ? FSecure->Decrypt(AInto, ASize, state) : 0;
+        if (state == TState::TooLarge) {
+            // Closed without a word: none of the handshake is kept to answer it with.
+            SecureRefused(TNetRefusalReason::SecureHandshakeTooLarge,
+                          static_cast<long long>(FSecure->HandshakeLimit()));
+            return 0;
+        }
         if (state == TState::Failed && !FSecureReady) {
             SecureHandshakeFailed();
             return 0;
         }
+        // What the handshake no longer needs goes back at once.
+        if (!SecureWithinBudget())
+            return 0;
         SendSecureOutput(); // the handshake's answers
         if (decrypted > 0)
             return decrypted;
@@ -255,6 +271,27 @@ void TNetTCPConnection::SecureHandshakeFailed() {
     }
     LimitReached(TNetRefusalReason::SecureHandshakeFailed, -1);
     CloseSocketOnly();
+}
+
+void TNetTCPConnection::SecureRefused(const std::error_code& AReason, long long ALimit) {
+    LimitReached(AReason, ALimit);
+    CloseSocketOnly();
+}
+
+bool TNetTCPConnection::SecureWithinBudget() {
+    if (!FMemoryBudget)
+        return true;
+    const size_t held = FSecure->MemoryHeld();
+    if (held < FSecureCharged) {
+        FMemoryBudget->Give(FSecureCharged - held);
+    } else if (held > FSecureCharged && !FMemoryBudget->TryTake(held - FSecureCharged)) {
+        // Unanswered, like a request past the budget.
+        SecureRefused(TNetRefusalReason::SecureMemoryBudget,
+                      static_cast<long long>(FMemoryBudget->Limit()));
+        return false;
+    }
+    FSecureCharged = held;
+    return true;
 }
 
 void TNetTCPConnection::SendSecureOutput() {

@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 
+#include "tcp/INetMemoryBudget.h"
 #include "tcp/TNetBuffer.h"
 #include "tcp/TNetComponent.h"
 #include "tcp/TNetRefusal.h"
@@ -55,6 +56,17 @@ public:
     void SetSecureAcceptor(std::shared_ptr<const TNetSecureAcceptor> AAcceptor);
     // Whether the peer started the secure handshake.
     bool Secure() const { return FSecure != nullptr; }
+    // What a secure channel holds (MemoryHeld of its session) is charged to ABudget while the
+    // connection lasts; a channel that would pass the budget is closed unanswered and refused
+    // (SecureMemoryBudget). Set before the first read; none charges nothing.
+    void SetMemoryBudget(std::shared_ptr<INetMemoryBudget> ABudget) {
+        FMemoryBudget = std::move(ABudget);
+    }
+
+    // The secure protocol agreed on ("TLSv1.3") once its handshake is done; empty otherwise.
+    std::string_view SecureProtocol() const {
+        return FSecure && FSecureReady ? FSecure->Protocol() : std::string_view();
+    }
 
     // Fires after the socket has been closed, on the closing thread.
     std::function<void(TNetTCPConnection& ASender)> OnDisconnected;
@@ -106,6 +118,11 @@ private:
     int ReadSecure(char* AInto, int ASize, int ATimeout,
                    std::chrono::steady_clock::time_point ADeadline, bool AHadInput);
     void SecureHandshakeFailed();
+    // Closes the connection unanswered at a limit of the secure channel, reported as AReason.
+    void SecureRefused(const std::error_code& AReason, long long ALimit);
+    // Charges the session's memory as it is now; when the budget cannot take it, the connection
+    // is refused and closed, and the result is false.
+    bool SecureWithinBudget();
     void SendSecureOutput();
     void SayGoodbye();
     void Filter(char* ABytes, int ACount) const;
@@ -133,4 +150,6 @@ private:
     std::unique_ptr<TNetSecureSession> FSecure;                // the peer started the handshake
     bool FSecureReady = false;                                 // its handshake is done
     TNetBuffer FSecureOutput;                                  // encrypted bytes being sent
+    std::shared_ptr<INetMemoryBudget> FMemoryBudget;
+    size_t FSecureCharged = 0; // of FMemoryBudget, for FSecure
 };

@@ -40,7 +40,7 @@ void SetDefaultThreadMgrForTesting(TNetThreadMgrFactory AFactory) {
 
 TNetTCPServer::TNetTCPServer()
     : FPeerThreadClass([] { return std::make_shared<TNetPeerThread>(); }),
-      FShare(std::make_shared<TNetServerShare>(*this)) {}
+      FShare(std::make_shared<TNetServerShare>(static_cast<INetPeerHost&>(*this))) {}
 
 TNetTCPServer::~TNetTCPServer() {
     try {
@@ -82,7 +82,7 @@ void TNetTCPServer::Activate() {
         FOwnsThreadMgr = false;
     }
     FThreadMgr->SetPeerThreadClass(FPeerThreadClass);
-    FListener = std::make_shared<TNetListenerThread>(*this);
+    FListener = std::make_shared<TNetListenerThread>(static_cast<INetListenerHost&>(*this));
     FListener->SetSelectWait(FSelectWait);
     FListener->SetThreadMgr(FThreadMgr);
     try {
@@ -246,6 +246,11 @@ bool TNetTCPServer::AdmitsClient(TNetTCPServerConnection& AConnection) {
     return false;
 }
 
+bool TNetTCPServer::WaitForRoom(std::chrono::milliseconds AWait) {
+    const size_t limit = static_cast<size_t>(std::max(FMaxConnections.load(), 1));
+    return FShare->WaitBelow(limit, AWait);
+}
+
 bool TNetTCPServer::UnderLoad() const {
     const size_t limit = static_cast<size_t>(std::max(FMaxConnections.load(), 1));
     return FShare->Count() * 4 > limit * 3;
@@ -264,20 +269,27 @@ void TNetTCPServer::StartPeerThread(std::unique_ptr<TNetTCPServerConnection> ACo
                                     const std::shared_ptr<TNetThreadMgr>& AThreadMgr) {
     AConnection->SetReadTimeout(FReadTimeout);
     AConnection->SetSendTimeout(FSendTimeout);
-    AConnection->SetSecureAcceptor(SecureAcceptor());
+    if (std::shared_ptr<const TNetSecureAcceptor> acceptor = SecureAcceptor()) {
+        AConnection->SetMemoryBudget(FMemoryBudget);
+        AConnection->SetSecureAcceptor(std::move(acceptor));
+    }
+    // The peer thread holds the share as long as it holds the connection: a plain pointer
+    // does, and a copy of the report costs no allocation.
+    AConnection->SetRefusalReport(
+        [share = FShare.get()](const TNetRefusal& ARefusal) { share->ReportRefusal(ARefusal); });
     std::string clientKey = AConnection->ClientKey();
-    const std::shared_ptr<TNetThreadMgr>& manager = AThreadMgr;
-    std::shared_ptr<TNetPeerThread> thread = manager->AcquireThread();
+    TNetTCPServerConnection* connection = AConnection.get();
+    std::shared_ptr<TNetPeerThread> thread = AThreadMgr->AcquireThread();
     thread->SetServedConnection(std::move(AConnection));
     thread->SetServerShare(FShare);
-    thread->SetThreadMgr(manager);
-    FShare->Add(thread, std::move(clientKey));
+    thread->SetThreadMgr(AThreadMgr);
+    FShare->Add(thread, connection, std::move(clientKey));
     try {
         thread->Launch();
     } catch (...) {
         // Never ran: out of both lists, and its connection closes with it.
         FShare->Remove(thread.get());
-        manager->ReturnThread(*thread);
+        AThreadMgr->ReturnThread(*thread);
         throw;
     }
 }

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <vector>
 
+#include "tcp/INetListenerHost.h"
+#include "tcp/INetPeerHost.h"
 #include "tcp/TNetComponent.h"
 #include "tcp/TNetListenerThread.h"
 #include "tcp/TNetPeerThread.h"
@@ -36,7 +38,9 @@ void SetDefaultThreadMgrForTesting(TNetThreadMgrFactory AFactory);
 
 using TNetPeerTest = std::function<bool(const std::string& APeerIP)>;
 
-class TNetTCPServer : public TNetComponent {
+// A peer thread reaches it as INetPeerHost, through the share's gate; the listener as
+// INetListenerHost, whose operations are the server's own business.
+class TNetTCPServer : public TNetComponent, public INetPeerHost, private INetListenerHost {
 public:
     // The step of the wait for peer threads at deactivation.
     static constexpr int PollInterval = 25;
@@ -52,7 +56,7 @@ public:
     virtual void SetActive(bool AValue);
 
     // The listening addresses; change them only while the server is inactive.
-    TNetSocketHandles& Bindings() { return FBindings; }
+    TNetSocketHandles& Bindings() override { return FBindings; }
     const TNetSocketHandles& Bindings() const { return FBindings; }
     void SetBindings(const TNetSocketHandles& ABindings) { FBindings.Assign(ABindings); }
     int DefaultPort() const { return FBindings.DefaultPort(); }
@@ -92,6 +96,12 @@ public:
     // accepted keep what they were given. Any thread.
     void SetSecureAcceptor(std::shared_ptr<const TNetSecureAcceptor> AAcceptor);
     std::shared_ptr<const TNetSecureAcceptor> SecureAcceptor() const;
+    // What the secure channels of the connections accepted from now on hold is charged to
+    // ABudget (TNetTCPConnection::SetMemoryBudget); a protocol layer hands down the budget of
+    // its requests. None: not charged. Set before activation.
+    void SetMemoryBudget(std::shared_ptr<INetMemoryBudget> ABudget) {
+        FMemoryBudget = std::move(ABudget);
+    }
 
     // The key under which connections from one client are counted: the address text, and for
     // an IPv6 address its /64 ("2001:db8:1:2::/64"), since one machine commonly has a whole /64
@@ -135,7 +145,7 @@ public:
     // Counts the refusal and fires OnRefused (whose failures go no further). The transport
     // reports its own reasons; a protocol layer reports its own with this too. Any thread.
     void ReportRefusal(const std::error_code& AReason, const std::string& APeerIP,
-                       long long ALimit);
+                       long long ALimit) override;
     // Refusals so far by reason, since the server was made. Any thread.
     std::uint64_t RefusalCount(const std::error_code& AReason) const;
     std::map<std::error_code, std::uint64_t> RefusalCounts() const;
@@ -147,9 +157,9 @@ public:
 
     // Per-connection steps, called on the peer thread. ServeConnection fires OnExecute and gives
     // whether it is set; a derived server replaces it with its own work.
-    virtual void FireConnect(TNetPeerThread& AThread);
-    virtual void FireDisconnect(TNetPeerThread& AThread);
-    virtual bool ServeConnection(TNetPeerThread& AThread);
+    void FireConnect(TNetPeerThread& AThread) override;
+    void FireDisconnect(TNetPeerThread& AThread) override;
+    bool ServeConnection(TNetPeerThread& AThread) override;
 
 protected:
     // Stops peer threads from calling into this server and waits for the calls in progress.
@@ -157,21 +167,18 @@ protected:
     void DetachPeerThreads();
 
 private:
-    friend class TNetListenerThread;
-
     void Activate();
     void Deactivate();
     void OpenBindings();
     void ReleaseBindings(bool AClearLocal);
-    // Listener side: a peer thread for an accepted connection, listed and launched.
+    // The accept side (INetListenerHost), on the listener thread.
+    bool WaitForRoom(std::chrono::milliseconds AWait) override;
+    bool ClosesSlowRequests() const override { return FHeadTimeoutUnderLoad > 0; }
+    void CloseSlowRequests() override;
+    bool AdmitsClient(TNetTCPServerConnection& AConnection) override;
     void StartPeerThread(std::unique_ptr<TNetTCPServerConnection> AConnection,
-                         const std::shared_ptr<TNetThreadMgr>& AThreadMgr);
-    void ReportListenerError(const std::string& AMessage);
-    // Listener side: whether an accepted connection may have a thread (MaxConnectionsPerIP),
-    // with the key it counts under set; reports the refusal when not.
-    bool AdmitsClient(TNetTCPServerConnection& AConnection);
-    // Listener side: under load, closes the connections whose request is late.
-    void CloseSlowRequests();
+                         const std::shared_ptr<TNetThreadMgr>& AThreadMgr) override;
+    void ReportListenerError(const std::string& AMessage) override;
     // Whether more than three quarters of MaxConnections are busy.
     bool UnderLoad() const;
 
@@ -193,6 +200,7 @@ private:
     std::shared_ptr<TNetServerShare> FShare;
     mutable std::mutex FSecureLock; // guards FSecureAcceptor
     std::shared_ptr<const TNetSecureAcceptor> FSecureAcceptor;
+    std::shared_ptr<INetMemoryBudget> FMemoryBudget;
     mutable std::mutex FRefusalLock; // guards FRefusals
     std::map<std::error_code, std::uint64_t> FRefusals;
 };

@@ -1,9 +1,6 @@
 #include "tcp/TNetTCPServerConnection.h"
 
-#include "tcp/TNetTCPServer.h"
-
-TNetTCPServerConnection::TNetTCPServerConnection(TNetTCPServer& AServer)
-    : FServer(AServer), FAcceptedAt(TClock::now()) {}
+TNetTCPServerConnection::TNetTCPServerConnection() : FAcceptedAt(TClock::now()) {}
 
 bool TNetTCPServerConnection::MarkRequestArrived() {
     // One exchange decides between this and a close for slowness: a request that wins it is
@@ -21,5 +18,6 @@ bool TNetTCPServerConnection::CloseIfWaiting() {
 }
 
 void TNetTCPServerConnection::LimitReached(const std::error_code& AReason, long long ALimit) {
-    FServer.ReportRefusal(AReason, Binding().RemoteIP(), ALimit);
+    if (FRefusalReport)
+        FRefusalReport(TNetRefusal{AReason, Binding().RemoteIP(), ALimit});
 }

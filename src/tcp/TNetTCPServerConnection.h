@@ -5,21 +5,21 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 
+#include "tcp/TNetRefusal.h"
 #include "tcp/TNetTCPConnection.h"
-
-class TNetTCPServer;
 
 class TNetTCPServerConnection : public TNetTCPConnection {
 public:
     using TClock = std::chrono::steady_clock;
+    // Takes the refusal of a connection closed at one of its limits (ReadTimeout, SendTimeout).
+    using TRefusalReport = std::function<void(const TNetRefusal& ARefusal)>;
 
     // Made by the listener just before the accept: the connection's age counts from here.
-    explicit TNetTCPServerConnection(TNetTCPServer& AServer);
+    TNetTCPServerConnection();
 
-    // The server that accepted the connection; valid while a server call runs on the peer thread.
-    TNetTCPServer& Server() const { return FServer; }
     TClock::time_point AcceptedAt() const { return FAcceptedAt; }
 
     // The protocol says that the client's request has arrived (for a protocol that reads a body
@@ -35,16 +35,19 @@ public:
     // before the peer thread starts, then by the server on the peer thread (CountAsClient).
     const std::string& ClientKey() const { return FClientKey; }
     void SetClientKey(std::string AKey) { FClientKey = std::move(AKey); }
+    // Where the connection reports its refusals, with the client's address (its server); set
+    // before the peer thread starts. None: they are not reported.
+    void SetRefusalReport(TRefusalReport AReport) { FRefusalReport = std::move(AReport); }
 
 protected:
-    // Reports the refusal to the server, with the client's address.
+    // Reports the refusal, with the client's address.
     void LimitReached(const std::error_code& AReason, long long ALimit) override;
 
 private:
     enum class TStage { Waiting, Arrived, Closed };
 
-    TNetTCPServer& FServer;
     const TClock::time_point FAcceptedAt;
     std::atomic<TStage> FStage{TStage::Waiting};
     std::string FClientKey;
+    TRefusalReport FRefusalReport;
 };

@@ -3,13 +3,14 @@
 #include <cstring>
 
 #include "tcp/NetExceptions.h"
-#include "tcp/TNetThreadStacks.h"
+#include "tcp/NetPlatformThread.h"
 
 namespace {
 
-// What the platform thread runs: its own reference to the thread object.
-struct TStart {
+// What the platform thread runs: the body, with its own reference to the thread object.
+struct TBody {
     std::shared_ptr<TNetThread> Thread;
+    void operator()() const { TNetThread::RunBody(Thread); }
 };
 
 } // namespace
@@ -44,25 +45,12 @@ void TNetThread::Start() {
         lock.unlock();
     if (FRunner && detached && FRunner->Run(shared_from_this()))
         return; // nobody joins a thread that frees itself: it may as well run on a kept one
-    if (detached && FStackSize > 0) {
-        std::shared_ptr<TNetThread> self = shared_from_this();
-        if (TNetThreadStacks::Shared().Start(self, FStackSize))
-            return;
-    }
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    if (FStackSize > 0)
-        pthread_attr_setstacksize(&attributes, FStackSize);
-    pthread_attr_setdetachstate(&attributes,
-                                detached ? PTHREAD_CREATE_DETACHED : PTHREAD_CREATE_JOINABLE);
-    auto* start = new TStart{shared_from_this()};
+    auto body = std::make_unique<TBody>(TBody{shared_from_this()});
     pthread_t thread{};
-    int error = pthread_create(&thread, &attributes, &TNetThread::ThreadEntry, start);
-    pthread_attr_destroy(&attributes);
+    const int error = StartThreadWith(body, FStackSize, detached ? nullptr : &thread);
     if (error != 0) {
         if (!lock.owns_lock())
             lock.lock();
-        delete start;
         FStarted = false;
         FHalted = true;
         throw ENetThreadMgrError(std::string("Thread could not be created: ") +
@@ -72,12 +60,6 @@ void TNetThread::Start() {
         FThread = thread;
         FJoinable = true;
     }
-}
-
-void* TNetThread::ThreadEntry(void* AArgument) {
-    std::unique_ptr<TStart> start(static_cast<TStart*>(AArgument));
-    RunBody(start->Thread);
-    return nullptr;
 }
 
 void TNetThread::RunBody(const std::shared_ptr<TNetThread>& AThread) {

@@ -26,6 +26,14 @@ public:
     virtual bool Run(std::shared_ptr<TNetThread> AThread) = 0;
 };
 
+// Where a thread came from (a thread manager): takes it back when its work is done. On that
+// thread.
+class INetThreadSource {
+public:
+    virtual ~INetThreadSource() = default;
+    virtual void ReturnThread(TNetThread& AThread) = 0;
+};
+
 class TNetThread : public std::enable_shared_from_this<TNetThread> {
 public:
     // Made suspended: the platform thread starts at the first Launch. Always hold it in a
@@ -76,7 +84,6 @@ protected:
     bool SleepUnlessTerminated(std::chrono::milliseconds ADuration);
 
 private:
-    static void* ThreadEntry(void* AArgument);
     void Execute();
     void RunSteps();
     void Fail(const std::string& AMessage, const std::exception* AException);

@@ -9,15 +9,17 @@
 #include <vector>
 
 #include "tcp/TNetComponent.h"
+#include "tcp/TNetThread.h"
 
 class TNetPeerThread;
-class TNetThread;
 class TNetTCPServer;
 
 // Makes a new, not yet launched peer thread; the server's default makes a TNetPeerThread.
 using TNetPeerThreadClass = std::function<std::shared_ptr<TNetPeerThread>()>;
 
-class TNetThreadMgr : public TNetBaseComponent, public std::enable_shared_from_this<TNetThreadMgr> {
+class TNetThreadMgr : public TNetBaseComponent,
+                      public INetThreadSource,
+                      public std::enable_shared_from_this<TNetThreadMgr> {
 public:
     explicit TNetThreadMgr(TNetTCPServer* AOwner = nullptr) : FOwner(AOwner) {}
     ~TNetThreadMgr() override = default;
@@ -28,7 +30,7 @@ public:
     // A new suspended thread of PeerThreadClass; raises ENetThreadClassNotSpecified without one.
     virtual std::shared_ptr<TNetPeerThread> MakeThread();
     virtual std::shared_ptr<TNetPeerThread> AcquireThread() = 0;
-    virtual void ReturnThread(TNetThread& AThread) = 0;
+    void ReturnThread(TNetThread& AThread) override = 0;
     // Ends the platform threads that a manager keeps waiting for the next connection (the
     // server's stop calls it); nothing for a manager that keeps none.
     virtual void EndWaitingThreads() {}

@@ -5,11 +5,11 @@
 #include <condition_variable>
 #include <ctime>
 #include <deque>
-#include <pthread.h>
 #include <semaphore.h>
 #include <thread>
 #include <vector>
 
+#include "tcp/NetPlatformThread.h"
 #include "tcp/TNetPeerThread.h"
 
 namespace {
@@ -91,16 +91,17 @@ private:
         sem_t Wake; // posted once per wait: a job was handed over, or the pool ended
         std::shared_ptr<TNetThread> Job; // set under FLock before the post
     };
+    // What a new platform thread runs: the pool's threads' loop, beginning with Job.
     struct TStart {
         std::shared_ptr<TPool> Pool;
         std::shared_ptr<TNetThread> Job;
+        void operator()() { Pool->Serve(std::move(Job)); }
     };
     struct THeld {
         std::shared_ptr<TNetThread> Job;
         std::chrono::steady_clock::time_point Since;
     };
 
-    static void* Entry(void* AArgument);
     // Runs AJob on a new platform thread; AJob is left as it was when that fails.
     bool StartThread(std::shared_ptr<TNetThread>& AJob);
     void Serve(std::shared_ptr<TNetThread> AJob);
@@ -206,27 +207,12 @@ std::chrono::milliseconds TNetThreadMgrReuse::TPool::StartOverdue() {
 }
 
 bool TNetThreadMgrReuse::TPool::StartThread(std::shared_ptr<TNetThread>& AJob) {
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    if (AJob->StackSize() > 0)
-        pthread_attr_setstacksize(&attributes, AJob->StackSize());
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    auto* start = new TStart{shared_from_this(), std::move(AJob)};
-    pthread_t thread{};
-    const int error = pthread_create(&thread, &attributes, &TPool::Entry, start);
-    pthread_attr_destroy(&attributes);
-    if (error == 0)
+    const size_t stackSize = AJob->StackSize();
+    auto start = std::make_unique<TStart>(TStart{shared_from_this(), std::move(AJob)});
+    if (StartThreadWith(start, stackSize) == 0)
         return true;
     AJob = std::move(start->Job);
-    delete start;
     return false;
-}
-
-void* TNetThreadMgrReuse::TPool::Entry(void* AArgument) {
-    std::unique_ptr<TStart> start(static_cast<TStart*>(AArgument));
-    std::shared_ptr<TPool> pool = std::move(start->Pool);
-    pool->Serve(std::move(start->Job));
-    return nullptr;
 }
 
 void TNetThreadMgrReuse::TPool::Serve(std::shared_ptr<TNetThread> AJob) {

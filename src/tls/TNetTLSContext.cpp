@@ -1,12 +1,9 @@
 #include "tls/TNetTLSContext.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <cstdint>
 #include <ctime>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -14,12 +11,13 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include "base/RegularFile.h"
 #include "tls/TNetTLSSession.h"
 
 namespace {
 
 // A certificate chain or key file is a few KiB; anything far larger is no such file.
-constexpr off_t MaxPemFileSize = 1024 * 1024;
+constexpr std::uint64_t MaxPemFileSize = 1024 * 1024;
 // Sessions a client may resume by their identity (TLS 1.2 without tickets); each takes about a
 // KiB. Tickets need no room on the server.
 constexpr long SessionCacheSize = 1024;
@@ -50,39 +48,18 @@ int NoPassphrase(char*, int, int, void*) {
     return 0;
 }
 
-std::string SystemReason(int ACode) {
-    char text[256];
-    return strerror_r(ACode, text, sizeof(text)); // the GNU form gives the text
-}
-
-// The whole file in memory, or nothing with AError set (the system's reason).
-TBioPtr ReadPemFile(const std::string& APath, std::string& AError) {
-    AError.clear();
-    // Without blocking: a named pipe in its place must not hold the caller.
-    const int fd = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        AError = SystemReason(errno);
-        return nullptr;
-    }
-    struct stat info {};
+// The whole file in memory, or nothing with AError set (why it cannot be read). AMode, when
+// given, receives the file's permission bits.
+TBioPtr ReadPemFile(const std::string& APath, std::string& AError, mode_t* AMode = nullptr) {
     std::string text;
-    if (::fstat(fd, &info) != 0) {
-        AError = SystemReason(errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        AError = SystemReason(EISDIR);
-    } else if (!S_ISREG(info.st_mode) || info.st_size > MaxPemFileSize) {
-        AError = "no regular file of at most 1 MiB";
-    } else {
-        text.resize(static_cast<size_t>(info.st_size));
-        const ssize_t got = ::read(fd, text.data(), text.size());
-        if (got < 0)
-            AError = SystemReason(errno);
-        else
-            text.resize(static_cast<size_t>(got));
-    }
-    ::close(fd);
-    if (!AError.empty())
+    TRegularFile file(APath, MaxPemFileSize);
+    if (AMode)
+        *AMode = file.Mode();
+    if (!file.ReadAll(text)) {
+        AError = file.Problem();
         return nullptr;
+    }
+    AError.clear();
     TBioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio || BIO_write(bio.get(), text.data(), static_cast<int>(text.size())) !=
                     static_cast<int>(text.size())) {
@@ -253,7 +230,8 @@ std::shared_ptr<const TNetTLSContext> TNetTLSContext::Load(const std::string& AC
         AError = Described("certificate", ACertFile, reason);
         return nullptr;
     }
-    TBioPtr key = ReadPemFile(keyFile, reason);
+    mode_t keyMode = 0;
+    TBioPtr key = ReadPemFile(keyFile, reason, &keyMode);
     if (!key) {
         AError = Described("key", keyFile, reason);
         return nullptr;
@@ -267,8 +245,10 @@ std::shared_ptr<const TNetTLSContext> TNetTLSContext::Load(const std::string& AC
         !UseKey(context.get(), key.get(), keyFile, ACertFile, AError))
         return nullptr;
     TNetTLSCertificateInfo info = InfoOf(SSL_CTX_get0_certificate(context.get()));
-    return std::shared_ptr<const TNetTLSContext>(
-        new TNetTLSContext(context.release(), std::move(info)));
+    auto loaded =
+        std::shared_ptr<TNetTLSContext>(new TNetTLSContext(context.release(), std::move(info)));
+    loaded->FKeyOpenToOthers = (keyMode & (S_IRGRP | S_IROTH)) != 0;
+    return loaded;
 }
 
 TNetTLSPairInfo TNetTLSContext::Inspect(const std::string& ACertFile, const std::string& AKeyFile) {

@@ -49,6 +49,8 @@ public:
     TNetTLSContext& operator=(const TNetTLSContext&) = delete;
 
     const TNetTLSCertificateInfo& Certificate() const { return FCertificate; }
+    // Whether the key file's group or others could read it when it was loaded.
+    bool KeyOpenToOthers() const { return FKeyOpenToOthers; }
 
     // A TLS connection begins with a handshake record (content type 22).
     bool StartsHandshake(unsigned char AFirstByte) const override;
@@ -59,4 +61,5 @@ private:
 
     ssl_ctx_st* FContext; // owned; each session holds a reference of its own
     TNetTLSCertificateInfo FCertificate;
+    bool FKeyOpenToOthers = false;
 };

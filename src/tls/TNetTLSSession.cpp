@@ -9,6 +9,16 @@
 
 namespace {
 
+constexpr unsigned char HandshakeRecordType = 22;
+constexpr size_t MaxRecordContent = 16 * 1024; // of a record that is not encrypted
+// What a session holds, as measured with OpenSSL 3 and rounded up: its state and memory BIOs
+// alone; once the handshake is done (keys, the session, what the buffers keep when released);
+// the buffer a record is read into; the least room kept for a handshake message.
+constexpr size_t SessionCost = 12 * 1024;
+constexpr size_t EstablishedCost = 44 * 1024;
+constexpr size_t RecordCost = 18 * 1024;
+constexpr size_t MessageCost = 16 * 1024;
+
 // The reason of the thread's latest OpenSSL error ("wrong version number"), or AFallback; the
 // thread's error queue is left empty, as the next call on any session of the thread needs it.
 std::string TakeErrorReason(const char* AFallback) {
@@ -45,10 +55,15 @@ void TNetTLSSession::PutReceived(const char* ABytes, size_t ACount) {
     if (FFailed || ACount == 0)
         return;
     if (!FReady) {
-        // What waits for a handshake that never ends stays bounded.
+        // What waits for a handshake that never ends stays bounded, and so does what the
+        // library reserves for it.
         FHandshakeInput += ACount;
         if (FHandshakeInput > FMaxHandshakeInput) {
-            Fail("handshake too long");
+            Fail("handshake too long", TState::TooLarge);
+            return;
+        }
+        if (!FHelloRead && !HelloFits(ABytes, ACount)) {
+            Fail("handshake too large", TState::TooLarge);
             return;
         }
     }
@@ -62,9 +77,49 @@ void TNetTLSSession::PutReceived(const char* ABytes, size_t ACount) {
     }
 }
 
+bool TNetTLSSession::HelloFits(const char* ABytes, size_t ACount) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(ABytes);
+    for (size_t at = 0; at < ACount && !FHelloRead;) {
+        if (FRecordLeft == 0) { // a record header: type, version, length
+            FRecordHeader[FRecordHeaderHave++] = bytes[at++];
+            if (FRecordHeaderHave < sizeof FRecordHeader)
+                continue;
+            FRecordHeaderHave = 0;
+            FRecordLeft = static_cast<size_t>(FRecordHeader[3]) << 8 | FRecordHeader[4];
+            // Anything but a handshake record the library would read on is the library's to
+            // refuse, at its header, before it reserves anything.
+            FHelloRead = FRecordHeader[0] != HandshakeRecordType || FRecordHeader[1] != 3 ||
+                         FRecordLeft == 0 || FRecordLeft > MaxRecordContent;
+            continue;
+        }
+        const size_t take =
+            std::min({FRecordLeft, ACount - at, sizeof FHelloHeader - FHelloHeaderHave});
+        std::copy(bytes + at, bytes + at + take, FHelloHeader + FHelloHeaderHave);
+        FHelloHeaderHave += take;
+        FRecordLeft -= take;
+        at += take;
+        if (FHelloHeaderHave == sizeof FHelloHeader) { // message type, then 3 bytes of length
+            FHelloRead = true;
+            FHelloSize = static_cast<size_t>(FHelloHeader[1]) << 16 |
+                         static_cast<size_t>(FHelloHeader[2]) << 8 | FHelloHeader[3];
+        }
+    }
+    return FHelloSize <= FMaxHandshakeInput;
+}
+
+size_t TNetTLSSession::MemoryHeld() const {
+    const size_t pending = BIO_ctrl_pending(FInput) + BIO_ctrl_pending(FOutput);
+    if (FReady)
+        return EstablishedCost + pending;
+    // During the handshake: the bytes received (waiting in the input or copied on), the record
+    // being read, and the first message as its header announced it, unless it was refused.
+    const size_t message = FHelloSize <= FMaxHandshakeInput ? FHelloSize : 0;
+    return SessionCost + RecordCost + std::max(message, MessageCost) + FHandshakeInput + pending;
+}
+
 TNetSecureSession::TState TNetTLSSession::Handshake() {
     if (FFailed)
-        return TState::Failed;
+        return FFailState;
     if (FReady)
         return TState::Ready;
     ERR_clear_error();
@@ -78,7 +133,7 @@ TNetSecureSession::TState TNetTLSSession::Handshake() {
 
 int TNetTLSSession::Decrypt(char* AInto, int ASize, TState& AState) {
     if (FFailed || !FReady || ASize <= 0) {
-        AState = FFailed ? TState::Failed : FReady ? TState::Ready : TState::WantInput;
+        AState = FFailed ? FFailState : FReady ? TState::Ready : TState::WantInput;
         return 0;
     }
     ERR_clear_error();
@@ -127,8 +182,9 @@ void TNetTLSSession::TakeOutput(TNetBuffer& AInto) {
     AInto.SetSize(before + static_cast<size_t>(std::max(taken, 0)));
 }
 
-std::string TNetTLSSession::Version() const {
-    return SSL_get_version(FSSL);
+std::string_view TNetTLSSession::Protocol() const {
+    // OpenSSL names the versions with constant texts.
+    return FReady ? std::string_view(SSL_get_version(FSSL)) : std::string_view();
 }
 
 std::string TNetTLSSession::ApplicationProtocol() const {
@@ -155,9 +211,11 @@ TNetSecureSession::TState TNetTLSSession::StateAfter(int AResult) {
     }
 }
 
-TNetSecureSession::TState TNetTLSSession::Fail(const std::string& AText) {
-    FFailed = true;
-    if (FFailure.empty())
+TNetSecureSession::TState TNetTLSSession::Fail(const std::string& AText, TState AState) {
+    if (!FFailed) {
+        FFailed = true;
+        FFailState = AState;
         FFailure = AText;
-    return TState::Failed;
+    }
+    return FFailState;
 }

@@ -27,24 +27,39 @@ public:
     void Close() override;
     void TakeOutput(TNetBuffer& AInto) override;
     std::string FailureText() const override { return FFailure; }
+    size_t HandshakeLimit() const override { return FMaxHandshakeInput; }
+    size_t MemoryHeld() const override;
 
-    // After the handshake: the protocol version ("TLSv1.3"), the application protocol agreed
-    // on (empty when none) and whether an earlier session was resumed.
-    std::string Version() const;
+    std::string_view Protocol() const override;
+    // After the handshake: the application protocol agreed on (empty when none) and whether an
+    // earlier session was resumed.
     std::string ApplicationProtocol() const;
     bool Resumed() const;
 
 private:
+    // Reads the header of the client's first handshake message (type and length) out of the
+    // records in ABytes, before OpenSSL sees them: OpenSSL reserves the length a header
+    // announces as soon as it has it. False when the message announces more than the bound.
+    bool HelloFits(const char* ABytes, size_t ACount);
     // The state after an OpenSSL call that returned AResult.
     TState StateAfter(int AResult);
-    TState Fail(const std::string& AText);
+    TState Fail(const std::string& AText, TState AState = TState::Failed);
 
     ssl_st* FSSL;
     bio_st* FInput;  // owned by FSSL: what the client sent
     bio_st* FOutput; // owned by FSSL: what goes to the client
     size_t FMaxHandshakeInput;
     size_t FHandshakeInput = 0;
+    // The first message's header as it comes in, record by record.
+    unsigned char FRecordHeader[5] = {};
+    size_t FRecordHeaderHave = 0;
+    size_t FRecordLeft = 0; // bytes of the current record's content still to come
+    unsigned char FHelloHeader[4] = {};
+    size_t FHelloHeaderHave = 0;
+    bool FHelloRead = false; // the header is read, or the records are not ours to judge
+    size_t FHelloSize = 0;   // what the header announces
     bool FReady = false;
     bool FFailed = false;
+    TState FFailState = TState::Failed; // or TooLarge: how the session failed
     std::string FFailure;
 };

@@ -102,3 +102,36 @@ TEST(IPAddressTest, RangesAndLists) {
     EXPECT_FALSE(InRanges(list, Address("127.0.0.2")));
     EXPECT_TRUE(ParseIPRangeList("").empty());
 }
+
+// A masked address keeps its first bits in the records' form; the bits given are clamped, and
+// an IPv4 client through the socket of both families is masked as IPv4.
+TEST(IPAddressTest, MaskedAddressesKeepTheirFirstBits) {
+    const struct {
+        const char* Text;
+        int V4Bits;
+        int V6Bits;
+        const char* Masked;
+    } cases[] = {
+        {"203.0.113.7", 16, 32, "203.0.0.0"},
+        {"203.0.113.7", 24, 32, "203.0.113.0"},
+        {"203.0.113.7", 8, 32, "203.0.0.0"},
+        {"203.0.113.7", 12, 32, "203.0.0.0"}, // 0xCB00: the next four bits are zero here
+        {"203.255.113.7", 12, 32, "203.240.0.0"},
+        {"203.0.113.7", 32, 0, "203.0.113.7"},
+        {"203.0.113.7", 0, 128, "0.0.0.0"},
+        {"203.0.113.7", 40, 32, "203.0.113.7"}, // beyond the range: all of it
+        {"::ffff:203.0.113.7", 16, 128, "203.0.0.0"},
+        {"2001:db8:1:2::7", 16, 32, "2001:db8::"},
+        {"2001:db8:1:2::7", 16, 48, "2001:db8:1::"},
+        {"2001:db8:1:2::7", 16, 64, "2001:db8:1:2::"},
+        {"2001:db8:1:2::7", 16, 28, "2001:db0::"},
+        {"2001:db8:1:2::7", 16, 0, "::"},
+        {"2001:db8:1:2::7", 16, 128, "2001:db8:1:2::7"},
+        {"::1", 16, 32, "::"},
+        {"localhost", 16, 32, "-"},
+        {"", 16, 32, "-"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MaskedAddressText(c.Text, c.V4Bits, c.V6Bits), c.Masked)
+            << c.Text << " " << c.V4Bits << " " << c.V6Bits;
+}

@@ -19,9 +19,14 @@ TNetHeaderList HeadersOf(const std::vector<std::string>& ALines) {
     return headers;
 }
 
-// The client's text, or "-" when the headers name none.
-std::string ClientOf(const std::vector<std::string>& ALines) {
-    const std::optional<TIPAddress> client = ForwardedClientOf(HeadersOf(ALines), Trusted);
+// The client's text, or "-" when the header the proxy writes names none: AHeader, or else the
+// header of the first line.
+std::string ClientOf(const std::vector<std::string>& ALines,
+                     std::optional<TNetForwardedHeader> AHeader = std::nullopt) {
+    const bool forwarded = !ALines.empty() && ALines.front().rfind("Forwarded:", 0) == 0;
+    const TNetForwardedHeader header = AHeader.value_or(
+        forwarded ? TNetForwardedHeader::Forwarded : TNetForwardedHeader::XForwardedFor);
+    const std::optional<TIPAddress> client = ForwardedClientOf(HeadersOf(ALines), Trusted, header);
     return client ? IPAddressText(*client) : "-";
 }
 
@@ -55,7 +60,6 @@ TEST(NetHTTPForwardedTest, TheClientIsTheRightmostUntrustedNode) {
         {{"Forwarded: For=\"[2001:db8:cafe::17]:4711\""}, "2001:db8:cafe::17"},
         {{"Forwarded: for=192.0.2.43, for=\"10.0.0.2:80\";proto=https"}, "192.0.2.43"},
         {{"Forwarded: proto=https;for=\"192.0.2.43\""}, "192.0.2.43"},
-        {{"X-Forwarded-For: 192.0.2.43", "Forwarded: for=192.0.2.43"}, "192.0.2.43"},
         {{"X-Forwarded-For: " + List(16, "10.0.0.9")}, "10.0.0.9"},
         {{"X-Forwarded-For: 198.51.100.1, " + List(15, "10.0.0.9")}, "198.51.100.1"},
     };
@@ -90,12 +94,31 @@ TEST(NetHTTPForwardedTest, MalformedOversizedAndContradictoryValuesNameNobody) {
         {"Forwarded: proto=https"},
         {"Forwarded: for"},
         {"Forwarded: for=\"" + std::string(200, 'x') + "\""},
-        {"X-Forwarded-For: 192.0.2.1", "Forwarded: for=192.0.2.2"},
-        {"X-Forwarded-For: 192.0.2.1", "Forwarded: for=unknown"},
-        {"X-Forwarded-For: garbage", "Forwarded: for=192.0.2.2"},
     };
     for (const auto& lines : cases)
         EXPECT_EQ(ClientOf(lines), "-") << lines.front().substr(0, 80);
+}
+
+// A proxy writes one of the headers and passes the other on as the client sent it: only the
+// one it writes is read, so the other can neither blank nor choose the client's address.
+TEST(NetHTTPForwardedTest, OnlyTheHeaderTheProxyWritesIsRead) {
+    const struct {
+        std::vector<std::string> Lines;
+        const char* ByXForwardedFor;
+        const char* ByForwarded;
+    } cases[] = {
+        {{"X-Forwarded-For: 192.0.2.1", "Forwarded: for=192.0.2.2"}, "192.0.2.1", "192.0.2.2"},
+        {{"X-Forwarded-For: 192.0.2.1", "Forwarded: for=unknown"}, "192.0.2.1", "-"},
+        {{"Forwarded: for=192.0.2.2", "X-Forwarded-For: garbage"}, "-", "192.0.2.2"},
+        {{"Forwarded: for=192.0.2.2"}, "-", "192.0.2.2"},
+        {{"X-Forwarded-For: 192.0.2.1"}, "192.0.2.1", "-"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ClientOf(c.Lines, TNetForwardedHeader::XForwardedFor), c.ByXForwardedFor)
+            << c.Lines.back();
+        EXPECT_EQ(ClientOf(c.Lines, TNetForwardedHeader::Forwarded), c.ByForwarded)
+            << c.Lines.back();
+    }
 }
 
 TEST(NetHTTPForwardedTest, NodesAndForParameters) {

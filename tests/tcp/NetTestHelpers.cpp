@@ -24,7 +24,9 @@ const bool GManagerChosen = [] {
 
 int ActivateOnLoopback(TNetTCPServer& AServer) {
     AServer.Bindings().Clear();
-    AServer.Bindings().AddBinding().SetIP("127.0.0.1");
+    TNetSocketHandle& binding = AServer.Bindings().AddBinding();
+    binding.SetIP("127.0.0.1");
+    binding.SetPort(0); // an HTTP server's default port is 80: tests run side by side
     AServer.SetActive(true);
     return AServer.Bindings().Items(0).Port();
 }

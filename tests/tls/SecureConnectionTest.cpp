@@ -1,5 +1,6 @@
 // TLS and plain clients on one port of a transport server (an echo of one line) and of an HTTP
-// server: versions, ALPN, resumption, broken and stalled handshakes, a renewed certificate.
+// server: versions, ALPN, resumption, broken, stalled and oversized handshakes, the memory
+// budget, a renewed certificate.
 #include <openssl/ssl.h>
 
 #include <gtest/gtest.h>
@@ -21,18 +22,6 @@ std::shared_ptr<const TNetTLSContext> ContextOf(const TempDir& ADir,
     auto context = TNetTLSContext::Load(ADir.Path() + "chain.pem", ADir.Path() + "key.pem", error);
     EXPECT_NE(context, nullptr) << error;
     return context;
-}
-
-// Handshake records of one message that claims 100000 bytes: more than a client may send.
-std::string OversizedHello() {
-    std::string message = std::string("\x01\x01\x86\xa0", 4) + std::string(40 * 1024, 'x');
-    std::string records;
-    for (size_t at = 0; at < message.size(); at += 16384) {
-        const std::string piece = message.substr(at, 16384);
-        records += std::string("\x16\x03\x01", 3) + static_cast<char>(piece.size() >> 8) +
-                   static_cast<char>(piece.size() & 0xff) + piece;
-    }
-    return records;
 }
 
 class SecureConnectionTest : public ::testing::Test {
@@ -119,7 +108,6 @@ TEST_F(SecureConnectionTest, BrokenHandshakesAreRefusedWithoutAnAnswer) {
     const std::string raw[] = {
         std::string("\x16GET / HTTP/1.1\r\n\r\n"),                   // plain text after the mark
         std::string("\x16\x03\x01\x00\x08\x01\x00\x00\x04junk", 13), // a hello of junk
-        OversizedHello(),
     };
     for (const std::string& bytes : raw) {
         LoopbackClient client;
@@ -135,7 +123,7 @@ TEST_F(SecureConnectionTest, BrokenHandshakesAreRefusedWithoutAnAnswer) {
     EXPECT_FALSE(old.Connect(FPort, tls10));
     EXPECT_NE(old.Error().find("alert protocol version"), std::string::npos) << old.Error();
     const TNetRefusal failed{TNetRefusalReason::SecureHandshakeFailed, "127.0.0.1", -1};
-    EXPECT_EQ(FRefusals.Wait(4), std::vector<TNetRefusal>(4, failed));
+    EXPECT_EQ(FRefusals.Wait(3), std::vector<TNetRefusal>(3, failed));
     EXPECT_EQ(failed.Text(), "TLS handshake failed");
     EXPECT_EQ(Exchange(FPort, "still\r\n"), "echo still\r\n");
 }
@@ -178,6 +166,53 @@ TEST(SecureHTTPTest, TheHandshakeCountsTowardTheRequestDeadline) {
     EXPECT_TRUE(stalled.WaitForClose(10s));
     EXPECT_EQ(refusals.Wait(1), (std::vector<TNetRefusal>{
                                     {TNetHTTPRefusalReason::RequestTimeout, "127.0.0.1", 800}}));
+    server.SetActive(false);
+}
+
+// A hello announcing more than the bound is closed at its header, before the library reserves
+// the room; the partial handshakes of many clients are charged to the request memory budget, and
+// one that would pass it is closed. Both go unanswered, and everything charged comes back.
+TEST(SecureHTTPTest, OversizedHellosAndHandshakesPastTheBudgetAreRefused) {
+    TTestCA ca;
+    TempDir dir;
+    TNetHTTPServer server;
+    TRefusalLog refusals(server);
+    const long long budget = 256 * 1024;
+    server.SetMaxRequestMemory(budget);
+    server.SetMaxConnectionsPerIP(0);
+    server.OnCommandGet = [](TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo&) {};
+    server.SetSecureAcceptor(ContextOf(dir, ca.Issue({"stats.test"}, 7)));
+    const int port = ActivateOnLoopback(server);
+    LoopbackClient header; // 9 bytes: a record header, then a hello header announcing 131,000
+    ASSERT_TRUE(header.Connect(port));
+    ASSERT_TRUE(header.Send(HandshakeRecords(131000, 0)));
+    EXPECT_EQ(header.ReadUntilClose(), "");
+    const long long bound = TNetTLSContext::MaxHandshakeInput;
+    EXPECT_EQ(refusals.Wait(1),
+              (std::vector<TNetRefusal>{
+                  {TNetRefusalReason::SecureHandshakeTooLarge, "127.0.0.1", bound}}));
+    ASSERT_TRUE(WaitUntil([&] { return server.RequestMemoryHeld() == 0; }));
+    // 30 KiB of a hello from each client, until the budget takes no more.
+    const std::string partial = HandshakeRecords(31 * 1024, 30 * 1024);
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    while (refusals.Refusals().size() == 1 && clients.size() < 64) {
+        const size_t before = server.RequestMemoryHeld();
+        clients.push_back(std::make_unique<LoopbackClient>());
+        ASSERT_TRUE(clients.back()->Connect(port));
+        ASSERT_TRUE(clients.back()->Send(partial));
+        ASSERT_TRUE(WaitUntil([&] {
+            return server.RequestMemoryHeld() >= before + partial.size() ||
+                   refusals.Refusals().size() > 1;
+        }));
+    }
+    EXPECT_EQ(refusals.Refusals().back(),
+              (TNetRefusal{TNetRefusalReason::SecureMemoryBudget, "127.0.0.1", budget}));
+    EXPECT_EQ(clients.back()->ReadUntilClose(), ""); // the one refused
+    ASSERT_GE(clients.size(), 2u);
+    EXPECT_GE(server.RequestMemoryHeld(), (clients.size() - 1) * partial.size());
+    EXPECT_LE(server.RequestMemoryHeld(), static_cast<size_t>(budget));
+    clients.clear();
+    EXPECT_TRUE(WaitUntil([&] { return server.RequestMemoryHeld() == 0; }));
     server.SetActive(false);
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TLSTestClient.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
 
@@ -111,35 +112,42 @@ TEST_F(TNetTLSContextTest, ALoadedPairTellsItsNamesEndAndSerial) {
     }
 }
 
-// What a client may send before its handshake is done is bounded; junk fails at once.
-TEST_F(TNetTLSContextTest, ASessionFailsOnJunkAndOnAnEndlessHandshake) {
+// What a client may send, or announce, before its handshake is done is bounded, and the
+// announcement is judged before the library reserves room for it; junk fails at once.
+TEST_F(TNetTLSContextTest, ASessionFailsOnJunkAndOnAnOversizedOrEndlessHandshake) {
+    using TState = TNetSecureSession::TState;
     std::string error;
     auto context = TNetTLSContext::Load(Path("chain.pem"), Path("key.pem"), error);
     ASSERT_NE(context, nullptr) << error;
-    const std::string hugeHello = std::string("\x16\x03\x01\x40\x00\x01\x01\x86\xa0", 9) +
-                                  std::string(16384 - 4, 'x') +
-                                  std::string("\x16\x03\x01\x40\x00", 5) + std::string(16384, 'x') +
-                                  std::string("\x16\x03\x01", 3);
+    const size_t bound = TNetTLSContext::MaxHandshakeInput;
     const struct {
         std::string Bytes;
+        TState State;
         const char* Failure;
     } cases[] = {
-        {hugeHello, "handshake too long"},
-        {"\x16GET / HTTP/1.1\r\n\r\n", "wrong version number"},
-        {std::string("\x16\x03\x01\x00\x08\x01\x00\x00\x04junk", 13), "length mismatch"},
+        {HandshakeRecords(100000, 0), TState::TooLarge, "handshake too large"},
+        {HandshakeRecords(131000, 0, 1), TState::TooLarge, "handshake too large"}, // 1-byte records
+        {HandshakeRecords(bound + 1, 2000), TState::TooLarge, "handshake too large"},
+        {HandshakeRecords(bound, 2000), TState::WantInput, ""}, // at the bound: waits for more
+        {HandshakeRecords(bound - 4, 40000), TState::TooLarge, "handshake too long"},
+        {"\x16GET / HTTP/1.1\r\n\r\n", TState::Failed, "wrong version number"},
+        {std::string("\x16\x03\x01\x00\x08\x01\x00\x00\x04junk", 13), TState::Failed,
+         "length mismatch"},
     };
     for (const auto& c : cases) {
         std::unique_ptr<TNetSecureSession> session = context->NewSession();
-        TNetSecureSession::TState state = TNetSecureSession::TState::WantInput;
+        TState state = TState::WantInput;
         // In pieces, as a network hands them over.
-        for (size_t at = 0; at < c.Bytes.size() && state == TNetSecureSession::TState::WantInput;
-             at += 1000) {
+        for (size_t at = 0; at < c.Bytes.size() && state == TState::WantInput; at += 1000) {
             session->PutReceived(c.Bytes.data() + at, std::min<size_t>(1000, c.Bytes.size() - at));
             state = session->Handshake();
         }
-        EXPECT_EQ(state, TNetSecureSession::TState::Failed) << c.Failure;
+        EXPECT_EQ(state, c.State) << c.Failure;
         EXPECT_EQ(session->FailureText(), c.Failure);
         EXPECT_FALSE(session->Encrypt("x", 1)); // nothing goes out of a failed session
+        if (c.State == TState::WantInput) {     // what the library reserves is counted
+            EXPECT_GE(session->MemoryHeld(), bound + 2000);
+        }
     }
 }
 
