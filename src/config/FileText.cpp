@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/RegularFile.h"
+
 namespace {
 
 // Closes a descriptor when the reading or writing step is left early.
@@ -112,28 +114,13 @@ bool WriteInPlace(const std::string& ATarget, const std::string& AText) {
 } // namespace
 
 TFileReadResult ReadFileText(const std::string& APath, std::string& AText, std::size_t AMaxBytes) {
-    AText.clear();
-    // O_NONBLOCK: a FIFO in the file's place must not hold the start until someone writes.
-    TDescriptor file(::open(APath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.Fd() < 0)
-        return errno == ENOENT ? TFileReadResult::Missing : TFileReadResult::Failed;
-    struct stat info {};
-    if (::fstat(file.Fd(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::size_t>(info.st_size) > AMaxBytes)
+    switch (ReadRegularFile(APath, AText, AMaxBytes)) {
+    case TRegularFileStatus::Open:
+        return TFileReadResult::Ok;
+    case TRegularFileStatus::Missing:
+        return TFileReadResult::Missing;
+    default:
         return TFileReadResult::Failed;
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = ::read(file.Fd(), buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR)
-            continue;
-        // A file that grew past the limit while it was read is refused as well.
-        if (n < 0 || AText.size() + static_cast<std::size_t>(n) > AMaxBytes) {
-            AText.clear();
-            return TFileReadResult::Failed;
-        }
-        if (n == 0)
-            return TFileReadResult::Ok;
-        AText.append(buffer, static_cast<size_t>(n));
     }
 }
 

@@ -25,13 +25,6 @@ std::string JoinListLines(const std::vector<std::string>& ALines) {
     return text;
 }
 
-TFileReadResult ReadListFile(const std::string& APath, std::vector<std::string>& ALines) {
-    std::string text;
-    TFileReadResult result = ReadFileText(APath, text);
-    ALines = SplitListLines(text);
-    return result;
-}
-
 bool WriteListFile(const std::string& APath, const std::vector<std::string>& ALines) {
     return ReplaceFileText(APath, JoinListLines(ALines));
 }

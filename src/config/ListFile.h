@@ -14,10 +14,5 @@ std::vector<std::string> SplitListLines(const std::string& AText);
 // Every line followed by CR LF; no lines give an empty text.
 std::string JoinListLines(const std::vector<std::string>& ALines);
 
-// Replaces ALines by the file's lines; no lines when it is missing or cannot be read (also when
-// it is no regular file of at most MaxFileTextSize bytes).
-[[nodiscard]] TFileReadResult ReadListFile(const std::string& APath,
-                                           std::vector<std::string>& ALines);
-
 // Writes the whole file crash-safely; false on failure, the old file then untouched.
 [[nodiscard]] bool WriteListFile(const std::string& APath, const std::vector<std::string>& ALines);

@@ -4,11 +4,14 @@
 // Built once per list on the thread that publishes it; immutable, so any thread may read it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "base/KeyedHash.h"
 
 class TAddressIndex {
 public:
@@ -28,5 +31,6 @@ public:
     static std::string KeyOf(std::string_view AText);
 
 private:
-    std::unordered_map<std::string, std::string> FEntries;
+    // Keyed at random: the addresses looked up are the clients', so none may aim at a bucket.
+    std::unordered_map<std::string, std::string, TKeyedHash, std::equal_to<>> FEntries;
 };

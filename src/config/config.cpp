@@ -1,10 +1,14 @@
 #include "config/config.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cstdint>
 #include <mutex>
+#include <string_view>
 #include <sys/stat.h>
 #include <type_traits>
+#include <unistd.h>
 #include <utility>
 #include <variant>
 
@@ -24,6 +28,8 @@ struct TKey {
     const char* Name;
     TField Field;
     TSettingRange Range = AnyNumber; // numbers read are clamped to it
+    // The default as the documentation words it, where the field's own value is not it.
+    const char* DefaultDoc = nullptr;
 };
 
 // Every key of the settings file in the order they are read and written.
@@ -66,18 +72,36 @@ const TKey Keys[] = {
     {"General", "ReuseThreads", &TConfig::ReuseThreads, ReuseThreadsRange},
     {"General", "BindAddress", &TConfig::BindAddress},
     {"General", "TrustedProxies", &TConfig::TrustedProxies},
+    {"General", "ForwardedHeader", &TConfig::ForwardedHeader},
     {"TLS", "CertFile", &TConfig::TLSCertFile},
     {"TLS", "KeyFile", &TConfig::TLSKeyFile},
+    {"Store", "Connection", &TConfig::StoreConnection},
+    {"Store", "MaxSpoolBytes", &TConfig::StoreMaxSpoolBytes, SpoolBytesRange},
+    {"Export", "JsonFile", &TConfig::ExportJsonFile},
+    {"Export", "Instance", &TConfig::ExportInstance},
+    {"Dashboard", "Port", &TConfig::DashboardPort},
+    {"Dashboard", "BindAddress", &TConfig::DashboardBindAddress},
+    {"Dashboard", "PasswordHash", &TConfig::DashboardPasswordHash},
+    {"Dashboard", "ShareToken", &TConfig::DashboardShareToken},
+    {"Privacy", "MaskAddresses", &TConfig::MaskAddresses},
+    {"Privacy", "KeepIPv4Bits", &TConfig::KeepIPv4Bits, KeepIPv4BitsRange},
+    {"Privacy", "KeepIPv6Bits", &TConfig::KeepIPv6Bits, KeepIPv6BitsRange},
+    {"Privacy", "VisitorIds", &TConfig::VisitorIds, AnyNumber, "follows MaskAddresses"},
+    {"Privacy", "HonourDoNotTrack", &TConfig::HonourDoNotTrack},
+    {"Privacy", "RedactCredentials", &TConfig::RedactCredentials},
+    {"Privacy", "KeepLogDays", &TConfig::KeepLogDays, KeepLogDaysRange},
 };
 
 const char* const WindowPosSection = "WindowPos";
 
 // The process-wide record. Made on first use, so code running before main may use it.
 struct TStore {
-    // Guards Published. A published record is never changed, so readers need the lock
-    // only to copy the pointer.
+    // Guards Published. A published record is never changed, so readers need the lock only
+    // to copy the pointer, and only after a change (see GeneralConfigSnapshot).
     std::mutex PublishLock;
     std::shared_ptr<const TConfig> Published = std::make_shared<const TConfig>();
+    // Counts the records published; changed under PublishLock.
+    std::atomic<std::uint64_t> Version{1};
     // Serialises ChangeGeneralConfig, so no change is lost between copying and publishing.
     std::mutex ChangeLock;
     // Guards LoadNotes, the notes of LoadConfig() not yet taken.
@@ -94,7 +118,9 @@ TStore& Store() {
 void Publish(std::shared_ptr<const TConfig> AConfig) {
     std::lock_guard<std::mutex> guard(Store().PublishLock);
     Store().Published.swap(AConfig);
-    // the old record is released after the lock, when AConfig goes out of scope
+    Store().Version.fetch_add(1, std::memory_order_release);
+    // the old record is released after the lock, when AConfig goes out of scope, or by the
+    // last thread that still keeps it
 }
 
 void ReadKey(const TProfileFile& AFile, const TKey& AKey, TConfig& AConfig) {
@@ -148,10 +174,27 @@ std::string CheckedLogDir(const std::string& ADir, std::vector<TLoadNote>* ANote
     return {};
 }
 
-void ReadList(const std::string& APath, const char* AName, std::vector<std::string>& ALines,
-              std::vector<TLoadNote>* ANotes) {
+// The bytes of the settings file and both lists as one reading found them.
+struct TConfigImage {
+    TFileReadResult Settings, NickNames, NoLogs;
+    std::string SettingsText, NickNamesText, NoLogsText;
+
+    bool operator==(const TConfigImage&) const = default;
+};
+
+TConfigImage ReadImage(const TConfigFiles& AFiles) {
+    TConfigImage image;
+    image.Settings = ReadFileText(AFiles.Settings, image.SettingsText);
+    image.NickNames = ReadFileText(AFiles.NickNames, image.NickNamesText);
+    image.NoLogs = ReadFileText(AFiles.NoLogs, image.NoLogsText);
+    return image;
+}
+
+void ReadList(TFileReadResult AResult, const std::string& AText, const std::string& APath,
+              const char* AName, std::vector<std::string>& ALines, std::vector<TLoadNote>* ANotes) {
+    ALines = SplitListLines(AText);
     // A missing list is normal (nothing saved yet); one that cannot be read is not.
-    if (ReadListFile(APath, ALines) == TFileReadResult::Failed && ANotes)
+    if (AResult == TFileReadResult::Failed && ANotes)
         ANotes->push_back({std::string(AName) + " \"" + APath +
                            "\" is no readable file of at most 16 MiB: the list is empty"});
 }
@@ -165,6 +208,21 @@ void CheckTrustedProxies(const std::string& AText, std::vector<TLoadNote>* ANote
         for (const std::string& item : bad)
             ANotes->push_back(
                 {"TrustedProxies: \"" + item + "\" is no address or range: it is passed over"});
+}
+
+// One of ForwardedHeaderNames as they are spelt; another value is told of and read as the
+// default, the header every common proxy writes.
+std::string CheckedForwardedHeader(const std::string& AText, std::vector<TLoadNote>* ANotes) {
+    auto lower = [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C + 32) : C; };
+    for (std::string_view name : ForwardedHeaderNames)
+        if (std::equal(AText.begin(), AText.end(), name.begin(), name.end(),
+                       [&](char A, char B) { return lower(A) == lower(B); }))
+            return std::string(name);
+    const std::string fallback = TConfig().ForwardedHeader;
+    if (ANotes)
+        ANotes->push_back({"ForwardedHeader: \"" + AText + "\" is neither X-Forwarded-For nor " +
+                           "Forwarded: " + fallback + " is read"});
+    return fallback;
 }
 
 void RefreshIndexes(const TConfig& ABefore, TConfig& AAfter) {
@@ -181,8 +239,20 @@ void RefreshIndexes(const TConfig& ABefore, TConfig& AAfter) {
 } // namespace
 
 std::shared_ptr<const TKAV_GeneralConfig> GeneralConfigSnapshot() {
-    std::lock_guard<std::mutex> guard(Store().PublishLock);
-    return Store().Published;
+    // Each thread keeps the record it read last and takes the lock only when a newer one has
+    // been published since: the lock every request used to queue on is taken once a change.
+    struct TKept {
+        std::uint64_t Version = 0;
+        std::shared_ptr<const TConfig> Record;
+    };
+    thread_local TKept kept;
+    TStore& store = Store();
+    if (store.Version.load(std::memory_order_acquire) != kept.Version) {
+        std::lock_guard<std::mutex> guard(store.PublishLock);
+        kept.Record = store.Published;
+        kept.Version = store.Version.load(std::memory_order_relaxed);
+    }
+    return kept.Record;
 }
 
 void ChangeGeneralConfig(const std::function<void(TKAV_GeneralConfig&)>& AChange) {
@@ -214,6 +284,15 @@ std::string LogDirectoryFor(const std::string& ALogDir) {
     return ALogDir.empty() ? ProgramDir() : ALogDir;
 }
 
+std::string InstanceNameOf(const TKAV_GeneralConfig& AConfig) {
+    if (!AConfig.ExportInstance.empty())
+        return AConfig.ExportInstance;
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+        return "localhost";
+    return name;
+}
+
 std::string ConfigFilePath() {
     return ProgramDir() + "sk_KAV.ini";
 }
@@ -223,25 +302,48 @@ std::string NickNameFilePath() {
 std::string NoLogFilePath() {
     return ProgramDir() + "sk_KAV.NL";
 }
+std::string VisitorKeyFilePath() {
+    return ProgramDir() + "sk_KAV.visitorkey";
+}
 
 TConfigFiles DefaultConfigFiles() {
     return {ConfigFilePath(), NickNameFilePath(), NoLogFilePath()};
 }
 
-bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles,
-                std::vector<TLoadNote>* ANotes) {
-    TProfileFile file(AFiles.Settings);
-    if (!file.Load())
+namespace {
+
+bool LoadImage(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles, const TConfigImage& AImage,
+               std::vector<TLoadNote>* ANotes) {
+    if (AImage.Settings == TFileReadResult::Failed)
         return false;
+    TProfileFile file(AFiles.Settings);
+    file.SetText(AImage.SettingsText);
     for (const TKey& key : Keys)
         ReadKey(file, key, AConfig);
+    // Whoever masks addresses wants visitors counted without them, unless the file says not.
+    AConfig.VisitorIds = file.ReadBool("Privacy", "VisitorIds", AConfig.MaskAddresses);
     AConfig.PortZeroAllowed = false; // a 0 from the file is no port
     AConfig.LogDir = CheckedLogDir(AConfig.LogDir, ANotes);
     CheckTrustedProxies(AConfig.TrustedProxies, ANotes);
+    AConfig.ForwardedHeader = CheckedForwardedHeader(AConfig.ForwardedHeader, ANotes);
     // the lists are empty when missing or unreadable
-    ReadList(AFiles.NickNames, "Nickname list", AConfig.NickNames, ANotes);
-    ReadList(AFiles.NoLogs, "No-log list", AConfig.NoLogs, ANotes);
+    ReadList(AImage.NickNames, AImage.NickNamesText, AFiles.NickNames, "Nickname list",
+             AConfig.NickNames, ANotes);
+    ReadList(AImage.NoLogs, AImage.NoLogsText, AFiles.NoLogs, "No-log list", AConfig.NoLogs,
+             ANotes);
     return true;
+}
+
+void KeepNotes(const std::vector<TLoadNote>& ANotes) {
+    std::lock_guard<std::mutex> guard(Store().NotesLock);
+    Store().LoadNotes.insert(Store().LoadNotes.end(), ANotes.begin(), ANotes.end());
+}
+
+} // namespace
+
+bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles,
+                std::vector<TLoadNote>* ANotes) {
+    return LoadImage(AConfig, AFiles, ReadImage(AFiles), ANotes);
 }
 
 bool LoadConfig() {
@@ -250,9 +352,44 @@ bool LoadConfig() {
     ChangeGeneralConfig([&](TKAV_GeneralConfig& AConfig) {
         loaded = LoadConfig(AConfig, DefaultConfigFiles(), &notes);
     });
-    std::lock_guard<std::mutex> guard(Store().NotesLock);
-    Store().LoadNotes.insert(Store().LoadNotes.end(), notes.begin(), notes.end());
+    KeepNotes(notes);
     return loaded;
+}
+
+TSettledLoad LoadSettledConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles,
+                               std::vector<TLoadNote>* ANotes, const TWaitUntil& AWaitUntil,
+                               std::chrono::milliseconds ALimit, std::chrono::milliseconds APause) {
+    using TClock = std::chrono::steady_clock;
+    const TClock::time_point deadline = TClock::now() + ALimit;
+    TConfigImage image = ReadImage(AFiles);
+    for (;;) {
+        const TClock::time_point next = TClock::now() + APause;
+        if (next > deadline)
+            return TSettledLoad::Unsettled;
+        AWaitUntil(next);
+        TConfigImage again = ReadImage(AFiles);
+        if (again == image)
+            break;
+        image = std::move(again);
+    }
+    return LoadImage(AConfig, AFiles, image, ANotes) ? TSettledLoad::Loaded
+                                                     : TSettledLoad::Unreadable;
+}
+
+TSettledLoad ReloadConfig(const TWaitUntil& AWaitUntil) {
+    // Read before the change, so the record is not held while the files settle.
+    TKAV_GeneralConfig loaded = *GeneralConfigSnapshot();
+    std::vector<TLoadNote> notes;
+    const TSettledLoad result = LoadSettledConfig(loaded, DefaultConfigFiles(), &notes, AWaitUntil);
+    if (result != TSettledLoad::Loaded)
+        return result;
+    ChangeGeneralConfig([&](TKAV_GeneralConfig& AConfig) {
+        const TKAV_ListIndexes current = AConfig.Indexes;
+        AConfig = loaded;
+        AConfig.Indexes = current; // kept for the lists that did not change
+    });
+    KeepNotes(notes);
+    return result;
 }
 
 std::vector<TLoadNote> TakeLoadNotes() {
@@ -313,4 +450,28 @@ void SaveWindowPos(const std::string& ASettingsPath, const TWindowBounds& ABound
 
 void SaveWindowPos(const TWindowBounds& ABounds) {
     SaveWindowPos(ConfigFilePath(), ABounds);
+}
+
+std::vector<TSettingKeyDoc> SettingKeyDocs() {
+    static const TConfig defaults;
+    std::vector<TSettingKeyDoc> docs;
+    for (const TKey& key : Keys) {
+        if (key.DefaultDoc) {
+            docs.push_back({key.Section, key.Name, key.DefaultDoc});
+            continue;
+        }
+        std::string text = std::visit(
+            [](auto AMember) -> std::string {
+                using T = std::decay_t<decltype(defaults.*AMember)>;
+                if constexpr (std::is_same_v<T, bool>)
+                    return defaults.*AMember ? "1" : "0";
+                else if constexpr (std::is_same_v<T, int32_t>)
+                    return std::to_string(defaults.*AMember);
+                else
+                    return defaults.*AMember;
+            },
+            key.Field);
+        docs.push_back({key.Section, key.Name, std::move(text)});
+    }
+    return docs;
 }

@@ -2,6 +2,8 @@
 // GeneralConfigSnapshot on any thread; every other function on the window's thread only.
 #pragma once
 
+#include <chrono>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,6 +31,10 @@ inline constexpr TSettingRange BodySizeRange{0, 64 * 1024 * 1024};
 inline constexpr TSettingRange HeaderSizeRange{1024, 1024 * 1024};
 inline constexpr TSettingRange RequestMemoryRange{1024 * 1024, 1024 * 1024 * 1024};
 inline constexpr TSettingRange ReuseThreadsRange{0, 1000};
+inline constexpr TSettingRange SpoolBytesRange{0, INT32_MAX};
+inline constexpr TSettingRange KeepIPv4BitsRange{0, 32};
+inline constexpr TSettingRange KeepIPv6BitsRange{0, 128};
+inline constexpr TSettingRange KeepLogDaysRange{0, 3650};
 
 // Look-up tables of the two lists and the ranges of TrustedProxies, made whenever one is
 // published anew. Derived from the settings, so two records with equal settings count as
@@ -84,14 +90,43 @@ struct TKAV_GeneralConfig {
     int32_t MaxRequestMemory = 32 * 1024 * 1024; // bytes of requests held by all connections
     // Threads of finished connections kept waiting for the next ones (section General); 0: a
     // new thread for every connection. Read at each start.
-    int32_t ReuseThreads = 0;
+    int32_t ReuseThreads = 64;
     // Where the server listens and whom it believes about the client behind a proxy.
     std::string BindAddress;    // one IPv4 or IPv6 address; empty: every address of both
     std::string TrustedProxies; // addresses and CIDR ranges separated by commas; empty: none
+    // The header those proxies write the client into: ForwardedHeaderNames[0] or [1].
+    std::string ForwardedHeader = "X-Forwarded-For";
     // HTTPS on the server's port (section TLS): PEM files of the certificate chain and its key;
     // an empty CertFile serves plain HTTP only, an empty KeyFile means the key is in CertFile.
     std::string TLSCertFile;
     std::string TLSKeyFile;
+    // The shared store (section Store): a libpq connection string or URI, empty for none (a
+    // password belongs in libpq's password file or environment, never here), and the bound of
+    // the spool that keeps hits while the database cannot take them (0: no spool).
+    std::string StoreConnection;
+    int32_t StoreMaxSpoolBytes = 1 << 30;
+    // The daily file of JSON lines beside the log files (section Export), and the instance
+    // name every record carries (empty: the host name, see InstanceNameOf).
+    bool ExportJsonFile = false;
+    std::string ExportInstance;
+    // The statistics dashboard on a port of its own (section Dashboard): 0 is off, a port
+    // outside 1..65535 refuses its start. Without a password it listens on a loopback address
+    // only. PasswordHash is "pbkdf2-sha256$rounds$salt$hash" (hex); ShareToken, when not empty,
+    // opens a read-only view at /share/<token>.
+    int32_t DashboardPort = 0;
+    std::string DashboardBindAddress = "127.0.0.1";
+    std::string DashboardPasswordHash;
+    std::string DashboardShareToken;
+    // What the records keep of a visitor (section Privacy): addresses masked to their first
+    // bits, a daily visitor id in their place, Do-Not-Track honoured, credentials left out,
+    // and the days of log files kept (0: all).
+    bool MaskAddresses = false;
+    int32_t KeepIPv4Bits = 16;
+    int32_t KeepIPv6Bits = 32;
+    bool VisitorIds = false; // a file without the key takes MaskAddresses's value
+    bool HonourDoNotTrack = false;
+    bool RedactCredentials = true;
+    int32_t KeepLogDays = 0;
 
     // Not settings: a port given for one run may be 0 (the system chooses a free one); a 0
     // from the settings file refuses the start like any port outside PortRange.
@@ -104,7 +139,8 @@ struct TKAV_GeneralConfig {
 
 // The process-wide record GeneralConfig. A published record is never changed again, so a
 // reader may keep its snapshot for a whole request and sees the fields and both lists of
-// one moment, never a half-refilled list. Any thread; cheap (a pointer copy under a lock).
+// one moment, never a half-refilled list. Any thread; cheap: a thread copies the pointer under
+// a lock only the first time after a change, otherwise it reads a counter and keeps its copy.
 std::shared_ptr<const TKAV_GeneralConfig> GeneralConfigSnapshot();
 
 // Copies the current record, lets AChange edit the copy and publishes it, with new look-up
@@ -121,6 +157,11 @@ std::vector<TIPRange> TrustedProxyRanges(const std::string& ATrustedProxies,
 // published.
 std::shared_ptr<const std::vector<TIPRange>> TrustedProxiesOf(const TKAV_GeneralConfig& AConfig);
 
+// The values ForwardedHeader may take; a settings file's value is matched ignoring case.
+inline constexpr const char* ForwardedHeaderNames[] = {"X-Forwarded-For", "Forwarded"};
+// The name records give this instance: ExportInstance, or the host name when that is empty.
+std::string InstanceNameOf(const TKAV_GeneralConfig& AConfig);
+
 // The directory the log files go to for a LogDir setting: an empty one means the program
 // directory, not wherever the program was started from (the home directory, for a launcher).
 std::string LogDirectoryFor(const std::string& ALogDir);
@@ -129,6 +170,8 @@ std::string LogDirectoryFor(const std::string& ALogDir);
 std::string ConfigFilePath();
 std::string NickNameFilePath();
 std::string NoLogFilePath();
+// ProgramDir() followed by "sk_KAV.visitorkey": the day's key of the visitor ids.
+std::string VisitorKeyFilePath();
 
 // Where one settings record lives: the profile file and the two list files.
 struct TConfigFiles {
@@ -158,8 +201,34 @@ struct TLoadNote {
 // Same for a given record and files; ANotes, when given, receives the notes.
 [[nodiscard]] bool LoadConfig(TKAV_GeneralConfig& AConfig, const TConfigFiles& AFiles,
                               std::vector<TLoadNote>* ANotes = nullptr);
-// The notes of the LoadConfig() calls since the last call of this; they are meant for the
-// Messages list once the front end has one (TTrackingService::AddLoadNotes).
+
+// How a reload of the settings went.
+enum class TSettledLoad {
+    Loaded,     // the files read the same twice in a row, and their settings are in the record
+    Unreadable, // the settings file exists but cannot be read: the record is as it was
+    Unsettled,  // the files kept changing (a writer at work): the record is as it was
+};
+// Waits until the time given; the caller may go on with its own work meanwhile.
+using TWaitUntil = std::function<void(std::chrono::steady_clock::time_point)>;
+// How long a reload waits for the settings files to stop changing, and between two reads.
+inline constexpr std::chrono::milliseconds SettleLimit{1000};
+inline constexpr std::chrono::milliseconds SettlePause{50};
+
+// LoadConfig for a reload while the server runs, when the files may be written at the same time
+// (a settings file rewritten in place is empty for a moment): the three files are read, APause
+// apart, until two reads in a row find the same bytes, for at most ALimit, and only those bytes
+// are loaded. AWaitUntil does the waiting between two reads.
+[[nodiscard]] TSettledLoad LoadSettledConfig(TKAV_GeneralConfig& AConfig,
+                                             const TConfigFiles& AFiles,
+                                             std::vector<TLoadNote>* ANotes,
+                                             const TWaitUntil& AWaitUntil,
+                                             std::chrono::milliseconds ALimit = SettleLimit,
+                                             std::chrono::milliseconds APause = SettlePause);
+// Same into GeneralConfig from the three default files, with the notes kept for TakeLoadNotes.
+[[nodiscard]] TSettledLoad ReloadConfig(const TWaitUntil& AWaitUntil);
+
+// The notes of the LoadConfig() and ReloadConfig() calls since the last call of this; they are
+// meant for the Messages list once the front end has one (TTrackingService::AddLoadNotes).
 std::vector<TLoadNote> TakeLoadNotes();
 
 // Writes every key of GeneralConfig except AppTitle into the settings file, changing only
@@ -189,3 +258,13 @@ TWindowBounds LoadWindowPos(const std::string& ASettingsPath, const TWindowBound
 // Writes the four keys of "WindowPos", leaving every other line; failures are passed over.
 void SaveWindowPos(const TWindowBounds& ABounds);
 void SaveWindowPos(const std::string& ASettingsPath, const TWindowBounds& ABounds);
+
+// One key of the settings file as the documentation lists it: its section, its name and its
+// default as the file would hold it (switches 0 or 1, numbers in decimal, texts as they are).
+struct TSettingKeyDoc {
+    std::string Section;
+    std::string Name;
+    std::string Default;
+};
+// Every key of the settings file, in the order they are read and written.
+std::vector<TSettingKeyDoc> SettingKeyDocs();

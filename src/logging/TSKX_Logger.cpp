@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,12 +84,59 @@ bool IsListedFile(const std::string& ADirectory, const dirent& AEntry) {
     return !IsDirectory(ADirectory + AEntry.d_name);
 }
 
-bool EndsWith(const std::string& AText, const std::string& AEnd) {
-    return AText.size() >= AEnd.size() &&
-           AText.compare(AText.size() - AEnd.size(), AEnd.size(), AEnd) == 0;
+// The writer and an eraser of records (sk_kav --erase) take turns through this lock on the
+// file: one write or one rewrite at a time.
+bool LockFile(int AFile) {
+    while (::flock(AFile, LOCK_EX) != 0)
+        if (errno != EINTR)
+            return false;
+    return true;
 }
 
+void UnlockFile(int AFile) {
+    (void)::flock(AFile, LOCK_UN);
+}
+
+// How often a write tries the file at its path anew when it finds the one it opened replaced
+// meanwhile: only an eraser that keeps replacing it could use them all up.
+constexpr int ReplacedFileAttempts = 8;
+
+constexpr mode_t LogFileMode = 0640; // visitors' data: the owner's group may read, no one else
+
 } // namespace
+
+bool IsDayFileName(std::string_view AName, const std::string& AFormat,
+                   const std::string& AExtension) {
+    if (AName.size() < AExtension.size() || !AName.ends_with(AExtension))
+        return false;
+    AName.remove_suffix(AExtension.size());
+    std::size_t at = 0;
+    auto digits = [&](std::size_t ACount) {
+        for (std::size_t i = 0; i < ACount; ++i, ++at)
+            if (at >= AName.size() || AName[at] < '0' || AName[at] > '9')
+                return false;
+        return true;
+    };
+    for (std::size_t i = 0; i < AFormat.size();) {
+        const std::size_t run = AFormat.compare(i, 4, "yyyy") == 0 ? 4
+                                : AFormat.compare(i, 2, "yy") == 0 ||
+                                        AFormat.compare(i, 2, "mm") == 0 ||
+                                        AFormat.compare(i, 2, "dd") == 0
+                                    ? 2
+                                    : 0;
+        if (run > 0) {
+            if (!digits(run))
+                return false;
+            i += run;
+        } else if (at < AName.size() && AName[at] == AFormat[i]) {
+            ++at;
+            ++i;
+        } else {
+            return false;
+        }
+    }
+    return at == AName.size();
+}
 
 TSKX_Logger::TSKX_Logger(const std::string& ADirectory, const std::string& AName)
     : FExtension(InitialExtension(AName)), FDirectory(InitialDirectory(ADirectory)) {}
@@ -218,14 +266,30 @@ bool TSKX_Logger::WriteOnce(const std::string& AText, bool ALocked) {
 
 bool TSKX_Logger::AppendToKeptFile(const std::string& APath, const std::string& ABytes,
                                    std::chrono::system_clock::time_point ANow) {
-    // A new day or directory, or a file removed or renamed since: the next file is opened.
-    if (FKeptFile >= 0 && (APath != FKeptPath || KeptFileMoved(ANow)))
+    // A new day or directory: the next file is opened.
+    if (FKeptFile >= 0 && APath != FKeptPath)
         CloseKeptFile();
-    if (FKeptFile < 0 && !OpenKeptFile(APath, ANow))
-        return false;
+    // A file removed or renamed since, or replaced by an eraser while this write waited for
+    // its lock: the file at the path is opened and locked anew, so no record goes into a file
+    // that is no longer the day's.
+    for (int attempt = 1;; ++attempt) {
+        if (FKeptFile < 0 && !OpenKeptFile(APath, ANow))
+            return false;
+        if (!LockFile(FKeptFile)) {
+            CloseKeptFile();
+            return false;
+        }
+        if (!KeptFileMoved(ANow))
+            break;
+        CloseKeptFile(); // and its lock
+        if (attempt == ReplacedFileAttempts)
+            return false;
+    }
     std::size_t written = 0;
-    if (WriteAll(FKeptFile, ABytes, written))
+    if (WriteAll(FKeptFile, ABytes, written)) {
+        UnlockFile(FKeptFile);
         return true;
+    }
     // Nothing else of ours appends under the writer's lock: the part of the record that reached
     // the file is exactly what lies before its end. After any error the file is opened anew.
     struct stat after {};
@@ -238,7 +302,8 @@ bool TSKX_Logger::AppendToKeptFile(const std::string& APath, const std::string& 
 
 bool TSKX_Logger::KeptFileMoved(std::chrono::system_clock::time_point ANow) {
     // A removed file is noticed by the next write, so no record goes with it: an fstat of the
-    // descriptor costs no path look-up.
+    // descriptor costs no path look-up. So is one an eraser replaced: it leaves the old file
+    // without a name, as it rewrites only files that have no other.
     struct stat kept {};
     if (fstat(FKeptFile, &kept) != 0 || kept.st_nlink == 0)
         return true;
@@ -254,7 +319,7 @@ bool TSKX_Logger::KeptFileMoved(std::chrono::system_clock::time_point ANow) {
 
 bool TSKX_Logger::OpenKeptFile(const std::string& APath,
                                std::chrono::system_clock::time_point ANow) {
-    int file = open(APath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int file = open(APath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, LogFileMode);
     if (file < 0)
         return false;
     struct stat info {};
@@ -280,10 +345,23 @@ void TSKX_Logger::CloseKeptFile() {
 
 bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& ABytes) const {
     // Without the writer's lock every write opens the file for itself; O_APPEND puts every
-    // write at the end, whoever else appends.
-    int file = open(APath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (file < 0)
-        return false;
+    // write at the end, whoever else appends. The file's lock keeps it from an eraser's rewrite.
+    int file = -1;
+    for (int attempt = 1; file < 0; ++attempt) {
+        file = open(APath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, LogFileMode);
+        if (file < 0)
+            return false;
+        struct stat locked {};
+        if (!LockFile(file) || fstat(file, &locked) != 0 ||
+            (locked.st_nlink == 0 && attempt == ReplacedFileAttempts)) {
+            close(file);
+            return false;
+        }
+        if (locked.st_nlink == 0) { // replaced while this write waited: the new one
+            close(file);
+            file = -1;
+        }
+    }
     // Under the writer's lock nothing else of ours appends meanwhile: what a failed write
     // left behind is exactly what lies past this length.
     struct stat before {};
@@ -327,26 +405,44 @@ bool TSKX_Logger::Cleanup() {
 }
 
 bool TSKX_Logger::CleanupIn(const TNames& ANames) {
-    int maxAge = FMaxAgeDays, maxFiles = FMaxFiles;
-    if (maxAge <= 0 && maxFiles <= 0)
+    const int maxAge = FMaxAgeDays, maxFiles = FMaxFiles; // each read once: they may change
+    int deleted = 0;
+    if (CleanupFiles(ANames, maxAge, maxFiles, deleted))
+        return true;
+    if (maxAge > 0 || maxFiles > 0)
+        ++FDeleteErrorCount;
+    return false;
+}
+
+int TSKX_Logger::DeleteOldDayFiles(const std::string& ADirectory, const std::string& AExtension,
+                                   int AMaxAgeDays, bool& AFailed) {
+    int deleted = 0;
+    AFailed =
+        !CleanupFiles({WithDelimiter(ADirectory), AExtension, "yyyymmdd"}, AMaxAgeDays, 0, deleted);
+    return deleted;
+}
+
+bool TSKX_Logger::CleanupFiles(const TNames& ANames, int AMaxAgeDays, int AMaxFiles,
+                               int& ADeleted) {
+    if (AMaxAgeDays <= 0 && AMaxFiles <= 0)
         return false;
     std::string limit;
-    if (maxAge > 0)
-        limit = DateText("yyyymmdd", DecodeDateTime(DateOf(Now()) - maxAge)) + ANames.Extension;
+    if (AMaxAgeDays > 0)
+        limit = DateText(ANames.NameDateFormat, DecodeDateTime(DateOf(Now()) - AMaxAgeDays)) +
+                ANames.Extension;
     // One deletion per pass, the name that sorts first; the directory is listed anew each time.
     for (;;) {
         std::string first;
         int count = 0;
         if (!ListFiles(ANames, first, count))
             return true;
-        bool tooOld = count > 0 && maxAge > 0 && first < limit;
-        bool tooMany = maxFiles > 0 && count > maxFiles;
+        bool tooOld = count > 0 && AMaxAgeDays > 0 && first < limit;
+        bool tooMany = AMaxFiles > 0 && count > AMaxFiles;
         if (!tooOld && !tooMany)
             return true;
-        if (unlink((ANames.Directory + first).c_str()) != 0) {
-            ++FDeleteErrorCount;
+        if (unlink((ANames.Directory + first).c_str()) != 0)
             return false;
-        }
+        ++ADeleted;
     }
 }
 
@@ -356,7 +452,9 @@ bool TSKX_Logger::ListFiles(const TNames& ANames, std::string& AFirst, int& ACou
         return false;
     while (const dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;
-        if (!EndsWith(name, ANames.Extension) || !IsListedFile(ANames.Directory, *entry))
+        // Only this writer's day files: a "notes.log" beside them is none of its business.
+        if (!IsDayFileName(name, ANames.NameDateFormat, ANames.Extension) ||
+            !IsListedFile(ANames.Directory, *entry))
             continue;
         if (ACount == 0 || name < AFirst)
             AFirst = name;

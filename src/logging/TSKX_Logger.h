@@ -9,9 +9,20 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 #include "base/DateTime.h"
+
+// The endings of the day files (yyyymmdd and one of these) that the program writes into its
+// log directory: the overview file, the detail file, the JSON lines. The retention of log
+// files (KeepLogDays) deletes old ones of each.
+inline constexpr const char* DayFileExtensions[] = {".log", ".log2", ".jsonl"};
+
+// Whether AName is a date in AFormat (each yyyy, yy, mm and dd a run of digits, every other
+// character itself) followed by AExtension: the clean-up and the eraser touch no other file.
+bool IsDayFileName(std::string_view AName, const std::string& AFormat,
+                   const std::string& AExtension);
 
 class TSKX_Logger {
 public:
@@ -32,8 +43,14 @@ public:
     // by the next write. Without UseLock every write opens and closes the file.
     [[nodiscard]] bool WriteLog(const std::string& AText);
     // Deletes this writer's oldest files by MaxAgeDays and MaxFiles, one per pass; false when
-    // both limits are off or a deletion failed.
+    // both limits are off or a deletion failed. Only files named a date in NameDateFormat
+    // followed by the extension count.
     [[nodiscard]] bool Cleanup();
+    // The same clean-up by age for the yyyymmdd files of one extension in ADirectory, whoever
+    // writes them: how many it deleted; AFailed when a deletion failed (the clean-up stops
+    // there) or both limits are off.
+    static int DeleteOldDayFiles(const std::string& ADirectory, const std::string& AExtension,
+                                 int AMaxAgeDays, bool& AFailed);
 
     // Directory of the files, always with a trailing '/'. The next write uses a new value; no
     // existence check is made; an empty one gives the current working directory.
@@ -97,6 +114,9 @@ private:
     // Writes every byte; ADone tells how many reached the file, also when it fails.
     bool WriteAll(int AFile, const std::string& ABytes, std::size_t& ADone) const;
     bool CleanupIn(const TNames& ANames);
+    // Deletes by the limits given, counting in ADeleted; false when both are off or a deletion
+    // failed.
+    static bool CleanupFiles(const TNames& ANames, int AMaxAgeDays, int AMaxFiles, int& ADeleted);
     // Counts the files of this writer and finds the name that sorts first; false when the
     // directory cannot be listed.
     static bool ListFiles(const TNames& ANames, std::string& AFirst, int& ACount);
@@ -122,7 +142,7 @@ private:
     std::atomic<int> FDeleteErrorCount{0};
     std::string FNameDateFormat{"yyyymmdd"};
     std::atomic<unsigned> FNamesVersion{0}; // counts changes of the names, under FNamesLock
-    TFileWrite FFileWrite; // empty: write(2); changed under FLock
+    TFileWrite FFileWrite;                  // empty: write(2); changed under FLock
     // Guarded by FLock: the file kept open between locked writes (-1: none), its path and
     // identity, and when the path was last compared with it (none: compare at the next write).
     int FKeptFile = -1;

@@ -41,14 +41,14 @@ std::string HostNameOf(const std::string& AAddress) {
     return ReverseLookup(reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-std::string ShortTimeStamp() {
+std::string ShortTimeStamp(TDateTime ATime) {
     std::string text;
-    AppendTimeOfDay(text, DecodeDateTime(Now()));
+    AppendTimeOfDay(text, DecodeDateTime(ATime));
     return text;
 }
 
-void AppendLongTimeStamp(std::string& AText) {
-    TDateTimeParts p = DecodeDateTime(Now());
+void AppendLongTimeStamp(std::string& AText, TDateTime ATime) {
+    TDateTimeParts p = DecodeDateTime(ATime);
     AppendDigits(AText, p.Year, 4);
     AText += '/';
     AppendDigits(AText, p.Month, 2);
@@ -58,8 +58,8 @@ void AppendLongTimeStamp(std::string& AText) {
     AppendTimeOfDay(AText, p);
 }
 
-std::string LongTimeStamp() {
+std::string LongTimeStamp(TDateTime ATime) {
     std::string text;
-    AppendLongTimeStamp(text);
+    AppendLongTimeStamp(text, ATime);
     return text;
 }

@@ -83,6 +83,18 @@ bool ReadNumber(std::string_view ALine, std::size_t AAt, bool AHyphen, int& AVal
     return true;
 }
 
+// The identity field after the host when it holds a visitor id; other writers put "-" or an
+// identd answer there, which names nobody we can count.
+void AssignVisitorId(std::string_view ALine, std::size_t AHostEnd, std::string& AOut) {
+    AOut.clear();
+    constexpr std::size_t IdLength = 16;
+    const std::string_view field = ALine.substr(AHostEnd + 1, IdLength + 1);
+    if (field.size() == IdLength + 1 && field.back() == ' ' &&
+        std::all_of(field.begin(), field.end() - 1,
+                    [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
+        AOut.assign(field.substr(0, IdLength));
+}
+
 std::size_t FindDate(std::string_view ALine, std::size_t AFrom, int& AHour) {
     // A user name of an older line may hold a blank or a bracket: the first valid date wins.
     for (std::size_t at = ALine.find(" [", AFrom); at != std::string_view::npos;
@@ -189,6 +201,7 @@ bool ReadCombinedLine(std::string_view ALine, THitLine& AHit) {
         !ReadAgentFields(ALine, at, AHit))
         return false;
     AssignUnescaped(ALine.substr(0, hostEnd), AHit.Host);
+    AssignVisitorId(ALine, hostEnd, AHit.VisitorId);
     AHit.Hour = hour;
     AHit.Status = status;
     SplitRequest(request, AHit);

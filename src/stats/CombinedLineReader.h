@@ -8,7 +8,9 @@
 // The fields of one hit, with the log's escapes undone (\xHH, and \" and \\ of other writers).
 // The texts keep their capacity from line to line, so reading a file allocates rarely.
 struct THitLine {
-    std::string Host;     // first field: the address, or the host name when lookups were on
+    std::string Host; // first field: the address, or the host name when lookups were on
+    // Second field when it is a visitor id (16 lower-case hex digits); empty otherwise ("-").
+    std::string VisitorId;
     int Hour = 0;         // local hour of the hit as the line states it, 0 to 23
     std::string Command;  // method
     std::string Document; // path without the query

@@ -1,8 +1,10 @@
 #include "stats/HitRules.h"
 
 #include <array>
+#include <optional>
 
 #include "base/HexDigit.h"
+#include "base/Utf8.h"
 
 namespace {
 
@@ -26,24 +28,6 @@ std::size_t FindAny(std::string_view AText, std::string_view ASet) {
 
 bool Contains(std::string_view AText, std::string_view APart) {
     return AText.find(APart) != std::string_view::npos;
-}
-
-// The length of the UTF-8 character at AAt (2 to 4), or 0 when the bytes there are not one
-// (bad lead or continuation byte, overlong form, surrogate, above U+10FFFF).
-std::size_t Utf8Length(std::string_view AText, std::size_t AAt) {
-    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(AText[i]); };
-    unsigned lead = byte(AAt);
-    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || AAt + length > AText.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i)
-        if ((byte(AAt + i) & 0xC0) != 0x80)
-            return 0;
-    unsigned second = byte(AAt + 1);
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) ||
-        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90))
-        return 0;
-    return length;
 }
 
 void AppendHexEscape(unsigned char AByte, std::string& AOut) {
@@ -115,14 +99,30 @@ void AppendUrlDecoded(std::string_view AText, std::string& AOut) {
     }
 }
 
+namespace {
+
+// Takes the next item off a parameter text: its name (still encoded) and its value (still
+// encoded, none when the item has no "=").
+void TakeParamItem(std::string_view& AParams, std::string_view& AName,
+                   std::optional<std::string_view>& AValue) {
+    std::size_t end = std::min(FindAny(AParams, "&\r\n"), AParams.size());
+    std::string_view item = AParams.substr(0, end);
+    AParams.remove_prefix(std::min(end + 1, AParams.size()));
+    std::size_t eq = item.find('=');
+    AName = item.substr(0, eq);
+    AValue.reset();
+    if (eq != std::string_view::npos)
+        AValue = item.substr(eq + 1);
+}
+
+} // namespace
+
 bool FindParam(std::string_view AParams, std::string_view AName, std::string& AValue) {
     std::string decodedName;
+    std::string_view name;
+    std::optional<std::string_view> value;
     while (!AParams.empty()) {
-        std::size_t end = std::min(FindAny(AParams, "&\r\n"), AParams.size());
-        std::string_view item = AParams.substr(0, end);
-        AParams.remove_prefix(std::min(end + 1, AParams.size()));
-        std::size_t eq = item.find('=');
-        std::string_view name = item.substr(0, eq);
+        TakeParamItem(AParams, name, value);
         if (FindAny(name, "%+") != std::string_view::npos) {
             decodedName.clear();
             AppendUrlDecoded(name, decodedName);
@@ -131,11 +131,27 @@ bool FindParam(std::string_view AParams, std::string_view AName, std::string& AV
         if (name != AName)
             continue;
         AValue.clear();
-        if (eq != std::string_view::npos)
-            AppendUrlDecoded(item.substr(eq + 1), AValue);
+        if (value)
+            AppendUrlDecoded(*value, AValue);
         return true;
     }
     return false;
+}
+
+std::vector<std::pair<std::string, std::string>> DecodedParamsOf(std::string_view AParams) {
+    std::vector<std::pair<std::string, std::string>> items;
+    std::string_view name;
+    std::optional<std::string_view> value;
+    while (!AParams.empty()) {
+        TakeParamItem(AParams, name, value);
+        if (name.empty() && !value)
+            continue; // "a&&b": nothing between the two
+        auto& item = items.emplace_back();
+        AppendUrlDecoded(name, item.first);
+        if (value)
+            AppendUrlDecoded(*value, item.second);
+    }
+    return items;
 }
 
 std::string_view WithoutQueryAndFragment(std::string_view AUrl) {
@@ -185,4 +201,48 @@ std::string DisplayName(std::string_view AName) {
         }
     }
     return shown;
+}
+
+bool IsImageView(std::string_view ADocument, int AStatus) {
+    return IsGifDocument(ADocument) && (AStatus == 200 || AStatus == 304);
+}
+
+void AssignPageOf(std::string_view AParams, std::string_view AReferer, std::string& APage) {
+    if (FindParam(AParams, "page", APage) && !APage.empty())
+        return;
+    std::string_view page = WithoutQueryAndFragment(AReferer);
+    APage.assign(page.empty() ? UnknownPage : page);
+}
+
+void AssignSourceOf(std::string_view AParams, std::string& ASource, std::string& AScratch) {
+    ASource.clear();
+    if (FindParam(AParams, "ref", AScratch))
+        AssignHostOf(AScratch, ASource);
+    if (ASource.empty())
+        ASource.assign(DirectSource);
+}
+
+void CutCountedName(std::string& AName) {
+    if (AName.size() <= MaxCountedNameBytes)
+        return;
+    std::size_t cut = MaxCountedNameBytes - 3;
+    while (cut > 0 && (static_cast<unsigned char>(AName[cut]) & 0xC0) == 0x80)
+        --cut;
+    AName.resize(cut);
+    AName += "...";
+}
+
+THitClass ClassifyHit(std::string_view ADocument, int AStatus, std::string_view AParams,
+                      std::string_view AReferer, std::string_view AUserAgent) {
+    THitClass hit;
+    const bool bot = IsBotAgent(AUserAgent);
+    hit.PageView = IsImageView(ADocument, AStatus) && !bot;
+    hit.Bot = IsImageView(ADocument, AStatus) && bot;
+    std::string scratch;
+    AssignPageOf(AParams, AReferer, hit.Page);
+    AssignSourceOf(AParams, hit.Source, scratch);
+    CutCountedName(hit.Page);
+    CutCountedName(hit.Source);
+    hit.Browser = BrowserFamilyOf(AUserAgent);
+    return hit;
 }

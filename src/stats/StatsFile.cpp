@@ -1,14 +1,12 @@
 #include "stats/StatsFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
+#include "base/RegularFile.h"
 #include "config/config.h"
 #include "stats/TDayStats.h"
 
@@ -133,35 +131,27 @@ std::vector<TLogDay> ListLogDays(const std::string& ADir) {
 
 TReadStatus ReadOverviewFile(const std::string& APath, TDayStats& AStats, std::string& AError,
                              const std::atomic<bool>* ACancel, std::size_t APieceBytes) {
-    int fd = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        int error = errno;
-        AError = std::generic_category().message(error);
-        return error == ENOENT ? TReadStatus::Missing : TReadStatus::Failed;
-    }
+    TRegularFile file(APath, MaxDayFileBytes);
+    auto failed = [&] {
+        AError = file.Problem();
+        return file.Status() == TRegularFileStatus::Missing ? TReadStatus::Missing
+                                                            : TReadStatus::Failed;
+    };
+    if (!file.IsOpen())
+        return failed();
     const std::size_t pieceBytes = std::max<std::size_t>(APieceBytes, 1);
     std::unique_ptr<char[]> piece(new char[pieceBytes]);
     TLineSplitter lines(AStats);
-    TReadStatus status = TReadStatus::Read;
     for (;;) {
-        if (ACancel && ACancel->load()) {
-            status = TReadStatus::Cancelled;
+        if (ACancel && ACancel->load())
+            return TReadStatus::Cancelled;
+        const long got = file.Read(piece.get(), pieceBytes);
+        if (got < 0)
+            return failed();
+        if (got == 0)
             break;
-        }
-        ssize_t n = ::read(fd, piece.get(), pieceBytes);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            AError = std::generic_category().message(errno);
-            status = TReadStatus::Failed;
-            break;
-        }
-        if (n == 0)
-            break;
-        lines.Feed(piece.get(), static_cast<std::size_t>(n));
+        lines.Feed(piece.get(), static_cast<std::size_t>(got));
     }
-    ::close(fd);
-    if (status == TReadStatus::Read)
-        lines.Finish();
-    return status;
+    lines.Finish();
+    return TReadStatus::Read;
 }

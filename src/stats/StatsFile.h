@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <compare>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,13 +40,17 @@ std::vector<TLogDay> ListLogDays(const std::string& ADir);
 
 enum class TReadStatus { Read, Missing, Failed, Cancelled };
 
+// A day's file larger than this is not read: a file of a real day is far smaller.
+constexpr std::uint64_t MaxDayFileBytes = std::uint64_t(16) << 30;
 // A line longer than this counts as one unreadable line.
 constexpr std::size_t MaxLogLineBytes = 1u << 20;
 
 // Counts every line of the file into AStats, reading it in pieces of APieceBytes: memory
 // stays small whatever the file's size. A last line without a line break (a file cut off
-// while written) is counted like any other. Missing and Failed set AError to the system's
-// reason. ACancel, when given and set, stops the reading between two pieces.
+// while written) is counted like any other. Only a regular file of at most MaxDayFileBytes is
+// read, and never waited for (a FIFO, a device or a link to one is Failed at once). Missing
+// and Failed set AError to the reason. ACancel, when given and set, stops the reading between
+// two pieces.
 TReadStatus ReadOverviewFile(const std::string& APath, TDayStats& AStats, std::string& AError,
                              const std::atomic<bool>* ACancel = nullptr,
                              std::size_t APieceBytes = 1u << 20);

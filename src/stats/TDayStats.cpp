@@ -2,25 +2,16 @@
 
 #include <algorithm>
 
+#include "base/KeyedHash.h"
 #include "stats/HitRules.h"
 
 namespace {
 
 constexpr std::string_view OtherName = "(other)";
-constexpr std::string_view UnknownPage = "(unknown)";
-constexpr std::string_view DirectSource = "(direct)";
 
 void AppendLowerAscii(std::string_view AText, std::string& AOut) {
     for (char c : AText)
         AOut += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Cut before MaxNameBytes, never inside a UTF-8 character.
-std::string CutName(std::string_view AName) {
-    std::size_t cut = TNameCounter::MaxNameBytes - 3;
-    while (cut > 0 && (static_cast<unsigned char>(AName[cut]) & 0xC0) == 0x80)
-        --cut;
-    return std::string(AName.substr(0, cut)) + "...";
 }
 
 bool ByViewsThenName(const TNameCount& A, const TNameCount& B) {
@@ -31,10 +22,12 @@ bool ByViewsThenName(const TNameCount& A, const TNameCount& B) {
 
 void TNameCounter::Add(std::string_view AName) {
     if (AName.size() > MaxNameBytes) {
-        Add(CutName(AName));
+        std::string cut(AName.substr(0, MaxNameBytes + 1));
+        CutCountedName(cut);
+        Add(cut);
         return;
     }
-    const std::uint64_t hash = std::hash<std::string_view>()(AName) >> 32 << 32;
+    const std::uint64_t hash = KeyedHash(AName) >> 32 << 32;
     const std::size_t mask = FSlots.size() - 1;
     for (std::size_t i = FSlots.empty() ? 0 : (hash >> 32) & mask; !FSlots.empty();
          i = (i + 1) & mask) {
@@ -61,7 +54,7 @@ void TNameCounter::Add(std::string_view AName) {
 void TNameCounter::Grow() {
     FSlots.assign(FSlots.empty() ? 16 : FSlots.size() * 2, 0);
     for (std::size_t i = 0; i < FEntries.size(); ++i)
-        Place(std::hash<std::string_view>()(FEntries[i].Name) >> 32 << 32 | (i + 1));
+        Place(KeyedHash(FEntries[i].Name) >> 32 << 32 | (i + 1));
 }
 
 void TNameCounter::Place(std::uint64_t ASlot) {
@@ -70,6 +63,21 @@ void TNameCounter::Place(std::uint64_t ASlot) {
     while (FSlots[i] != 0)
         i = (i + 1) & mask;
     FSlots[i] = ASlot;
+}
+
+std::size_t TNameCounter::LongestRun() const {
+    // Counted from an empty slot, so a run that wraps around the end is counted whole; the
+    // table is never full.
+    const std::size_t size = FSlots.size();
+    std::size_t start = 0;
+    while (start < size && FSlots[start] != 0)
+        ++start;
+    std::size_t longest = 0, run = 0;
+    for (std::size_t i = 1; i <= size; ++i) {
+        run = FSlots[(start + i) % size] != 0 ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest;
 }
 
 std::vector<TNameCount> TNameCounter::Top(std::size_t ATop) const {
@@ -96,8 +104,14 @@ std::vector<TNameCount> TNameCounter::Top(std::size_t ATop) const {
 }
 
 void TVisitorSet::Add(std::string_view AAddress, std::uint64_t AAgentHash) {
-    std::uint64_t h = std::hash<std::string_view>()(AAddress);
+    std::uint64_t h = KeyedHash(AAddress);
     h ^= AAgentHash + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
+    Insert(h == 0 ? 1 : h);
+}
+
+void TVisitorSet::AddVisitorId(std::string_view AId) {
+    // Another mix than Add's, so that an id and an address never meet by construction.
+    const std::uint64_t h = KeyedHash(AId) * 0xD6E8FEB86659FD93ULL + 0x632BE59BD9B4E019ULL;
     Insert(h == 0 ? 1 : h);
 }
 
@@ -144,9 +158,9 @@ void TDayStats::AddLine(std::string_view ALine) {
 
 void TDayStats::AddHit(const THitLine& AHit) {
     ++FHits;
-    if (!IsGifDocument(AHit.Document) || (AHit.Status != 200 && AHit.Status != 304))
+    if (!IsImageView(AHit.Document, AHit.Status))
         return;
-    const std::uint64_t agentHash = std::hash<std::string_view>()(AHit.UserAgent);
+    const std::uint64_t agentHash = KeyedHash(AHit.UserAgent);
     const TAgentKind& kind = AgentKindOf(AHit.UserAgent, agentHash);
     if (kind.Bot)
         ++FBots;
@@ -167,21 +181,23 @@ void TDayStats::AddPageView(const THitLine& AHit, std::uint64_t AAgentHash,
                             std::string_view AFamily) {
     ++FPageViews;
     ++FHours[static_cast<std::size_t>(AHit.Hour)];
-    FVisitors.Add(AHit.Host, AAgentHash);
-    FVisitorNames.Add(VisitorNameOf(AHit.Host));
+    // A line recorded under Do-Not-Track names nobody: a page view, never a visitor. Where a
+    // line has a visitor id, the id is the visitor (its address may be masked, shared by many).
+    if (AHit.Host == "-") {
+        ++FOptedOut;
+    } else {
+        if (AHit.VisitorId.empty())
+            FVisitors.Add(AHit.Host, AAgentHash);
+        else
+            FVisitors.AddVisitorId(AHit.VisitorId);
+        FVisitorNames.Add(VisitorNameOf(AHit.Host));
+    }
     FBrowsers.Add(AFamily);
 
-    if (FindParam(AHit.Params, "page", FValue) && !FValue.empty())
-        FPages.Add(FValue);
-    else if (std::string_view page = WithoutQueryAndFragment(AHit.Referer); !page.empty())
-        FPages.Add(page);
-    else
-        FPages.Add(UnknownPage);
-
-    FName.clear();
-    if (FindParam(AHit.Params, "ref", FValue))
-        AssignHostOf(FValue, FName);
-    FSources.Add(FName.empty() ? DirectSource : std::string_view(FName));
+    AssignPageOf(AHit.Params, AHit.Referer, FName);
+    FPages.Add(FName);
+    AssignSourceOf(AHit.Params, FName, FValue);
+    FSources.Add(FName);
 }
 
 std::string_view TDayStats::VisitorNameOf(const std::string& AAddress) {
@@ -193,17 +209,18 @@ std::string_view TDayStats::VisitorNameOf(const std::string& AAddress) {
     return found == FNickNames.end() ? std::string_view(AAddress) : found->second;
 }
 
-TStatsSummary TDayStats::Summary() const {
+TStatsSummary TDayStats::Summary(std::size_t ATop) const {
     TStatsSummary summary;
     summary.Hits = FHits;
     summary.PageViews = FPageViews;
     summary.Visitors = FVisitors.Count();
+    summary.OptedOut = FOptedOut;
     summary.Bots = FBots;
     summary.Unreadable = FUnreadable;
     summary.Hours = FHours;
-    summary.Pages = FPages.Top(TopCount);
-    summary.Sources = FSources.Top(TopCount);
-    summary.VisitorNames = FVisitorNames.Top(TopCount);
-    summary.Browsers = FBrowsers.Top(TopCount);
+    summary.Pages = FPages.Top(ATop);
+    summary.Sources = FSources.Top(ATop);
+    summary.VisitorNames = FVisitorNames.Top(ATop);
+    summary.Browsers = FBrowsers.Top(ATop);
     return summary;
 }

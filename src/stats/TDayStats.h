@@ -5,12 +5,15 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "base/KeyedHash.h"
 #include "stats/CombinedLineReader.h"
+#include "stats/HitRules.h"
 
 struct TNameCount {
     std::string Name;
@@ -24,6 +27,7 @@ struct TStatsSummary {
     std::uint64_t Hits = 0;
     std::uint64_t PageViews = 0; // without the bots
     std::uint64_t Visitors = 0;
+    std::uint64_t OptedOut = 0; // page views recorded under Do-Not-Track (host "-")
     std::uint64_t Bots = 0;
     std::uint64_t Unreadable = 0;
     std::array<std::uint64_t, 24> Hours{};
@@ -36,16 +40,19 @@ struct TStatsSummary {
 // Page views per name. Memory stays bounded whatever the clients send: at most MaxNames
 // distinct names, later new names count as "(other)"; a name longer than MaxNameBytes is cut
 // and ends in "...". An open-addressing table of (hash, entry) pairs keeps a look-up to one
-// or two probes without division, as a day's file asks millions of them.
+// or two probes without division, as a day's file asks millions of them; the hash is keyed at
+// random (KeyedHash), so names chosen to share one run of the table cost what others do.
 class TNameCounter {
 public:
     static constexpr std::size_t MaxNames = 10000;
-    static constexpr std::size_t MaxNameBytes = 200;
+    static constexpr std::size_t MaxNameBytes = MaxCountedNameBytes;
 
     void Add(std::string_view AName);
     // The ATop names with the most views, ties in byte order of the names; "(other)" takes
     // its place among them.
     std::vector<TNameCount> Top(std::size_t ATop) const;
+    // The longest run of taken slots in the table: what the slowest look-up walks.
+    std::size_t LongestRun() const;
 
 private:
     void Grow();
@@ -57,13 +64,16 @@ private:
     std::uint64_t FOther = 0;
 };
 
-// Distinct pairs of address and User-Agent, kept as 64-bit hashes in an open-addressing
+// Distinct pairs of address and User-Agent, kept as 64-bit keyed hashes in an open-addressing
 // table: 8 to 16 bytes per visitor, so a million visitors fit in a few MiB. Two pairs with the
-// same hash would count once; at 64 bits that is far below one in a million for a day.
+// same hash would count once; at 64 bits that is far below one in a million for a day, and
+// nobody who cannot read the process's key can make it happen.
 class TVisitorSet {
 public:
-    // AAgentHash: std::hash of the User-Agent, which the caller needs anyway.
+    // AAgentHash: KeyedHash of the User-Agent, which the caller needs anyway.
     void Add(std::string_view AAddress, std::uint64_t AAgentHash);
+    // A visitor known by its visitor id alone.
+    void AddVisitorId(std::string_view AId);
     std::uint64_t Count() const { return FCount; }
 
 private:
@@ -83,7 +93,8 @@ public:
     void AddLine(std::string_view ALine);
     // A line the caller could not even hand over whole (too long).
     void AddUnreadableLine() { ++FUnreadable; }
-    TStatsSummary Summary() const;
+    // The figures with the ATop first names of each list.
+    TStatsSummary Summary(std::size_t ATop = TopCount) const;
 
     std::uint64_t Hits() const { return FHits; }
 
@@ -104,6 +115,7 @@ private:
 
     std::uint64_t FHits = 0;
     std::uint64_t FPageViews = 0;
+    std::uint64_t FOptedOut = 0;
     std::uint64_t FBots = 0;
     std::uint64_t FUnreadable = 0;
     std::array<std::uint64_t, 24> FHours{};
@@ -112,7 +124,8 @@ private:
     TNameCounter FSources;
     TNameCounter FVisitorNames;
     TNameCounter FBrowsers;
-    std::unordered_map<std::string, std::string> FNickNames; // lower-case address -> name
+    // lower-case address -> name
+    std::unordered_map<std::string, std::string, TKeyedHash, std::equal_to<>> FNickNames;
     std::vector<TAgentKind> FAgentKinds = std::vector<TAgentKind>(AgentKinds);
     THitLine FLine;     // reused from line to line
     std::string FValue; // reused: a parameter value

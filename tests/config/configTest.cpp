@@ -36,13 +36,18 @@ const char* const DefaultSettingsFile =
     "CacheControlNoCache=1\r\nPragmaNoCache=1\r\nLastModified=1\r\nLastModifiedDays=1\r\n"
     "Expires=1\r\nExpiresSecs=3\r\nLogNoLogs=0\r\nUseNickNames=0\r\nGotoTNA=0\r\nLogDir=\r\n"
     "MaxConnectionsPerIP=16\r\nHeadTimeoutUnderLoad=2000\r\nMaxBodySize=65536\r\n"
-    "MaxHeaderSize=32768\r\nMaxRequestMemory=33554432\r\nReuseThreads=0\r\nBindAddress=\r\n"
-    "TrustedProxies=\r\n"
+    "MaxHeaderSize=32768\r\nMaxRequestMemory=33554432\r\nReuseThreads=64\r\nBindAddress=\r\n"
+    "TrustedProxies=\r\nForwardedHeader=X-Forwarded-For\r\n"
     "[OverviewLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
     "WrapLines=1\r\nLogNoLogs=0\r\n"
     "[DetailLog]\r\nLogToScreen=0\r\nLogToFile=0\r\nLimitScreenLog=1\r\nScreenLogLines=5000\r\n"
     "WrapLines=1\r\nLogNoLogs=0\r\n"
-    "[TLS]\r\nCertFile=\r\nKeyFile=\r\n";
+    "[TLS]\r\nCertFile=\r\nKeyFile=\r\n"
+    "[Store]\r\nConnection=\r\nMaxSpoolBytes=1073741824\r\n"
+    "[Export]\r\nJsonFile=0\r\nInstance=\r\n"
+    "[Dashboard]\r\nPort=0\r\nBindAddress=127.0.0.1\r\nPasswordHash=\r\nShareToken=\r\n"
+    "[Privacy]\r\nMaskAddresses=0\r\nKeepIPv4Bits=16\r\nKeepIPv6Bits=32\r\nVisitorIds=0\r\n"
+    "HonourDoNotTrack=0\r\nRedactCredentials=1\r\nKeepLogDays=0\r\n";
 
 } // namespace
 
@@ -78,6 +83,20 @@ TEST(configTest, ValuesFromTheFile) {
     EXPECT_EQ(config.ServerPort, 88);
     EXPECT_FALSE(config.AutoStart);
     EXPECT_EQ(config.LogDir, dir.Dir.Path() + "logs/");
+
+    // Visitor ids follow the masking where the file does not say otherwise.
+    const struct {
+        const char* Privacy;
+        bool VisitorIds;
+    } follow[] = {{"MaskAddresses=1\r\n", true},
+                  {"MaskAddresses=1\r\nVisitorIds=0\r\n", false},
+                  {"MaskAddresses=1\r\nVisitorIds=maybe\r\n", true},
+                  {"VisitorIds=1\r\n", true},
+                  {"", false}};
+    for (const auto& f : follow) {
+        dir.Dir.WriteFile("sk_KAV.ini", std::string("[Privacy]\r\n") + f.Privacy);
+        EXPECT_EQ(dir.Loaded().VisitorIds, f.VisitorIds) << f.Privacy;
+    }
 }
 
 // Lists read with any line end (the last one may lack it) and written with CR LF.
@@ -96,6 +115,13 @@ TEST(configTest, SavingKeepsHandWrittenLinesAndListsAndRoundTrips) {
     config.MaxBodySize = 1000;
     config.TLSCertFile = "/etc/letsencrypt/live/stats.example.org/fullchain.pem";
     config.TLSKeyFile = "/etc/letsencrypt/live/stats.example.org/privkey.pem";
+    config.StoreConnection = "postgresql://skav@db.example/stats?sslmode=verify-full";
+    config.StoreMaxSpoolBytes = 0;
+    config.ExportJsonFile = true;
+    config.ExportInstance = "edge-1";
+    config.DashboardPort = 8089;
+    config.DashboardBindAddress = "";
+    config.DashboardPasswordHash = "pbkdf2-sha256$600000$00ff$abcd";
     TKAV_GeneralConfig changedTitle = config;
     changedTitle.AppTitle = "Overwritten?"; // never written
     for (int save = 0; save < 3; ++save)
@@ -224,7 +250,9 @@ TEST(configTest, NumbersFromTheFileAreClampedToTheWindowsRanges) {
         "LastModifiedDays=2147483647\r\nExpiresSecs=0x7FFFFFFF\r\n"
         "MaxConnectionsPerIP=-1\r\nHeadTimeoutUnderLoad=1\r\nMaxBodySize=999999999\r\n"
         "MaxHeaderSize=0\r\nMaxRequestMemory=1\r\nReuseThreads=99999\r\n[OverviewLog]\r\n"
-        "ScreenLogLines=99999999\r\n[DetailLog]\r\nScreenLogLines=-5\r\n");
+        "ScreenLogLines=99999999\r\n[DetailLog]\r\nScreenLogLines=-5\r\n"
+        "[Store]\r\nMaxSpoolBytes=-1\r\n"
+        "[Privacy]\r\nKeepIPv4Bits=33\r\nKeepIPv6Bits=-1\r\nKeepLogDays=3651\r\n");
     const TKAV_GeneralConfig c = dir.Loaded();
     EXPECT_EQ(c.ServerPort, 65625);
     EXPECT_FALSE(c.PortZeroAllowed);
@@ -240,6 +268,10 @@ TEST(configTest, NumbersFromTheFileAreClampedToTheWindowsRanges) {
         {c.ReuseThreads, ReuseThreadsRange.Max},
         {c.OverviewScreenLogLines, 1000000},
         {c.DetailScreenLogLines, 1000},
+        {c.StoreMaxSpoolBytes, 0},
+        {c.KeepIPv4Bits, 32},
+        {c.KeepIPv6Bits, 0},
+        {c.KeepLogDays, 3650},
     };
     for (std::size_t i = 0; i < std::size(clamped); ++i)
         EXPECT_EQ(clamped[i].first, clamped[i].second) << i;
@@ -285,6 +317,48 @@ TEST(configTest, UntrustworthyFilesGiveEmptyListsAndNotes) {
     EXPECT_EQ(notes.size(), 2u);
     std::filesystem::resize_file(dir.Files.Settings, MaxFileTextSize + 1);
     EXPECT_FALSE(LoadConfig(config, dir.Files));
+}
+
+// A settings file rewritten in place is empty, then half written, for a moment: a reload takes
+// only what two reads in a row agree on, and keeps the record when the files do not settle.
+TEST(configTest, AReloadTakesOnlyWhatTwoReadsInARowAgreeOn) {
+    using namespace std::chrono_literals;
+    TConfigDir dir;
+    const std::string full = "[General]\r\nServerPort=8088\r\nLogDir=" + dir.Dir.Path() + "\r\n";
+    const struct {
+        std::vector<std::string> Writes; // the file's text at each read, the last one kept
+        TSettledLoad Result;
+    } cases[] = {
+        {{"", full.substr(0, 24), full}, TSettledLoad::Loaded},
+        {{full, full}, TSettledLoad::Loaded},
+        {std::vector<std::string>(100, ""), TSettledLoad::Unsettled}, // made different below
+    };
+    for (const auto& c : cases) {
+        std::size_t reads = 0;
+        auto write = [&] {
+            const std::size_t at = std::min(reads++, c.Writes.size() - 1);
+            dir.Dir.WriteFile(
+                "sk_KAV.ini",
+                c.Writes[at] + (c.Writes[at].empty() && at > 0 ? "; " + std::to_string(at) : ""));
+        };
+        write();
+        TKAV_GeneralConfig config;
+        config.ServerPort = 99;
+        const TSettledLoad result = LoadSettledConfig(
+            config, dir.Files, nullptr,
+            [&](std::chrono::steady_clock::time_point AUntil) {
+                std::this_thread::sleep_until(AUntil);
+                write();
+            },
+            300ms, 10ms);
+        EXPECT_EQ(result, c.Result) << c.Writes.front();
+        EXPECT_EQ(config.ServerPort, c.Result == TSettledLoad::Loaded ? 8088 : 99);
+        EXPECT_EQ(config.LogDir, c.Result == TSettledLoad::Loaded ? dir.Dir.Path() : "");
+    }
+    std::filesystem::remove(dir.Files.Settings);
+    std::filesystem::create_directory(dir.Files.Settings);
+    TKAV_GeneralConfig config;
+    EXPECT_EQ(LoadSettledConfig(config, dir.Files, nullptr, [](auto) {}), TSettledLoad::Unreadable);
 }
 
 // Both lists are found by one hash look-up, with the rules of the scan they replace.
@@ -350,7 +424,7 @@ TEST(configTest, ListsMatchIPv6AddressesInTheirShortForm) {
     EXPECT_FALSE(noLogs.Find("2001:db8::"));
 }
 
-// The two address settings: what the start and the proxies take, and what is told at load.
+// The address settings: what the start and the proxies take, and what is told at load.
 TEST(configTest, BindAddressAndTrustedProxies) {
     for (const char* good : {"", "127.0.0.1", "::1", "::", "2001:DB8::7"})
         EXPECT_TRUE(ValidBindAddress(good)) << good;
@@ -373,4 +447,17 @@ TEST(configTest, BindAddressAndTrustedProxies) {
     EXPECT_EQ(trusted->size(), 2u);
     EXPECT_TRUE(InRanges(*trusted, *ParseIPAddress("10.1.2.3")));
     EXPECT_EQ(TrustedProxiesOf(config)->size(), 2u); // a record never published
+
+    // The header of the proxies, in either spelling; another one is read as the default.
+    for (const auto& [value, taken] : {std::pair{"forwarded", "Forwarded"},
+                                       {"x-forwarded-for", "X-Forwarded-For"},
+                                       {"X-Real-IP", "X-Forwarded-For"}}) {
+        dir.Dir.WriteFile("sk_KAV.ini", std::string("[General]\r\nForwardedHeader=") + value);
+        notes.clear();
+        ASSERT_TRUE(LoadConfig(config, dir.Files, &notes));
+        EXPECT_EQ(config.ForwardedHeader, taken) << value;
+        EXPECT_EQ(notes.size(), value == std::string("X-Real-IP") ? 1u : 0u) << value;
+    }
+    EXPECT_EQ(notes.at(0).Text, "ForwardedHeader: \"X-Real-IP\" is neither X-Forwarded-For nor "
+                                "Forwarded: X-Forwarded-For is read");
 }

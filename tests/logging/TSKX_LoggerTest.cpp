@@ -6,12 +6,13 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
-#include "support/ZoneAndClock.h"
 #include "support/FailingWrite.h"
 #include "support/TempDir.h"
+#include "support/ZoneAndClock.h"
 
 namespace fs = std::filesystem;
 
@@ -99,21 +100,53 @@ TEST_F(TSKX_LoggerTest, ADeletedFileIsCreatedAnewAfterCleanup) {
     EXPECT_EQ(FDir.ReadFile("20261207.log"), "third\r\n");
 }
 
+// Only day files of its own count: names that merely end in the extension, or hold a date
+// among other characters, are none of the writer's.
 TEST_F(TSKX_LoggerTest, CleanupDeletesOldestFilesOfItsOwnExtensionOnly) {
-    for (const char* name : {"20261201.log", "20261202.log", "20261203.log", "20261204.log",
-                             "20261205.log", "20261101.log2", "notes.txt"})
+    const std::set<std::string> others = {"20261101.log2", "notes.txt",        "notes.log",
+                                          "2026120.log",   "x20261201.log",    "20261201.log.1",
+                                          "2026120a.log",  "20261201-old.log", "202612011.log"};
+    for (const char* name :
+         {"20261201.log", "20261202.log", "20261203.log", "20261204.log", "20261205.log"})
+        FDir.WriteFile(name, "x");
+    for (const std::string& name : others)
         FDir.WriteFile(name, "x");
     fs::create_directory(FDir.Path() + "20261001.log");
     TSKX_Logger logger(FDir.Path(), "");
     EXPECT_FALSE(logger.Cleanup()); // both limits 0
-    EXPECT_EQ(FileNames(FDir.Path()).size(), 8u);
+    EXPECT_EQ(FileNames(FDir.Path()).size(), 15u);
     logger.SetAutoCleanup(true);
     logger.SetMaxFiles(3);
     ASSERT_TRUE(logger.WriteLog("new"));
-    EXPECT_EQ(FileNames(FDir.Path()),
-              (std::set<std::string>{"20261001.log", "20261101.log2", "20261203.log",
-                                     "20261204.log", "20261205.log", "20261207.log", "notes.txt"}));
+    std::set<std::string> kept = others;
+    kept.insert({"20261001.log", "20261203.log", "20261204.log", "20261205.log", "20261207.log"});
+    EXPECT_EQ(FileNames(FDir.Path()), kept);
     EXPECT_EQ(logger.DeleteErrorCount(), 0);
+
+    // By age, for files no writer of ours has open: yesterday's stays with one day kept.
+    for (const char* name : {"20261205.jsonl", "20261206.jsonl", "20261206.jsonl.x"})
+        FDir.WriteFile(name, "x");
+    bool failed = true;
+    EXPECT_EQ(TSKX_Logger::DeleteOldDayFiles(FDir.Path(), ".jsonl", 1, failed), 1);
+    EXPECT_FALSE(failed);
+    EXPECT_FALSE(FDir.Exists("20261205.jsonl"));
+    EXPECT_TRUE(FDir.Exists("20261206.jsonl") && FDir.Exists("20261206.jsonl.x"));
+    EXPECT_EQ(TSKX_Logger::DeleteOldDayFiles(FDir.Path() + "gone", ".log", 1, failed), 0);
+    EXPECT_FALSE(failed); // nothing to list, nothing failed
+}
+
+// Log files hold visitors' data: the owner's group may read them, nobody else.
+TEST_F(TSKX_LoggerTest, FilesAreMadeForTheOwnerAndItsGroupOnly) {
+    const mode_t before = ::umask(022);
+    for (bool locked : {true, false}) {
+        TSKX_Logger logger(FDir.Path(), locked ? "" : "log2");
+        logger.SetUseLock(locked);
+        ASSERT_TRUE(logger.WriteLog("x"));
+        struct stat info {};
+        ASSERT_EQ(::stat(logger.FileName().c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0640u) << logger.FileName();
+    }
+    ::umask(before);
 }
 
 TEST_F(TSKX_LoggerTest, AVanishedDirectoryCountsAnErrorPerWrite) {

@@ -3,7 +3,9 @@
 #include "stats/TDayStats.h"
 
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -28,25 +30,39 @@ TStatsSummary SummaryOf(const std::vector<std::string>& ALines,
 }
 
 TEST(DayStatsTest, WhatCountsAsWhat) {
+    // A masked address with a visitor id in the identity field.
+    auto withId = [](const std::string& AId, const std::string& AAgent) {
+        return "203.0.0.0 " + AId + " - [08/Dec/2026:10:00:00 +0100] \"GET /t.gif HTTP/1.1\" 200 " +
+               "43 \"\" \"" + AAgent + "\"";
+    };
     TStatsSummary s = SummaryOf({
-        Line("a", "", 200),                    // page view
-        Line("a", "", 304),                    // page view, same visitor
-        Line("a", "", 200, "Firefox/2"),       // another agent: another visitor
-        Line("b", "", 404),                    // hit only
-        Line("b", "", 200, "x", "/index.htm"), // hit only
-        Line("b", "", 200, "SomeBot/1"),       // bot
-        Line("b", "", 500, "SomeBot/1"),       // hit only, even from a bot
-        "",                                    // nothing
-        "not a line",                          // unreadable
+        Line("a", "", 200),                      // page view
+        Line("a", "", 304),                      // page view, same visitor
+        Line("a", "", 200, "Firefox/2"),         // another agent: another visitor
+        Line("b", "", 404),                      // hit only
+        Line("b", "", 200, "x", "/index.htm"),   // hit only
+        Line("b", "", 200, "SomeBot/1"),         // bot
+        Line("b", "", 500, "SomeBot/1"),         // hit only, even from a bot
+        Line("-", "", 200),                      // page view under Do-Not-Track: nobody
+        Line("-", "", 200, "Firefox/2"),         // again nobody
+        withId("0123456789abcdef", "Firefox/1"), // one visitor by id
+        withId("0123456789abcdef", "Firefox/2"), // the id holds, whatever the agent
+        withId("fedcba9876543210", "Firefox/1"), // same address and agent, another id
+        withId("0123456789ABCDEF", "Firefox/1"), // no id of ours: by address and agent
+        "",                                      // nothing
+        "not a line",                            // unreadable
     });
-    EXPECT_EQ(s.Hits, 7u);
-    EXPECT_EQ(s.PageViews, 3u);
+    EXPECT_EQ(s.Hits, 13u);
+    EXPECT_EQ(s.PageViews, 9u);
+    EXPECT_EQ(s.OptedOut, 2u);
     EXPECT_EQ(s.Bots, 1u);
-    EXPECT_EQ(s.Visitors, 2u);
+    EXPECT_EQ(s.Visitors, 5u);
     EXPECT_EQ(s.Unreadable, 1u);
-    EXPECT_EQ(s.Hours[10], 3u);
-    EXPECT_EQ(s.Pages, (std::vector<TNameCount>{{"(unknown)", 3}}));
-    EXPECT_EQ(s.Sources, (std::vector<TNameCount>{{"(direct)", 3}}));
+    EXPECT_EQ(s.Hours[10], 9u);
+    EXPECT_EQ(s.Pages, (std::vector<TNameCount>{{"(unknown)", 9}}));
+    EXPECT_EQ(s.Sources, (std::vector<TNameCount>{{"(direct)", 9}}));
+    EXPECT_EQ(s.VisitorNames,
+              (std::vector<TNameCount>{{"203.0.0.0", 4}, {"a", 3}})); // "-" is nobody's name
 }
 
 TEST(DayStatsTest, PagesSourcesAndNamesByTheirRules) {
@@ -91,6 +107,23 @@ TEST(DayStatsTest, GroupingsStayBounded) {
     ASSERT_EQ(cut.size(), 1u);
     EXPECT_EQ(cut[0].Views, 2u);
     EXPECT_EQ(cut[0].Name, umlauts.substr(0, 196) + "...");
+}
+
+// Names picked so that a fixed hash (std::hash, which the table once used) puts them all in one
+// run of the table, as a script finds them in a second: under the process's key they spread.
+TEST(DayStatsTest, NamesChosenToShareATableRunSpreadOut) {
+    std::vector<std::string> crafted;
+    for (std::uint64_t i = 0; crafted.size() < 200; ++i) {
+        std::string name = "/p" + std::to_string(i);
+        if ((std::hash<std::string_view>()(name) >> 32 & 1023) == 0)
+            crafted.push_back(std::move(name));
+    }
+    TNameCounter counter;
+    for (const std::string& name : crafted)
+        counter.Add(name);
+    // 200 names in 512 slots: runs of ten are common, one of fifty all but impossible.
+    EXPECT_LT(counter.LongestRun(), 50u);
+    EXPECT_EQ(counter.Top(300).size(), crafted.size());
 }
 
 TEST(DayStatsTest, VisitorsAreDistinctPairs) {

@@ -72,6 +72,12 @@ TEST(HitRulesTest, GifDocumentsParametersAndHosts) {
         }
     }
 
+    // The same items in order, as a record lists them: names decoded too, empty items left out.
+    using TItems = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(DecodedParamsOf("p%61ge=%2F&&x&=v&a+b=c+d=e\r\nid=%zz"),
+              (TItems{{"page", "/"}, {"x", ""}, {"", "v"}, {"a b", "c d=e"}, {"id", "%zz"}}));
+    EXPECT_EQ(DecodedParamsOf(""), TItems{});
+
     const struct {
         const char* Url;
         const char* Host;

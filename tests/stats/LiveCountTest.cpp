@@ -7,6 +7,7 @@
 
 #include "stats/StatsFile.h"
 #include "stats/StatsReport.h"
+#include "stats/TLiveDay.h"
 #include "support/LoopbackClient.h"
 #include "tracking/TrackingFixture.h"
 
@@ -25,12 +26,15 @@ std::vector<std::string> SplitLines(const std::string& AText) {
 class LiveCountTest : public TrackingFixture {
 protected:
     void StartWithQueue(const std::shared_ptr<TLiveHitQueue>& AQueue) {
+        StartWithSink([AQueue](const std::string& ALine) { AQueue->Push(ALine); });
+    }
+    void StartWithSink(std::function<void(const std::string&)> ASink) {
         Configure([](TKAV_GeneralConfig& AConfig) {
             AConfig.OverviewLogToScreen = AConfig.DetailLogToScreen = false;
             AConfig.DetailLogToFile = false;
         });
         FService = std::make_unique<TTrackingService>(FScreen);
-        FService->SetOnOverviewLine([AQueue](const std::string& ALine) { AQueue->Push(ALine); });
+        FService->AddOnOverviewLine(std::move(ASink));
         Start();
     }
 
@@ -110,6 +114,35 @@ TEST_F(LiveCountTest, OffOrFullKeepsNothingAndNeverHoldsAHit) {
 
     Load(1, 1); // room again once taken
     EXPECT_EQ(queue->TakeAll().size(), 6u);
+}
+
+// Today's count in memory while hits arrive and the day's file is read anew twice in between
+// (the nickname list changes): the same figures as the file at the end, no hit twice or lost.
+TEST_F(LiveCountTest, TheLiveDayCountsWhatTheFileHolds) {
+    TLiveDay day;
+    StartWithSink(day.Sink());
+    const TLogDay today = LogDayOf(Now());
+    Load(1, 1); // lines in the file before the first reading
+    std::atomic<bool> loading{true};
+    std::thread follower([&] {
+        for (int round = 0; loading.load(); ++round)
+            day.Update(FDir.Path(), {round / 50 % 2 == 0 ? "" : "10.9.9.9=Nobody"}, today);
+    });
+    Load(4, 4);
+    loading = false;
+    follower.join();
+    day.Update(FDir.Path(), {}, today);
+    const std::optional<TDayFigures> live = day.Figures(today, std::chrono::seconds(10));
+    ASSERT_TRUE(live);
+    TDayStats fromFile;
+    std::string error;
+    ASSERT_EQ(ReadOverviewFile(OverviewFilePath(FDir.Path(), today), fromFile, error),
+              TReadStatus::Read);
+    EXPECT_EQ(JsonReport(today, live->Summary), JsonReport(today, fromFile.Summary(KeptNames)));
+    EXPECT_EQ(live->Summary.Hits, 17u * 6);
+    EXPECT_FALSE(day.Figures(AddDays(today, 1), std::chrono::seconds(0)));
+    day.Stop();
+    EXPECT_FALSE(day.Figures(today, std::chrono::seconds(0)));
 }
 
 } // namespace

@@ -1,0 +1,90 @@
+#include "stats/TLiveDay.h"
+
+#include "stats/TLiveHitQueue.h"
+
+TLiveDay::TLiveDay() : FQueue(std::make_shared<TLiveHitQueue>()), FLoading(true) {}
+
+TLiveDay::~TLiveDay() {
+    FQueue->SetEnabled(false);
+}
+
+std::function<void(const std::string&)> TLiveDay::Sink() const {
+    return [queue = FQueue](const std::string& ALine) { queue->Push(ALine); };
+}
+
+void TLiveDay::Update(const std::string& ADir, const std::vector<std::string>& ANickNames,
+                      const TLogDay& ADay) {
+    TFollowed wanted{ADir, ANickNames, ADay};
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        if (FFollowed && *FFollowed == wanted && FQueue->Dropped() == FDroppedSeen) {
+            TakeLines();
+            return;
+        }
+        FLoading = true;
+    }
+    Load(wanted);
+}
+
+void TLiveDay::Load(const TFollowed& AFollowed) {
+    // Switched on before the file is read, so no hit falls between the file and the queue;
+    // what is handed over before the reading reaches the end is in the file and passed over.
+    FQueue->SetEnabled(true);
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        (void)FQueue->TakeAll();
+        FDroppedSeen = FQueue->Dropped();
+    }
+    auto stats = std::make_unique<TDayStats>(AFollowed.NickNames);
+    std::string error;
+    const TReadStatus status =
+        ReadOverviewFile(OverviewFilePath(AFollowed.Dir, AFollowed.Day), *stats, error);
+    // A line is written to the file before it is handed over, so every line numbered below
+    // this one is in what was just read.
+    const std::uint64_t firstLive = FQueue->NextSeq();
+    std::lock_guard<std::mutex> guard(FLock);
+    FStats = std::move(stats);
+    FStatus = status;
+    FError = error;
+    FFirstLiveSeq = firstLive;
+    FFollowed = AFollowed;
+    FLoading = false;
+    FLoaded.notify_all();
+}
+
+void TLiveDay::Stop() {
+    FQueue->SetEnabled(false);
+    std::lock_guard<std::mutex> guard(FLock);
+    (void)FQueue->TakeAll();
+    FStats.reset();
+    FFollowed.reset();
+    FLoading = false;
+    FLoaded.notify_all();
+}
+
+void TLiveDay::TakeLines() {
+    bool counted = false;
+    for (const TLiveHitQueue::TItem& item : FQueue->TakeAll()) {
+        if (item.Seq < FFirstLiveSeq || !FStats)
+            continue;
+        FStats->AddLine(item.Line);
+        counted = true;
+    }
+    if (counted && FStatus == TReadStatus::Missing)
+        FStatus = TReadStatus::Read; // the file exists now
+}
+
+std::optional<TDayFigures> TLiveDay::Figures(const TLogDay& ADay, std::chrono::milliseconds AWait) {
+    std::unique_lock<std::mutex> lock(FLock);
+    FLoaded.wait_for(lock, AWait, [this] { return !FLoading; });
+    if (FLoading || !FFollowed || FFollowed->Day != ADay || !FStats)
+        return std::nullopt;
+    TakeLines();
+    TDayFigures figures;
+    figures.Day = ADay;
+    figures.Status = FStatus;
+    figures.Error = FError;
+    if (FStatus == TReadStatus::Read)
+        figures.Summary = FStats->Summary(KeptNames);
+    return figures;
+}
