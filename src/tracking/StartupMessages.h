@@ -1,5 +1,6 @@
-// The Messages lines of a start: where the program keeps its files, and a warning when the
-// settings record nothing. Pure; any thread.
+// The Messages lines of a start: where the program keeps its files, a warning when the
+// settings record nothing, and the tag to paste into pages once the server listens. Pure; any
+// thread.
 #pragma once
 
 #include <string>
@@ -13,3 +14,13 @@
 std::vector<std::string> StartupMessages(const TKAV_GeneralConfig& AConfig,
                                          const std::string& AProgramDir,
                                          const std::string& ALogDir);
+
+// The host name the pages should use: the certificate's first name that is a plain host name,
+// no wildcard (it is what browsers check), else ABindAddress when it is one address, else
+// AMachineName.
+std::string SnippetHost(const std::vector<std::string>& ACertificateNames,
+                        const std::string& ABindAddress, const std::string& AMachineName);
+
+// The line after "listening": the pixel's tag for AHost and the port listened on, https when a
+// certificate serves, so that it can be copied into the pages as it stands.
+std::string PixelSnippetLine(const std::string& AHost, int APort, bool ASecure);

@@ -5,12 +5,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/DateTime.h"
 #include "tracking/IScreenLists.h"
 #include "tracking/TMessageThrottle.h"
 
@@ -34,10 +34,14 @@ bool IsOnNoLogList(const TKAV_GeneralConfig& ASettings, const std::string& AAddr
 // What one hit is recorded as: the request's own texts, not copied, and the values the
 // handler found. The views must outlive the records built from them.
 struct THitFacts {
+    TDateTime Time = 0; // when the request arrived: the records' stamps
     std::string_view Command;
     std::string_view Document;
-    std::string_view RemoteIP; // the client: the peer, or the client behind a trusted proxy
-    std::string_view ProxyIP;  // the trusted proxy the request came through; empty when none
+    // The client as the records show it (the peer, or the client behind a trusted proxy):
+    // its full or its masked address; empty for a hit recorded under Do-Not-Track.
+    std::string_view RemoteIP;
+    std::string_view ProxyIP;     // the trusted proxy the request came through; empty when none
+    std::string_view TLSProtocol; // "TLSv1.3" for a hit that came over TLS; empty for plain
     int RemotePort = 0;
     std::string HostName;
     std::string NickName; // not enclosed
@@ -45,6 +49,16 @@ struct THitFacts {
     std::string UserAgent;
     std::span<const std::string> Params;
     const TNetHeaderList* HeaderLines = nullptr; // in arrival order, ending with the empty line
+    std::string_view VisitorId;                  // 16 hex digits; empty: none
+    // Do-Not-Track honoured: no address, port, host name, nickname, user name or visitor id;
+    // the detail block keeps the time, the request, Referer and User-Agent.
+    bool OptedOut = false;
+    // The values of Authorization, Proxy-Authorization and Cookie are left out of the detail
+    // block: "[redacted, N bytes]" stands for each.
+    bool RedactCredentials = false;
+    // So are the values of the headers that name client addresses (X-Forwarded-For and its
+    // kin), when the records show addresses masked.
+    bool RedactAddressHeaders = false;
 };
 
 // Client texts in the records below are escaped (control bytes, invalid UTF-8 as \xHH) and
@@ -54,34 +68,32 @@ inline constexpr std::size_t DetailParamsLimit = 4096;
 inline constexpr std::size_t DetailHeadersLimit = 8192;
 
 std::string DetailBlockOf(const THitFacts& AHit);
-// The overview line behind the given short stamp.
-std::string OverviewLineOf(const std::string& AShortStamp, const THitFacts& AHit);
-std::string ResponseHeaderBlockOf(const TNetHTTPResponseInfo& AResponse);
+std::string OverviewLineOf(const THitFacts& AHit);
+// The status and the first ALineCount header lines of the answer (all when below 0): the
+// answer as it stood before sending it added its own lines.
+std::string ResponseHeaderBlockOf(const TNetHTTPResponseInfo& AResponse, int ALineCount = -1);
 
 class THitLog {
 public:
-    // Messages list limit: an append first drops the oldest line while it holds more.
-    static constexpr int MaxSysMessages = 5000;
-
     // AClock paces the Messages lines (tests replace it; the steady clock otherwise).
     THitLog(std::shared_ptr<IScreenLists> AScreen, std::shared_ptr<TSKX_Logger> AOverviewLogger,
             std::shared_ptr<TSKX_Logger> ADetailLogger, TMessageThrottle::TClock AClock = nullptr);
 
-    // Appends an entry to Memo1 / Memo2 with the lock, busy counter and trimming of that log;
-    // ASettings gives the log's switches. Peer threads.
-    void AddOverviewLine(const TKAV_GeneralConfig& ASettings, const std::string& AText);
-    void AddDetailText(const TKAV_GeneralConfig& ASettings, const std::string& AText);
-    void LogResponseHeader(const TKAV_GeneralConfig& ASettings,
-                           const TNetHTTPResponseInfo& AResponse);
-    // Writes the combined line when AWrite; a failed write becomes a Messages line (one a
-    // minute, the rest counted).
-    void WriteOverviewFileLine(const TKAV_GeneralConfig& ASettings, bool AWrite,
-                               const TNetHTTPRequestInfo& ARequest, const std::string& AHostName,
-                               const std::string& AReferer, const std::string& AUserAgent,
-                               int ALogStatus, long long ALogSize);
+    // Posts an entry for Memo1 / Memo2, which the front end shows with the trimming of that
+    // log; ASettings gives the log's switches. Never waits for the front end. Peer threads.
+    void AddOverviewLine(const TKAV_GeneralConfig& ASettings, std::string AText);
+    void AddDetailText(const TKAV_GeneralConfig& ASettings, std::string AText);
+    // Writes the combined line of the hit (its request text from ARequest); a failed write
+    // becomes a Messages line (one a minute, the rest counted).
+    void WriteOverviewFileLine(const TKAV_GeneralConfig& ASettings, const THitFacts& AHit,
+                               const TNetHTTPRequestInfo& ARequest, int ALogStatus,
+                               long long ALogSize);
     // Writes the detail block to the detail file; a failed write becomes a Messages line.
     void WriteDetailFile(const TKAV_GeneralConfig& ASettings, const std::string& ABlock);
-    // Appends "<long stamp>: <text>" to the Messages list. Any thread.
+    // Writes one JSON line (without its line end) to the JSON lines file, when there is one;
+    // a failed write becomes a Messages line.
+    void WriteJsonLine(const TKAV_GeneralConfig& ASettings, std::string ALine);
+    // Posts "<long stamp>: <text>" for the Messages list. Any thread; never waits.
     void AddSysMessage(const std::string& AText);
     // Per-request lines (unsupported commands, failed writes, refusals) go through here, so
     // they cannot flood the Messages list. Any thread.
@@ -90,35 +102,29 @@ public:
     // From now on nothing more reaches the screen lists (the front end is closing). Any thread.
     void DetachScreen();
 
-    // Receives each combined line once the overview file holds it. Set before the server
-    // starts; peer threads call it, many at once, so it must return at once.
-    void SetOnOverviewLine(std::function<void(const std::string& ALine)> AEvent) {
-        FOnOverviewLine = std::move(AEvent);
+    // Adds a receiver of each combined line once the overview file holds it. Added before the
+    // server starts; peer threads call each, many at once, so it must return at once.
+    void AddOnOverviewLine(std::function<void(const std::string& ALine)> AEvent) {
+        FOnOverviewLine.push_back(std::move(AEvent));
     }
 
     TSKX_Logger& OverviewLogger() { return *FOverviewLogger; }
     TSKX_Logger& DetailLogger() { return *FDetailLogger; }
+    // The writer of the daily JSON lines file (none: no such file). Set before the server
+    // starts, like the event above.
+    void SetJsonLogger(std::shared_ptr<TSKX_Logger> ALogger) { FJsonLogger = std::move(ALogger); }
+    TSKX_Logger* JsonLogger() { return FJsonLogger.get(); }
 
 private:
-    struct TScreenLogState {
-        explicit TScreenLogState(TScreenLog ALog) : Log(ALog) {}
-        TScreenLog Log;
-        std::mutex Lock;          // serialises the whole append sequence of one screen log
-        std::atomic<int> Busy{0}; // appends of this log in progress
-    };
-
-    void AddScreenEntry(TScreenLogState& AState, bool AShown, bool ALimit, int ALines,
-                        const std::string& AText);
-    void TrimScreenLog(TScreenLog ALog, int ALimit);
+    void AddScreenEntry(TScreenLog ALog, bool AShown, bool ALimit, int ALines, std::string AText);
     void ReportLogDirError(const TKAV_GeneralConfig& ASettings);
     bool ScreenAttached() const { return !FScreenDetached.load(); }
 
     std::shared_ptr<IScreenLists> FScreen;
     std::shared_ptr<TSKX_Logger> FOverviewLogger;
     std::shared_ptr<TSKX_Logger> FDetailLogger;
-    TScreenLogState FOverview{TScreenLog::Overview};
-    TScreenLogState FDetail{TScreenLog::Detail};
+    std::shared_ptr<TSKX_Logger> FJsonLogger;
     std::atomic<bool> FScreenDetached{false};
-    std::function<void(const std::string& ALine)> FOnOverviewLine;
+    std::vector<std::function<void(const std::string& ALine)>> FOnOverviewLine;
     TMessageThrottle FMessages;
 };

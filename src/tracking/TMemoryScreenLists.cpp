@@ -1,76 +1,66 @@
 #include "tracking/TMemoryScreenLists.h"
 
-#include <thread>
-
-TMemoryScreenLists::TMemoryScreenLists(TAppendFn AOnAppend, bool AKeepLines)
-    : FOnAppend(std::move(AOnAppend)), FKeepLines(AKeepLines) {}
-
-void TMemoryScreenLists::RunOnFrontEnd(const std::function<void()>& AChange) {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    AChange();
-}
-
-void TMemoryScreenLists::RunServingChanges(const std::function<void()>& AWork) {
-    // Changes never wait for this thread here, so the work can run in place.
-    AWork();
-}
+#include <algorithm>
 
 int TMemoryScreenLists::LineCount(TScreenLog ALog) {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    return static_cast<int>(ListOf(ALog).size());
+    std::lock_guard<std::mutex> guard(FLock);
+    ShowPosted();
+    return FView.LineCount(ALog);
 }
 
 std::string TMemoryScreenLists::Text(TScreenLog ALog) {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
+    std::lock_guard<std::mutex> guard(FLock);
+    ShowPosted();
     std::string text;
-    for (const std::string& line : ListOf(ALog))
+    for (const std::string& line : FLists[static_cast<int>(ALog)])
         text += line + "\r\n";
     return text;
 }
 
-void TMemoryScreenLists::RemoveLeadingChars(TScreenLog ALog, std::size_t ACount) {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    auto& list = ListOf(ALog);
-    while (ACount > 0 && !list.empty()) {
-        std::string& first = list.front();
-        if (ACount >= first.size() + 2) {
-            ACount -= first.size() + 2;
-            list.pop_front();
-        } else {
-            // A cut inside the line keeps its rest; a cut between CR and LF leaves it empty.
-            first.erase(0, std::min(ACount, first.size()));
-            ACount = 0;
-        }
-    }
-}
-
-void TMemoryScreenLists::RemoveFirstLine(TScreenLog ALog) {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    if (!ListOf(ALog).empty())
-        ListOf(ALog).pop_front();
-}
-
-void TMemoryScreenLists::AppendEntry(TScreenLog ALog, const std::string& AText) {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    if (FOnAppend)
-        FOnAppend(ALog, AText);
-    if (!FKeepLines)
-        return;
-    std::vector<std::string> lines = SplitLines(AText);
-    if (lines.empty())
-        lines.emplace_back();
-    for (std::string& line : lines)
-        ListOf(ALog).push_back(std::move(line));
-}
-
 std::vector<std::string> TMemoryScreenLists::Lines(TScreenLog ALog) {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    return {ListOf(ALog).begin(), ListOf(ALog).end()};
+    std::lock_guard<std::mutex> guard(FLock);
+    ShowPosted();
+    const auto& list = FLists[static_cast<int>(ALog)];
+    return {list.begin(), list.end()};
 }
 
 void TMemoryScreenLists::Clear(TScreenLog ALog) {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    ListOf(ALog).clear();
+    std::lock_guard<std::mutex> guard(FLock);
+    ShowPosted();
+    FLists[static_cast<int>(ALog)].clear();
+}
+
+int TMemoryScreenLists::TView::LineCount(TScreenLog ALog) {
+    return static_cast<int>(ListOf(ALog).size());
+}
+
+void TMemoryScreenLists::TView::LineSizes(TScreenLog ALog, std::vector<std::size_t>& ASizes) {
+    for (const std::string& line : ListOf(ALog))
+        ASizes.push_back(line.size());
+}
+
+void TMemoryScreenLists::TView::EntryLineSizes(const std::string& AText,
+                                               std::vector<std::size_t>& ASizes) {
+    const std::vector<std::string> lines = SplitLines(AText);
+    if (lines.empty())
+        ASizes.push_back(0);
+    for (const std::string& line : lines)
+        ASizes.push_back(line.size());
+}
+
+void TMemoryScreenLists::TView::RemoveFirstLines(TScreenLog ALog, std::size_t ACount) {
+    auto& list = ListOf(ALog);
+    list.erase(list.begin(),
+               list.begin() + static_cast<std::ptrdiff_t>(std::min(ACount, list.size())));
+}
+
+void TMemoryScreenLists::TView::AppendEntry(TScreenLog ALog, const std::string& AText,
+                                            std::size_t AFromLine) {
+    std::vector<std::string> lines = SplitLines(AText);
+    if (lines.empty())
+        lines.emplace_back();
+    for (std::size_t i = AFromLine; i < lines.size(); ++i)
+        ListOf(ALog).push_back(std::move(lines[i]));
 }
 
 std::vector<std::string> SplitLines(const std::string& AText) {

@@ -1,43 +1,55 @@
-// Screen lists kept in memory: the lists of the headless program and of the tests.
-// Any thread: changes are serialised by one lock, which stands in for the front end's thread.
+// Screen lists kept in memory, for tests: entries are posted as to the window's lists and
+// shown whenever a list is read. Any thread; one lock stands in for the front end's thread.
 #pragma once
 
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "tracking/IScreenLists.h"
+#include "tracking/TQueuedScreenLists.h"
 
-class TMemoryScreenLists : public IScreenLists {
+class TMemoryScreenLists : public TQueuedScreenLists {
 public:
-    // AOnAppend, when set, sees every appended entry (inside the change, under the lock).
-    using TAppendFn = std::function<void(TScreenLog, const std::string&)>;
-    explicit TMemoryScreenLists(TAppendFn AOnAppend = nullptr, bool AKeepLines = true);
+    TMemoryScreenLists() : FView(*this) {}
 
-    void RunOnFrontEnd(const std::function<void()>& AChange) override;
-    void RunServingChanges(const std::function<void()>& AWork) override;
-
-    int LineCount(TScreenLog ALog) override;
-    std::string Text(TScreenLog ALog) override;
-    void RemoveLeadingChars(TScreenLog ALog, std::size_t ACount) override;
-    void RemoveFirstLine(TScreenLog ALog) override;
-    void AppendEntry(TScreenLog ALog, const std::string& AText) override;
-    void SetUpdatesSuspended(TScreenLog, bool) override {}
-
-    // A copy of a list's lines; any thread.
+    // Each shows what was posted first. Any thread.
+    int LineCount(TScreenLog ALog);
+    // The whole text, each line followed by "\r\n".
+    std::string Text(TScreenLog ALog);
     std::vector<std::string> Lines(TScreenLog ALog);
-    // Empties a list, as the window's "Clear" does; any thread.
+    // Empties a list, as the window's "Clear" does: of what was posted before, nothing comes
+    // later. Any thread.
     void Clear(TScreenLog ALog);
 
-private:
-    std::deque<std::string>& ListOf(TScreenLog ALog) { return FLists[static_cast<int>(ALog)]; }
+    // The lists as the front end changes them, for a test on one thread.
+    IScreenView& View() { return FView; }
 
-    std::recursive_mutex FLock; // guards FLists; held for the whole of each change
+private:
+    // Runs where the front end's thread would: with FLock held, or in a one-thread test.
+    class TView : public IScreenView {
+    public:
+        explicit TView(TMemoryScreenLists& AOwner) : FOwner(AOwner) {}
+        int LineCount(TScreenLog ALog) override;
+        void LineSizes(TScreenLog ALog, std::vector<std::size_t>& ASizes) override;
+        void EntryLineSizes(const std::string& AText, std::vector<std::size_t>& ASizes) override;
+        void RemoveFirstLines(TScreenLog ALog, std::size_t ACount) override;
+        void AppendEntry(TScreenLog ALog, const std::string& AText,
+                         std::size_t AFromLine = 0) override;
+
+    private:
+        std::deque<std::string>& ListOf(TScreenLog ALog) {
+            return FOwner.FLists[static_cast<int>(ALog)];
+        }
+        TMemoryScreenLists& FOwner;
+    };
+
+    // Shows what was posted; under FLock.
+    void ShowPosted() { ShowQueued(FView); }
+
+    std::mutex FLock; // guards FLists, and stands in for the front end's thread
     std::deque<std::string> FLists[3];
-    TAppendFn FOnAppend;
-    bool FKeepLines;
+    TView FView;
 };
 
 // Splits a text into lines at CR LF, CR or LF; a trailing line break adds no empty line.

@@ -1,36 +1,64 @@
-// In-memory screen lists whose changes run on one front-end thread (the one that created it),
-// as the window's do: other threads queue a change and wait until that thread has run it.
-// RunOnFrontEnd, Wake and Close: any thread. ServeUntil and RunServingChanges: the front end's.
+// Screen entries that any thread posts, each list's behind its own lock, until the front end's
+// thread shows them (ShowQueued, on its timer). Post: any thread, never waits for the front
+// end; ShowQueued: the front end's thread; Close: any thread.
 #pragma once
 
-#include <functional>
-#include <thread>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
 
-#include "tracking/TChangeQueue.h"
-#include "tracking/TMemoryScreenLists.h"
+#include "tracking/IScreenLists.h"
 
-class TQueuedScreenLists : public TMemoryScreenLists {
+class TQueuedScreenLists : public IScreenLists {
 public:
-    explicit TQueuedScreenLists(TAppendFn AOnAppend = nullptr, bool AKeepLines = true);
-    ~TQueuedScreenLists() override { Close(); }
+    // Bytes one list may keep waiting; the oldest entries are left out beyond it.
+    static constexpr std::size_t MaxQueuedBytes = 16 * 1024 * 1024;
+    // How often a line at most tells how many entries were left out.
+    static constexpr std::chrono::seconds LeftOutInterval{60};
 
-    void RunOnFrontEnd(const std::function<void()>& AChange) override;
-    void RunServingChanges(const std::function<void()>& AWork) override {
-        FQueue.RunServing(AWork);
-    }
+    TQueuedScreenLists() = default;
+    TQueuedScreenLists(const TQueuedScreenLists&) = delete;
+    TQueuedScreenLists& operator=(const TQueuedScreenLists&) = delete;
 
-    // Carries out queued changes until ADone() is true or, when given, ADeadline has passed;
-    // ADone is asked after every change and whenever Wake is called.
-    void ServeUntil(const std::function<bool()>& ADone,
-                    std::optional<std::chrono::steady_clock::time_point> ADeadline = std::nullopt) {
-        FQueue.ServeUntil(ADone, ADeadline);
-    }
-    // Makes ServeUntil ask its condition again (not from a signal handler).
-    void Wake() { FQueue.Wake(); }
-    // From now on changes from other threads are dropped and waiting callers return.
-    void Close() { FQueue.Close(); }
+    // Queues the entry. Beyond MaxQueuedBytes (a front end that does not take its entries),
+    // entries that the list could not show any more once the newer ones are in (more lines
+    // come after them than a limited list or the Messages list keeps) are dropped; then the
+    // oldest, which are counted.
+    void Post(TScreenLog ALog, std::string AText, int ALimit) override;
+    // Appends what was posted to AView, each list in order, each entry after trimming its
+    // list as the entry's limit says; the text changes once per list. When entries were left out
+    // for MaxQueuedBytes, a Messages line says how many (once a LeftOutInterval at most). Front
+    // end's thread.
+    void ShowQueued(IScreenView& AView);
+    // From now on posted entries are dropped (the front end is closing). Any thread.
+    void Close();
 
 private:
-    std::thread::id FFrontEndThread;
-    TChangeQueue FQueue;
+    struct TEntry {
+        std::string Text;
+        int Limit = 0;
+        std::size_t Lines = 0;
+    };
+    struct TQueue {
+        std::mutex Lock; // guards everything below
+        std::deque<TEntry> Entries;
+        std::size_t Lines = 0;
+        std::size_t Bytes = 0;
+        std::uint64_t LeftOut = 0; // beyond MaxQueuedBytes, since ShowQueued took the count
+        bool Closed = false;
+    };
+
+    TQueue& QueueOf(TScreenLog ALog) { return FQueues[static_cast<int>(ALog)]; }
+    static void Show(IScreenView& AView, TScreenLog ALog, const std::deque<TEntry>& AEntries);
+    // Drops the oldest entries that no longer count. Under the queue's lock.
+    static void LeaveOutOld(TQueue& AQueue, std::size_t AKeepLines);
+    void ShowLeftOut(IScreenView& AView, std::uint64_t ALeftOut);
+
+    TQueue FQueues[3];
+    // Front end's thread only.
+    std::uint64_t FLeftOutUntold = 0;
+    std::chrono::steady_clock::time_point FLeftOutTold{};
 };

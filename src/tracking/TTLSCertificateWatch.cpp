@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "base/DateTime.h"
+#include "logging/LogText.h"
 #include "tls/TNetTLSContext.h"
 
 namespace {
@@ -19,10 +20,12 @@ std::string DayText(std::chrono::system_clock::time_point ATime) {
     return text;
 }
 
+// The names are the certificate's words, not the operator's: escaped like a client's text, so
+// a line end in a subject cannot forge a Messages line.
 std::string NamesText(const TNetTLSCertificateInfo& ACertificate) {
     std::string text;
     for (const std::string& name : ACertificate.Names)
-        text += (text.empty() ? "" : ", ") + name;
+        text += (text.empty() ? "" : ", ") + LogField(name, TLogEscape::Text, MessageTextLimit);
     return text.empty() ? std::string("no names") : text;
 }
 
@@ -110,6 +113,10 @@ void TTLSCertificateWatch::Load(bool ARenewal) {
     FMessages(std::string(ARenewal ? "HTTPS certificate reloaded for new connections: \""
                                    : "HTTPS with the certificate \"") +
               FCertFile + "\" " + Validity(context->Certificate()));
+    if (context->KeyOpenToOthers())
+        FMessages("HTTPS key \"" + KeyFile() +
+                  "\" can be read by its group or by others: let only its owner read it "
+                  "(chmod 600)");
     FWarned = false; // a new certificate is warned of at once when it too is near its end
     WarnOfExpiry(FLastLook);
 }

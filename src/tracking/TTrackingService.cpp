@@ -4,7 +4,9 @@
 #include <cxxabi.h>
 #include <sys/stat.h>
 #include <typeinfo>
+#include <unistd.h>
 
+#include "base/DateTime.h"
 #include "base/IPAddress.h"
 #include "base/ProgramDir.h"
 #include "config/config.h"
@@ -12,10 +14,15 @@
 #include "logging/LogText.h"
 #include "logging/TSKX_Logger.h"
 #include "tcp/TNetThreadMgrReuse.h"
+#include "tls/TNetTLSContext.h"
+#include "tracking/HitPrivacy.h"
+#include "tracking/IHitStore.h"
+#include "tracking/ServerLimits.h"
 #include "tracking/StartupMessages.h"
 #include "tracking/THitLog.h"
 #include "tracking/TTLSCertificateWatch.h"
 #include "tracking/TTrackingHandler.h"
+#include "tracking/TVisitorKeys.h"
 
 namespace {
 
@@ -41,12 +48,7 @@ bool UsablePort(const TKAV_GeneralConfig& AConfig) {
 // The limits of one request and the threads kept, as the settings give them; a change counts
 // from the next start.
 void ApplyServerLimits(TNetHTTPServer& AServer, const TKAV_GeneralConfig& AConfig) {
-    // The settings are clamped to their ranges when read, none below 0.
-    AServer.SetMaxConnectionsPerIP(AConfig.MaxConnectionsPerIP);
-    AServer.SetHeadTimeoutUnderLoad(AConfig.HeadTimeoutUnderLoad);
-    AServer.SetMaxHeaderSize(static_cast<std::size_t>(AConfig.MaxHeaderSize));
-    AServer.SetMaxBodySize(static_cast<std::size_t>(AConfig.MaxBodySize));
-    AServer.SetMaxRequestMemory(static_cast<std::size_t>(AConfig.MaxRequestMemory));
+    ApplyRequestLimits(AServer, AConfig);
     // A manager that keeps threads for the next connections, or none: the server then makes a
     // new thread for each (its default manager).
     AServer.SetThreadMgr(AConfig.ReuseThreads > 0
@@ -66,6 +68,17 @@ void ReportMissingContentFiles(THitLog& AHitLog) {
     }
 }
 
+// The tag to paste into pages, for this machine (or the certificate's name) and port.
+std::string SnippetLineFor(const TKAV_GeneralConfig& AConfig, const TNetTLSContext* ATLS,
+                           int APort) {
+    char machine[256] = {};
+    (void)::gethostname(machine, sizeof machine - 1);
+    const std::vector<std::string> none;
+    return PixelSnippetLine(SnippetHost(ATLS ? ATLS->Certificate().Names : none,
+                                        CanonicalAddressText(AConfig.BindAddress), machine),
+                            APort, ATLS != nullptr);
+}
+
 std::shared_ptr<TSKX_Logger> MakeLogger(const std::string& ADir, const std::string& AName) {
     auto logger = std::make_shared<TSKX_Logger>(LogDirectoryFor(ADir), AName);
     logger->SetUseLock(true); // peer threads write concurrently
@@ -83,25 +96,43 @@ public:
     void Start();
     void Stop();
     void WireServer();
+    // The store of this run, when a connection is set and the program has a store to make.
+    void StartStore(const TKAV_GeneralConfig& AConfig);
+    // Hits stop going to the store; it delivers or spools what it holds before it ends.
+    void StopStore();
+    void RemoveOldLogFiles(const TKAV_GeneralConfig& AConfig);
 
     std::shared_ptr<IScreenLists> Screen;
     std::shared_ptr<THitLog> HitLog;
+    std::shared_ptr<TVisitorKeys> VisitorKeys;
     std::unique_ptr<TNetHTTPServer> HTTPServer;
     std::unique_ptr<TTrackingHandler> Handler;
     std::unique_ptr<TTLSCertificateWatch> TLS;
+    std::shared_ptr<IHitStore> Store; // while the server runs with a store
     bool ServerRunning = false;
     std::atomic<int> ListeningPort{0};
     bool ShutDown = false;
+    // The last clean-up of old log files: the day, the days kept and the directory it ran
+    // for. Front end's thread only.
+    int CleanedDay = -1;
+    int CleanedKeepDays = 0;
+    std::string CleanedDirectory;
 };
 
 TTrackingServiceImpl::TTrackingServiceImpl(std::shared_ptr<IScreenLists> AScreen)
     : Screen(std::move(AScreen)) {
     std::string logDir = GeneralConfigSnapshot()->LogDir;
     HitLog = std::make_shared<THitLog>(Screen, MakeLogger(logDir, ""), MakeLogger(logDir, "log2"));
-    HTTPServer = std::make_unique<TNetHTTPServer>();
-    Handler = std::make_unique<TTrackingHandler>(HitLog, *HTTPServer);
-    TNetHTTPServer* server = HTTPServer.get();
+    // Its lines end in LF alone (WriteJsonLine), not in the CR LF of the other two.
+    auto jsonLogger = MakeLogger(logDir, "jsonl");
+    jsonLogger->SetAddLineBreak(false);
+    HitLog->SetJsonLogger(std::move(jsonLogger));
     THitLog* hitLog = HitLog.get();
+    VisitorKeys = std::make_shared<TVisitorKeys>(
+        VisitorKeyFilePath(), [hitLog](const std::string& AText) { hitLog->AddSysMessage(AText); });
+    HTTPServer = std::make_unique<TNetHTTPServer>();
+    Handler = std::make_unique<TTrackingHandler>(HitLog, *HTTPServer, VisitorKeys);
+    TNetHTTPServer* server = HTTPServer.get();
     TLS = std::make_unique<TTLSCertificateWatch>(
         [hitLog](const std::string& AText) { hitLog->AddSysMessage(AText); },
         [server](std::shared_ptr<const TNetSecureAcceptor> AAcceptor) {
@@ -144,13 +175,15 @@ void TTrackingServiceImpl::WireServer() {
     // Fires on the listener thread too, up to thousands of times a second in an attack: the
     // throttle only counts here, and the front end's tick writes the lines.
     HTTPServer->OnRefused = [hitLog](TNetTCPServer&, const TNetRefusal& ARefusal) {
-        hitLog->Messages().ReportRefusal(ARefusal.Text(), ARefusal.PeerIP, ARefusal.Limit);
+        hitLog->Messages().ReportRefusal(
+            ARefusal.Text(), AddressForMessages(*GeneralConfigSnapshot(), ARefusal.PeerIP),
+            ARefusal.Limit);
     };
 }
 
 void TTrackingServiceImpl::Start() {
     if (HTTPServer->Active())
-        Screen->RunServingChanges([&] { HTTPServer->SetActive(false); });
+        HTTPServer->SetActive(false);
     const std::shared_ptr<const TKAV_GeneralConfig> config = GeneralConfigSnapshot();
     HTTPServer->SetServerSoftware(ServerSoftwareText);
     HTTPServer->Bindings().Clear();
@@ -174,34 +207,85 @@ void TTrackingServiceImpl::Start() {
         }
         // Before the first connection: the port speaks TLS from its first accept on.
         TLS->Apply(config->TLSCertFile, config->TLSKeyFile);
+        StartStore(*config);
         HTTPServer->SetActive(true);
         const TNetSocketHandle& binding = HTTPServer->Bindings().Items(0);
         ListeningPort = binding.Port();
         // "0.0.0.0:88" for IPv4, "[::]:88" for the socket of both families.
         HitLog->AddSysMessage("Server started, listening on " +
                               AddressAndPort(binding.IP(), binding.Port()) + ".");
+        HitLog->AddSysMessage(SnippetLineFor(*config, TLS->Current().get(), binding.Port()));
         ServerRunning = true;
         ReportMissingContentFiles(*HitLog);
     } catch (const std::exception& error) {
         HitLog->AddSysMessage("Exception " + ClassNameOf(error) +
                               " when starting server. Error is:\"" + error.what() + "\".");
+        StopStore();
     }
+}
+
+void TTrackingServiceImpl::StartStore(const TKAV_GeneralConfig& AConfig) {
+    const THitStoreFactory& factory = HitStoreFactory();
+    if (AConfig.StoreConnection.empty() || !factory)
+        return;
+    THitStoreSettings settings;
+    settings.Connection = AConfig.StoreConnection;
+    settings.SpoolDir = ProgramDir() + "sk_KAV.spool";
+    settings.MaxSpoolBytes = static_cast<std::uint64_t>(AConfig.StoreMaxSpoolBytes);
+    // Shared: a peer thread that outlived a stop may be the one that ends the store.
+    settings.OnMessage = [hitLog = HitLog](const std::string& AText) {
+        hitLog->AddSysMessage(AText);
+    };
+    Store = factory(std::move(settings));
+    Handler->SetHitStore(Store);
+}
+
+void TTrackingServiceImpl::StopStore() {
+    if (!Store)
+        return;
+    Handler->SetHitStore(nullptr);
+    // A peer thread that outlived the server's stop may still hold it; the last one to let go
+    // ends it.
+    Store.reset();
 }
 
 void TTrackingServiceImpl::Stop() {
     HitLog->AddSysMessage("Trying to stop server ...");
-    // Peer threads may be waiting for the front end's thread to show their hit; it keeps
-    // carrying out those changes while the stop waits, so the stop ends when they do.
+    // No peer thread waits for the front end, so the stop ends as soon as they do.
     try {
-        Screen->RunServingChanges([&] { HTTPServer->SetActive(false); });
+        HTTPServer->SetActive(false);
     } catch (const std::exception& error) {
         HitLog->AddSysMessage("Exception " + ClassNameOf(error) +
                               " when stopping server. Error is:\"" + error.what() + "\".");
     }
+    StopStore();
     HitLog->Messages().Flush(); // what was counted while it ran is told before it ends
     HitLog->AddSysMessage("Server stopped.");
     ServerRunning = false;
     ListeningPort = 0;
+}
+
+void TTrackingServiceImpl::RemoveOldLogFiles(const TKAV_GeneralConfig& AConfig) {
+    // At the first tick, at each day change, and when the days kept or the directory change.
+    const int keep = AConfig.KeepLogDays;
+    const int today = static_cast<int>(DateOf(Now()));
+    const std::string directory = HitLog->OverviewLogger().Directory();
+    if (keep <= 0 ||
+        (today == CleanedDay && keep == CleanedKeepDays && directory == CleanedDirectory))
+        return;
+    CleanedDay = today;
+    CleanedKeepDays = keep;
+    CleanedDirectory = directory;
+    int removed = 0;
+    bool failed = false;
+    for (const char* extension : DayFileExtensions) {
+        bool failedHere = false;
+        removed += TSKX_Logger::DeleteOldDayFiles(directory, extension, keep, failedHere);
+        failed = failed || failedHere;
+    }
+    HitLog->AddSysMessage("Log files older than " + std::to_string(keep) + " days removed from \"" +
+                          directory + "\": " + std::to_string(removed) +
+                          (failed ? " (some could not be removed)" : ""));
 }
 
 TTrackingService::TTrackingService(std::shared_ptr<IScreenLists> AScreen)
@@ -231,6 +315,7 @@ int TTrackingService::ListeningPort() const {
 void TTrackingService::SetLogDir(const std::string& ADir) {
     FImpl->HitLog->OverviewLogger().SetDirectory(LogDirectoryFor(ADir));
     FImpl->HitLog->DetailLogger().SetDirectory(LogDirectoryFor(ADir));
+    FImpl->HitLog->JsonLogger()->SetDirectory(LogDirectoryFor(ADir));
 }
 
 std::string TTrackingService::LogDirectory() const {
@@ -243,8 +328,8 @@ void TTrackingService::AddStartupMessages() {
         AddSysMessage(line);
 }
 
-void TTrackingService::SetOnOverviewLine(std::function<void(const std::string& ALine)> AEvent) {
-    FImpl->HitLog->SetOnOverviewLine(std::move(AEvent));
+void TTrackingService::AddOnOverviewLine(std::function<void(const std::string& ALine)> AEvent) {
+    FImpl->HitLog->AddOnOverviewLine(std::move(AEvent));
 }
 
 void TTrackingService::AddLoadNotes() {
@@ -259,10 +344,12 @@ void TTrackingService::AddSysMessage(const std::string& AText) {
 }
 
 void TTrackingService::Tick() {
-    if (FImpl->ServerRunning) {
-        const std::shared_ptr<const TKAV_GeneralConfig> config = GeneralConfigSnapshot();
+    // Yesterday's key is gone at midnight, also when no hit comes to replace it.
+    FImpl->VisitorKeys->Renew(static_cast<int>(DateOf(Now())));
+    const std::shared_ptr<const TKAV_GeneralConfig> config = GeneralConfigSnapshot();
+    if (FImpl->ServerRunning)
         FImpl->TLS->Check(config->TLSCertFile, config->TLSKeyFile);
-    }
+    FImpl->RemoveOldLogFiles(*config);
     FImpl->HitLog->Messages().Tick();
 }
 
@@ -270,6 +357,12 @@ void TTrackingService::SetLogFileWriteForTesting(
     const std::function<ssize_t(int, const char*, std::size_t)>& AWrite) {
     FImpl->HitLog->OverviewLogger().SetFileWriteForTesting(AWrite);
     FImpl->HitLog->DetailLogger().SetFileWriteForTesting(AWrite);
+    FImpl->HitLog->JsonLogger()->SetFileWriteForTesting(AWrite);
+}
+
+void TTrackingService::SetHostNameLookupForTesting(THostNameCache::TLookup ALookup,
+                                                   THostNameCache::TLimits ALimits) {
+    FImpl->Handler->SetHostNameLookup(std::move(ALookup), ALimits);
 }
 
 void TTrackingService::Shutdown() {
@@ -278,12 +371,11 @@ void TTrackingService::Shutdown() {
     FImpl->ShutDown = true;
     TTrackingServiceImpl& impl = *FImpl;
     // A peer thread that outlived the stop's wait may be inside the handler; the server's
-    // destruction waits for it, while the front end keeps serving what it still hands over.
+    // destruction waits for it.
     impl.HitLog->DetachScreen();
-    impl.Screen->RunServingChanges([&impl] {
-        if (impl.HTTPServer->Active())
-            impl.HTTPServer->SetActive(false);
-        impl.HTTPServer.reset();
-    });
+    if (impl.HTTPServer->Active())
+        impl.HTTPServer->SetActive(false);
+    impl.HTTPServer.reset();
+    impl.StopStore();
     impl.ServerRunning = false;
 }

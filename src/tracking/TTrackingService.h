@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/types.h>
 
+#include "logging/THostNameCache.h"
 #include "tracking/IScreenLists.h"
 
 class TTrackingServiceImpl;
@@ -16,7 +17,7 @@ class TTrackingService {
 public:
     // Creates the two log writers for the current LogDir (overview ".log", detail ".log2");
     // an empty LogDir means the program directory.
-    // The screen lists must stay usable until Shutdown has returned.
+    // Screen entries are posted to AScreen, from any thread, until Shutdown has returned.
     explicit TTrackingService(std::shared_ptr<IScreenLists> AScreen);
     ~TTrackingService(); // runs Shutdown when it has not run
     TTrackingService(const TTrackingService&) = delete;
@@ -40,24 +41,26 @@ public:
     // LogDir that named no directory is told with where the log files go instead.
     void AddLoadNotes();
 
-    // Appends "<long stamp>: <text>" to the Messages list (at most 5001 lines). Any thread.
+    // Posts "<long stamp>: <text>" for the Messages list (at most 5001 lines). Any thread.
     void AddSysMessage(const std::string& AText);
 
     // Writes the Messages lines that have become due (counts of lines left out, summed
     // refusals) and, while the server runs, keeps its TLS certificate in step with the settings
-    // and the files (see TTLSCertificateWatch). The front end calls it from a periodic timer,
-    // about once a second or more.
+    // and the files (see TTLSCertificateWatch). With KeepLogDays on, removes the older day
+    // files of the log directory at the first call, at each day change and when the setting
+    // or the directory changes, with one Messages line. The front end calls it from a periodic
+    // timer, about once a second or more.
     void Tick();
 
     // Reports listener failures (no file descriptors, thread creation) as Messages lines.
     // Stops the server if running and detaches the screen lists: peer threads that outlived
-    // the stop's wait write no more screen entries but keep their log writers until done.
+    // the stop's wait post no more screen entries but keep their log writers until done.
     void Shutdown();
 
-    // Receives each combined line once it is in the overview file (the window's live
-    // statistics). Set before the first start; peer threads call it, many at once: it must
-    // return at once and never wait for the front end.
-    void SetOnOverviewLine(std::function<void(const std::string& ALine)> AEvent);
+    // Adds a receiver of each combined line once it is in the overview file (the window's live
+    // statistics, the dashboard's today). Added before the first start; peer threads call it,
+    // many at once: it must return at once and never wait for the front end.
+    void AddOnOverviewLine(std::function<void(const std::string& ALine)> AEvent);
 
     // Port the last successful start listens on (0 when stopped); for tests and --port 0.
     int ListeningPort() const;
@@ -65,6 +68,10 @@ public:
     // Both log writers write through AWrite (see TSKX_Logger::SetFileWriteForTesting).
     void
     SetLogFileWriteForTesting(const std::function<ssize_t(int, const char*, std::size_t)>& AWrite);
+    // Host names come from ALookup under ALimits (a name server the test controls). Before
+    // the first start.
+    void SetHostNameLookupForTesting(THostNameCache::TLookup ALookup,
+                                     THostNameCache::TLimits ALimits);
 
 private:
     std::shared_ptr<TTrackingServiceImpl> FImpl;

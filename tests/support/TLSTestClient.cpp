@@ -171,3 +171,16 @@ std::string ClientHelloBytes() {
     ERR_clear_error();
     return hello;
 }
+
+std::string HandshakeRecords(size_t ALength, size_t AFill, size_t ARecord) {
+    std::string message = {1, static_cast<char>(ALength >> 16), static_cast<char>(ALength >> 8),
+                           static_cast<char>(ALength)};
+    message += std::string(AFill, 'x');
+    std::string records;
+    for (size_t at = 0; at < message.size(); at += ARecord) {
+        const std::string piece = message.substr(at, ARecord);
+        records += std::string("\x16\x03\x01", 3) + static_cast<char>(piece.size() >> 8) +
+                   static_cast<char>(piece.size() & 0xff) + piece;
+    }
+    return records;
+}

@@ -59,3 +59,6 @@ std::string TLSExchange(int APort, const std::string& ARequest,
 
 // The bytes of a real ClientHello (TLS 1.3 and 1.2 offered), as a client's first flight.
 std::string ClientHelloBytes();
+// The records of a client's first handshake message as an attacker makes them: a hello's header
+// announcing ALength bytes, then AFill bytes of it, in records of at most ARecord bytes.
+std::string HandshakeRecords(size_t ALength, size_t AFill, size_t ARecord = 16384);

@@ -5,72 +5,33 @@
 // address, so the Referer also shows that the request came over TLS. Skipped only when Chromium
 // cannot run at all.
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "http/TNetHTTPServer.h"
+#include "support/ChildProcess.h"
 #include "support/TestCertificates.h"
 #include "support/WaitUntil.h"
 #include "tls/TNetTLSContext.h"
 #include "tracking/TrackingFixture.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
 
-const char* const Chromium = "/usr/bin/chromium";
-
 // Runs the browser on AUrl until it has dumped the page or 60 s have passed; what it printed.
 std::string LoadInChromium(const TempDir& ADir, const std::string& AUrl) {
-    const std::string profile = ADir.Path() + "chromium-profile"; // new and empty
-    const std::string outFile = ADir.Path() + "chromium.out";
-    std::vector<std::string> args = {
-        Chromium,
-        "--headless",
-        "--no-sandbox",
-        "--disable-gpu",
-        "--disable-quic",
-        "--no-first-run",
-        "--disable-background-networking",
-        "--disable-component-update",
-        "--disable-sync",
-        "--user-data-dir=" + profile,
-        "--host-resolver-rules=MAP stats.test 127.0.0.1, MAP pages.test 127.0.0.1",
-        "--ignore-certificate-errors",
-        "--dump-dom",
-        AUrl};
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, Chromium, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return {};
-    const bool ended = WaitUntil([pid] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 60s);
-    if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    return ADir.Exists("chromium.out") ? ADir.ReadFile("chromium.out") : std::string();
+    std::vector<std::string> args = HeadlessChromiumArgs(ADir.Path() + "chromium-profile");
+    args.insert(args.end(),
+                {"--host-resolver-rules=MAP stats.test 127.0.0.1, MAP pages.test 127.0.0.1",
+                 "--ignore-certificate-errors", "--dump-dom", AUrl});
+    return RunToFile(args, ADir.Path() + "chromium.out", 60s);
 }
 
 class BrowserTest : public TrackingFixture {
 protected:
     void SetUp() override {
-        if (access(Chromium, X_OK) != 0)
-            GTEST_SKIP() << Chromium << " is not installed (tools/deps.sh test installs it)";
+        if (access(ChromiumProgram, X_OK) != 0)
+            GTEST_SKIP() << ChromiumProgram << " is not installed (tools/deps.sh test installs it)";
         TrackingFixture::SetUp();
         const TTestCertificate pair = FCA.Issue({"stats.test", "pages.test"}, 1);
         FDir.WriteFile("tls.pem", pair.ChainPem);

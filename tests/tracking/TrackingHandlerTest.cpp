@@ -108,12 +108,20 @@ TEST_F(TrackingHandlerTest, TheClientBehindATrustedProxyTakesThePeersPlace) {
     EXPECT_NE(DetailFile().find("From: 203.0.113.5 [203.0.113.5]\r\nProxy: 127.0.0.1\r\n"),
               std::string::npos);
 
-    // "Forwarded" with a bracketed IPv6 address and a port.
-    EXPECT_EQ(
-        StatusOf(Get("/t.gif", "Forwarded: for=\"[2001:DB8:cafe::17]:4711\";proto=https\r\n")),
-        200);
+    // The visitor's own "Forwarded", which a proxy that writes X-Forwarded-For passes on,
+    // changes nothing; with ForwardedHeader=Forwarded the roles change.
+    const std::string both = "X-Forwarded-For: 203.0.113.5\r\n"
+                             "Forwarded: for=\"[2001:DB8:cafe::17]:4711\";proto=https\r\n";
+    EXPECT_EQ(StatusOf(Get("/t.gif", "X-Forwarded-For: 203.0.113.5\r\nForwarded: for=unknown\r\n")),
+              200);
+    EXPECT_NE(
+        OverviewWithoutStamp(Lines(TScreenLog::Overview)).find(" from (Visitor) 203.0.113.5:"),
+        std::string::npos);
+    Configure([](TKAV_GeneralConfig& C) { C.ForwardedHeader = "Forwarded"; });
+    EXPECT_EQ(StatusOf(Get("/t.gif", both)), 200);
     EXPECT_NE(OverviewWithoutStamp(Lines(TScreenLog::Overview)).find(" from  [2001:db8:cafe::17]:"),
               std::string::npos);
+    Configure([](TKAV_GeneralConfig& C) { C.ForwardedHeader = "X-Forwarded-For"; });
 
     // The no-log list sees the client, not the proxy.
     Configure([](TKAV_GeneralConfig& C) { C.NoLogs = {"203.0.113.5"}; });
@@ -129,7 +137,7 @@ TEST_F(TrackingHandlerTest, UntrustedPeersAndUnusableHeadersChangeNothing) {
     Start();
     const std::string unusable[] = {"X-Forwarded-For: 203.0.113.5, unknown\r\n",
                                     "Forwarded: for=_hidden\r\n",
-                                    "X-Forwarded-For: 192.0.2.1\r\nForwarded: for=192.0.2.2\r\n",
+                                    "Forwarded: for=192.0.2.2\r\n", // not the proxy's
                                     "X-Forwarded-For: " + std::string(5000, '7') + "\r\n"};
     EXPECT_EQ(StatusOf(Request(ProxiedGet)), 200); // an untrusted peer
     Configure([](TKAV_GeneralConfig& C) { C.TrustedProxies = "127.0.0.1"; });

@@ -3,11 +3,16 @@
 #include <atomic>
 #include <clocale>
 #include <filesystem>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 
 #include "base/DateTime.h"
 #include "logging/LogText.h"
 #include "logging/lib_rfc1123.h"
+#include "support/FakeNameServer.h"
 #include "support/LoopbackClient.h"
 #include "support/WaitUntil.h"
 #include "tracking/StartupMessages.h"
@@ -16,7 +21,33 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using TrackingServiceTest = TrackingFixture;
+
+// Root reads any file. While this lives, the calling thread lacks the two capabilities that let
+// it, and so do the threads it starts meanwhile (the server's): they meet file modes as any
+// user does. Nothing changes for another user.
+class TFileModesHold {
+public:
+    TFileModesHold() {
+        if (::geteuid() != 0 || ::syscall(SYS_capget, &FHeader, FSaved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {FSaved[0], FSaved[1]};
+        reduced[0].effective &= ~(CAP_TO_MASK(CAP_DAC_OVERRIDE) | CAP_TO_MASK(CAP_DAC_READ_SEARCH));
+        FReduced = ::syscall(SYS_capset, &FHeader, reduced) == 0;
+    }
+    ~TFileModesHold() {
+        if (FReduced)
+            ::syscall(SYS_capset, &FHeader, FSaved);
+    }
+    TFileModesHold(const TFileModesHold&) = delete;
+    TFileModesHold& operator=(const TFileModesHold&) = delete;
+
+private:
+    __user_cap_header_struct FHeader{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct FSaved[2]{};
+    bool FReduced = false;
+};
 
 TEST_F(TrackingServiceTest, ContentFileChoiceByDocument) {
     Start();
@@ -101,6 +132,31 @@ TEST(StartupMessagesTest, WarnsOnlyWhenEveryLogIsOff) {
     }
 }
 
+// The tag is pasted as it stands: its host must be one the visitors' browsers can reach and,
+// over https, the certificate's own name.
+TEST(StartupMessagesTest, SnippetNamesAHostThePagesCanUse) {
+    const struct {
+        std::vector<std::string> Names;
+        std::string BindAddress;
+        std::string Host;
+    } cases[] = {
+        {{}, "", "tracker"},
+        {{}, "0.0.0.0", "tracker"},
+        {{}, "::", "tracker"},
+        {{}, "192.0.2.7", "192.0.2.7"},
+        {{"stats.example.org", "www.example.org"}, "", "stats.example.org"},
+        {{"*.example.org", "example.org"}, "192.0.2.7", "example.org"},
+        {{"*.example.org"}, "", "tracker"},
+        {{"a.test\r\nforged", "b.test"}, "", "b.test"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SnippetHost(c.Names, c.BindAddress, "tracker"), c.Host) << c.BindAddress;
+    EXPECT_EQ(SnippetHost({}, "", ""), "localhost");
+    EXPECT_NE(PixelSnippetLine("2001:db8::7", 88, true)
+                  .find("<img src=\"https://[2001:db8::7]:88/t.gif?page=home\""),
+              std::string::npos);
+}
+
 TEST_F(TrackingServiceTest, HeadAnswersLengthWithoutBody) {
     Start();
     std::string answer = Request("HEAD /pics/Track.Gif?x=1 HTTP/1.1\r\nHost: a\r\n\r\n");
@@ -136,6 +192,20 @@ TEST_F(TrackingServiceTest, MissingGifAndPostAnswers) {
     std::string file = OverviewFile();
     EXPECT_NE(file.find("\"GET /t.gif  HTTP/1.1\" 404 0"), std::string::npos) << file;
     EXPECT_NE(file.find("\"POST /robots.txt a=1 HTTP/1.1\" 405 0"), std::string::npos) << file;
+}
+
+// A content file that is there but cannot be read is the server's failure (500, naming no path
+// of this machine), not a missing file (404); no overview line is written for it.
+TEST_F(TrackingServiceTest, AContentFileThatCannotBeReadIsAnswered500) {
+    const TFileModesHold hold;
+    ASSERT_EQ(::chmod((FDir.Path() + "1x1.gif").c_str(), 0), 0);
+    Start();
+    const std::string get = Get("/t.gif");
+    EXPECT_EQ(StatusOf(get), 500) << get;
+    EXPECT_EQ(get.find(FDir.Path()), std::string::npos) << get;
+    EXPECT_EQ(StatusOf(Request("HEAD /t.gif HTTP/1.1\r\n\r\n")), 500);
+    EXPECT_EQ(StatusOf(Get("/robots.txt")), 200);
+    EXPECT_EQ(OverviewFile().find("/t.gif"), std::string::npos) << OverviewFile();
 }
 
 TEST_F(TrackingServiceTest, IfModifiedSinceAroundYesterdaysMidnight) {
@@ -231,11 +301,11 @@ TEST_F(TrackingServiceTest, FailedLogWriteIsReportedAndTheHitStillAnswered) {
         EXPECT_EQ(StatusOf(Get("/t.gif")), 200);
     FService->StartStopServer(false);
     std::vector<std::string> lines = Lines(TScreenLog::Messages);
-    ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[2].substr(25),
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[3].substr(25),
               "Error writing Logfile in Directory \"" + FDir.Path() + "gone/\"");
-    EXPECT_EQ(lines[4].substr(25), "Error writing Logfile: 5 more lines of this kind left out");
-    EXPECT_EQ(lines[5].substr(25), "Server stopped.");
+    EXPECT_EQ(lines[5].substr(25), "Error writing Logfile: 5 more lines of this kind left out");
+    EXPECT_EQ(lines[6].substr(25), "Server stopped.");
 }
 
 TEST_F(TrackingServiceTest, StartStopMessagesAndToggling) {
@@ -244,20 +314,25 @@ TEST_F(TrackingServiceTest, StartStopMessagesAndToggling) {
     FService->StartStopServer(true); // a second start stops, as the button toggles
     EXPECT_FALSE(FService->ServerRunning());
     std::vector<std::string> lines = Lines(TScreenLog::Messages);
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
     // One socket for both families where there is IPv6; IPv4 alone as ever otherwise.
     const std::string any = HasIPv6Loopback() ? "[::]" : "0.0.0.0";
-    const std::string texts[] = {"Trying to start server ...",
-                                 "Server started, listening on " + any + ":" +
-                                     std::to_string(FPort) + ".",
-                                 "Trying to stop server ...", "Server stopped."};
-    for (int i = 0; i < 4; ++i) {
+    char machine[256] = {};
+    ASSERT_EQ(gethostname(machine, sizeof machine - 1), 0);
+    const std::string texts[] = {
+        "Trying to start server ...",
+        "Server started, listening on " + any + ":" + std::to_string(FPort) + ".",
+        "Put this into your pages, with each page's name after page=: <img src=\"http://" +
+            std::string(machine) + ":" + std::to_string(FPort) +
+            "/t.gif?page=home\" width=\"1\" height=\"1\" alt=\"\">",
+        "Trying to stop server ...", "Server stopped."};
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(lines[i].substr(23, 2), ": ") << lines[i]; // long stamp, then ": "
         EXPECT_EQ(lines[i].substr(25), texts[i]);
     }
     // Stopping while stopped still reports both lines.
     FService->StartStopServer(false);
-    EXPECT_EQ(Lines(TScreenLog::Messages).size(), 6u);
+    EXPECT_EQ(Lines(TScreenLog::Messages).size(), 7u);
 }
 
 TEST_F(TrackingServiceTest, TakenPortGivesTheStartError) {
@@ -428,6 +503,144 @@ TEST_F(TrackingServiceTest, RefusalsOfTheServerReachTheMessagesAtTheTick) {
         ASSERT_TRUE(client.Send("ET /t.gif HTTP/1.1\r\n\r\n"));
         EXPECT_EQ(StatusOf(client.ReadUntilClose()), 200);
     }
+
+    // With addresses masked, the line names the client as the records do (one or two
+    // refusals: the first connections' threads may still be counted).
+    Configure([](TKAV_GeneralConfig& C) {
+        C.MaskAddresses = true;
+        C.KeepIPv4Bits = 8;
+    });
+    LoopbackClient again[3];
+    for (LoopbackClient& client : again)
+        ASSERT_TRUE(client.Connect(FPort) && client.Send("G"));
+    EXPECT_TRUE(TickUntilMessage(" from 127.0.0.0: too many connections from one address "
+                                 "(limit 2)\n"))
+        << Messages();
+    const std::string messages = Messages();
+    EXPECT_EQ(messages.find("from 127.0.0.1", messages.find(line) + line.size()), std::string::npos)
+        << messages;
+}
+
+// Clients hit the server at once with both screen logs on while the front end takes the
+// entries: each client's hits keep their order in every record, and every screen entry is
+// whole, a detail block or a response header block, never mixed with another.
+TEST_F(TrackingServiceTest, RecordsKeepTheirOrderWithTheScreenLogsOnUnderLoad) {
+    Start();
+    constexpr int Clients = 4, Hits = 40;
+    std::atomic<int> finished{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < Clients; ++c)
+        clients.emplace_back([&, c] {
+            for (int i = 0; i < Hits; ++i) {
+                const std::string target = "/c" + std::to_string(c) + "-" + std::to_string(i);
+                EXPECT_EQ(StatusOf(Exchange(FPort, "GET " + target + ".gif HTTP/1.1\r\n\r\n")),
+                          200);
+            }
+            ++finished;
+        });
+    while (finished.load() < Clients) // the front end's turns, while the hits come
+        Lines(TScreenLog::Detail);
+    for (auto& client : clients)
+        client.join();
+
+    // The hit (client * 1000 + its number) of each record, in the order of the records.
+    auto hitsIn = [](const std::string& AText, const std::string& ABefore) {
+        std::vector<int> hits;
+        for (std::size_t at = 0; (at = AText.find(ABefore + "/c", at)) != std::string::npos;) {
+            at += ABefore.size() + 2;
+            const std::size_t dash = AText.find('-', at);
+            hits.push_back(std::stoi(AText.substr(at, dash - at)) * 1000 +
+                           std::stoi(AText.substr(dash + 1)));
+        }
+        return hits;
+    };
+    std::string overview;
+    for (const std::string& line : Lines(TScreenLog::Overview))
+        overview += line + "\n";
+    const std::vector<std::string> detail = Lines(TScreenLog::Detail);
+    std::string detailScreen;
+    for (const std::string& line : detail)
+        detailScreen += line + "\n";
+    for (const auto& [name, hits] :
+         {std::pair{"overview screen", hitsIn(overview, " GET ")},
+          std::pair{"detail screen", hitsIn(detailScreen, "Document: ")},
+          std::pair{"overview file", hitsIn(OverviewFile(), "\"GET ")},
+          std::pair{"detail file", hitsIn(DetailFile(), "Document: ")}}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(hits.size(), static_cast<std::size_t>(Clients * Hits));
+        int next[Clients] = {};
+        for (int hit : hits)
+            EXPECT_EQ(hit % 1000, next[hit / 1000]++);
+    }
+    const std::vector<std::string> block = {"",
+                                            "",
+                                            "From: 127.0.0.1 [127.0.0.1]",
+                                            "Command: GET",
+                                            "",
+                                            "--- HTTP HEADERS START:",
+                                            "--- HTTP HEADERS END"};
+    int blocks = 0, responses = 0;
+    for (std::size_t i = 0; i < detail.size();) {
+        if (detail[i] == "--- RESPONSE HEADER START:") {
+            ASSERT_LE(i + 9, detail.size());
+            EXPECT_EQ(detail[i + 1], "200 OK");
+            EXPECT_EQ(detail[i + 8], "--- RESPONSE HEADER END");
+            ++responses;
+            i += 9;
+            continue;
+        }
+        ASSERT_LE(i + block.size(), detail.size());
+        for (std::size_t k = 0; k < block.size(); ++k)
+            if (!block[k].empty()) {
+                EXPECT_EQ(detail[i + k], block[k]) << "line " << i + k;
+            }
+        EXPECT_EQ(detail[i + 4].rfind("Document: /c", 0), 0u) << detail[i + 4];
+        ++blocks;
+        i += block.size();
+    }
+    EXPECT_EQ(blocks, Clients * Hits);
+    EXPECT_EQ(responses, Clients * Hits);
+}
+
+// ResolveHostNames with a name server that does not answer: the client has its whole answer
+// while the look-up is held, the records show the address once the deadline has passed, and a
+// name that comes later is kept for the next hits.
+TEST_F(TrackingServiceTest, ASilentNameServerDelaysNoAnswerAndTheRecordsShowTheAddress) {
+    Configure([](TKAV_GeneralConfig& C) { C.ResolveHostNames = true; });
+    auto names = std::make_shared<FakeNameServer>(std::map<std::string, std::string>{}, true);
+    THostNameCache::TLimits limits;
+    limits.Deadline = 100ms;
+    FService = std::make_unique<TTrackingService>(FScreen);
+    FService->SetHostNameLookupForTesting(names->Lookup(), limits);
+    Start();
+    LoopbackClient client;
+    ASSERT_TRUE(client.Connect(FPort));
+    ASSERT_TRUE(client.Send("GET /t.gif HTTP/1.1\r\n\r\n"));
+    const std::string gif = ReadContentFile("1x1.gif");
+    std::string answer;
+    while (answer.find("\r\n\r\n") == std::string::npos || BodyOf(answer).size() < gif.size()) {
+        const std::string part = client.ReadSome(4096);
+        if (part.empty())
+            break;
+        answer += part;
+    }
+    EXPECT_EQ(StatusOf(answer), 200);
+    EXPECT_EQ(BodyOf(answer), gif);
+    EXPECT_EQ(names->Answered(), 0); // the answer did not wait for the name server
+    EXPECT_TRUE(client.WaitForClose());
+    ASSERT_EQ(Lines(TScreenLog::Overview).size(), 1u);
+    EXPECT_NE(Lines(TScreenLog::Overview)[0].find(" - [127.0.0.1] Ref.: "), std::string::npos);
+    EXPECT_NE(DetailFile().find("\r\nFrom: 127.0.0.1 [127.0.0.1]\r\n"), std::string::npos);
+    EXPECT_EQ(OverviewFile().rfind("127.0.0.1 - - [", 0), 0u);
+
+    names->Speak({{"127.0.0.1", "visitor.example"}});
+    EXPECT_TRUE(WaitUntil([&] {
+        Get("/t.gif");
+        return Lines(TScreenLog::Overview).back().find(" - [visitor.example] Ref.: ") !=
+               std::string::npos;
+    }));
+    EXPECT_NE(DetailFile().find("\r\nFrom: visitor.example [127.0.0.1]\r\n"), std::string::npos);
+    EXPECT_NE(OverviewFile().find("\nvisitor.example - - ["), std::string::npos);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // certificate's Messages lines, renewal without a restart, expiry warnings and refusals.
 #include <filesystem>
 #include <regex>
+#include <sys/stat.h>
 
 #include "support/LoopbackClient.h"
 #include "support/TLSTestClient.h"
@@ -60,7 +61,8 @@ protected:
     TTestCA FCA;
 };
 
-TEST_F(TrackingTLSTest, AnHttpsHitIsAnsweredAndRecordedByteForByteAsAPlainOne) {
+// The detail block alone tells the two apart, by its TLS line: upgraded requests are seen.
+TEST_F(TrackingTLSTest, AnHttpsHitIsAnsweredAndRecordedAsAPlainOneSaveTheTLSLine) {
     UsePair("stats", FCA.Issue({"stats.test", "127.0.0.1"}, 1));
     SetTestClockUtcMs(RealNowMs()); // one Date for both answers
     Start();
@@ -68,6 +70,8 @@ TEST_F(TrackingTLSTest, AnHttpsHitIsAnsweredAndRecordedByteForByteAsAPlainOne) {
                               "stats.pem\" for stats.test, 127.0.0.1, valid until "),
               std::string::npos)
         << Messages();
+    EXPECT_NE(Messages().find("<img src=\"https://stats.test:" + std::to_string(FPort) + "/t.gif"),
+              std::string::npos);
     const std::string request = "GET /p.gif?page=/about HTTP/1.1\r\nHost: stats.test:88\r\n"
                                 "Referer: https://www.example.org/about\r\n"
                                 "User-Agent: Mozilla/5.0 (X11) Test\r\n\r\n";
@@ -78,7 +82,12 @@ TEST_F(TrackingTLSTest, AnHttpsHitIsAnsweredAndRecordedByteForByteAsAPlainOne) {
     const std::string overview = OverviewFile();
     const size_t firstEnd = overview.find("\r\n") + 2;
     EXPECT_EQ(overview.substr(firstEnd), overview.substr(0, firstEnd));
-    const std::string detail = WithoutPorts(DetailFile());
+    std::string detail = WithoutPorts(DetailFile());
+    const std::string tlsLine = "]\r\nTLS: TLSv1.3\r\nCommand: ";
+    const size_t tlsAt = detail.find(tlsLine);
+    ASSERT_NE(tlsAt, std::string::npos) << detail;
+    EXPECT_GT(tlsAt, detail.find("--- HTTP HEADERS END")) << "only the second hit came over TLS";
+    detail.erase(tlsAt + 3, tlsLine.size() - 3 - 9);
     EXPECT_EQ(detail.substr(detail.size() / 2), detail.substr(0, detail.size() / 2));
     const std::vector<std::string> lines = Lines(TScreenLog::Overview);
     ASSERT_EQ(lines.size(), 2u);
@@ -160,6 +169,29 @@ TEST_F(TrackingTLSTest, ACertificateNearItsEndIsWarnedOfOnceADay) {
     EXPECT_NE(Messages().find(" (in 4 days): renew it"), std::string::npos);
     TickAt(start + 6 * 24 * 3'600'000LL);
     EXPECT_NE(Messages().find("\" expired on "), std::string::npos) << Messages();
+}
+
+// A key that others may read is told of at each load; the certificate's names are escaped like
+// a client's text, so a line end in its subject forges no Messages line.
+TEST_F(TrackingTLSTest, AKeyOthersMayReadAndTheCertificatesOwnWordsAreToldSafely) {
+    const std::string forged = "2026/12/10 10:00:00:000 HTTPS is off";
+    UsePair("stats", FCA.Issue({"stats.test\r\n" + forged}, 1));
+    const std::string key = FDir.Path() + "stats.key";
+    ASSERT_EQ(::chmod(key.c_str(), 0640), 0);
+    Start();
+    const std::string warning = "HTTPS key \"" + key +
+                                "\" can be read by its group or by others: let only its owner "
+                                "read it (chmod 600)";
+    EXPECT_EQ(CountOf(Messages(), warning), 1u) << Messages();
+    EXPECT_NE(Messages().find("for stats.test\\x0D\\x0A" + forged + ", valid until "),
+              std::string::npos)
+        << Messages();
+    EXPECT_EQ(Messages().find("\n" + forged), std::string::npos);
+    FService->StartStopServer(false);
+    ASSERT_EQ(::chmod(key.c_str(), 0600), 0);
+    Start();
+    EXPECT_EQ(CountOf(Messages(), warning), 1u);
+    EXPECT_EQ(CountOf(Messages(), "HTTPS with the certificate"), 2u);
 }
 
 // However many handshakes fail, the Messages list gets a line now and a sum a minute later.
