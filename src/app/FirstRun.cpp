@@ -1,6 +1,7 @@
 #include "app/FirstRun.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -88,6 +89,19 @@ std::string ShareDirOf(const std::string& AExecutableDir) {
     return prefix + "share/sk_kav/";
 }
 
+std::string ExampleFilesDirOf(const std::string& AExecutableDir) {
+    const std::string share = ShareDirOf(AExecutableDir);
+#ifdef SKAV_BUILD_TREE
+    // The executable's directory is a real path; the build tree's name may hold a link.
+    char tree[PATH_MAX];
+    struct stat info {};
+    if (::stat(share.c_str(), &info) != 0 && ::realpath(SKAV_BUILD_TREE, tree) != nullptr &&
+        AExecutableDir.starts_with(std::string(tree) + "/"))
+        return SKAV_BUILD_SHARE_DIR;
+#endif
+    return share;
+}
+
 std::vector<std::string> FillProgramDir(const std::string& ADir, const std::string& AShareDir,
                                         const std::string& ALogDir, unsigned AMode) {
     std::vector<std::string> copied;
@@ -112,8 +126,9 @@ void SetUpProgramDir(const std::string& AGiven) {
     SetProgramDir(choice.Dir);
     if (choice.Kind == TProgramDirKind::Portable)
         return; // a portable copy brings its own files, the build folder gets them copied
-    const std::string share = ShareDirOf(exe);
-    const unsigned mode = choice.Kind == TProgramDirKind::PerUser ? 0700 : 0755;
+    const std::string share = ExampleFilesDirOf(exe);
+    // It holds the visitor-id key and, with an empty LogDir, the logs: visitors' data.
+    const unsigned mode = choice.Kind == TProgramDirKind::PerUser ? 0700 : 0750;
     const std::vector<std::string> copied =
         FillProgramDir(choice.Dir, share, FirstOf(std::getenv("LOGS_DIRECTORY")), mode);
     if (!copied.empty())

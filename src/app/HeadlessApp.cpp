@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <memory>
+#include <mutex>
 #include <pthread.h>
 #include <string>
 #include <thread>
@@ -11,7 +13,8 @@
 
 #include "app/THeadlessOutput.h"
 #include "config/config.h"
-#include "tracking/TQueuedScreenLists.h"
+#include "dashboard/TDashboardService.h"
+#include "tracking/IScreenLists.h"
 #include "tracking/TTrackingService.h"
 
 namespace {
@@ -26,6 +29,29 @@ constexpr auto OutputGrace = std::chrono::milliseconds(300);
 std::atomic<bool> GStopRequested{false};
 std::atomic<bool> GReloadRequested{false};
 
+// Wakes the main thread when a signal has come. Shared with the signal thread, which a signal
+// may reach late during exit.
+struct TWakeUp {
+    std::mutex Lock;
+    std::condition_variable Signalled;
+};
+
+// The screen logs go straight into the bounded output: the terminal scrolls, so there is
+// nothing to keep or trim, and a peer thread never waits for the main thread.
+class THeadlessScreen : public IScreenLists {
+public:
+    explicit THeadlessScreen(std::shared_ptr<THeadlessOutput> AOutput)
+        : FOutput(std::move(AOutput)) {}
+    void Post(TScreenLog ALog, std::string AText, int) override {
+        FOutput->Push(ALog == TScreenLog::Messages ? THeadlessOutput::TStream::Err
+                                                   : THeadlessOutput::TStream::Out,
+                      AText);
+    }
+
+private:
+    std::shared_ptr<THeadlessOutput> FOutput;
+};
+
 // SIGINT and SIGTERM stop, SIGHUP re-reads the settings. They are taken by one thread with
 // sigwait: the handler-free way that lets the main thread act on them in order.
 sigset_t HandledSignals() {
@@ -37,16 +63,16 @@ sigset_t HandledSignals() {
     return set;
 }
 
-// The thread shares the lists, so a signal that comes late during exit finds them alive.
-void StartSignalThread(std::shared_ptr<TQueuedScreenLists> ALists) {
-    std::thread([ALists] {
+void StartSignalThread(std::shared_ptr<TWakeUp> AWakeUp) {
+    std::thread([AWakeUp] {
         sigset_t set = HandledSignals();
         for (;;) {
             int signal = 0;
             if (sigwait(&set, &signal) != 0)
                 continue;
+            std::lock_guard<std::mutex> guard(AWakeUp->Lock);
             (signal == SIGHUP ? GReloadRequested : GStopRequested).store(true);
-            ALists->Wake();
+            AWakeUp->Signalled.notify_all();
         }
     }).detach();
 }
@@ -68,10 +94,19 @@ void ApplyOverrides(const TAppOptions& AOptions) {
 }
 
 // SIGHUP: the settings file and both lists anew, for the requests that start afterwards; the
-// port stays until the next start.
+// port stays until the next start. Files that are still being written are waited for (up to a
+// second); half a file is never applied.
 void ReloadSettings(TTrackingService& AService, const TAppOptions& AOptions) {
-    if (!LoadConfig()) {
+    const TSettledLoad result = ReloadConfig([](std::chrono::steady_clock::time_point AUntil) {
+        std::this_thread::sleep_until(AUntil);
+    });
+    if (result == TSettledLoad::Unreadable) {
         AService.AddSysMessage("Error loading configuration, keeping the current values");
+        return;
+    }
+    if (result == TSettledLoad::Unsettled) {
+        AService.AddSysMessage("Configuration not re-read: the settings files kept changing for "
+                               "a second; keeping the current values");
         return;
     }
     ApplyOverrides(AOptions);
@@ -81,15 +116,21 @@ void ReloadSettings(TTrackingService& AService, const TAppOptions& AOptions) {
                            "next start");
 }
 
-// Serves the front end's changes until a stop is asked for; re-reads the settings on SIGHUP
-// and lets the throttled Messages lines out once a second.
-void Serve(TQueuedScreenLists& ALists, TTrackingService& AService, const TAppOptions& AOptions) {
+// Waits until a stop is asked for; re-reads the settings on SIGHUP and lets the throttled
+// Messages lines out once a second, when the dashboard also follows the settings.
+void Serve(TWakeUp& AWakeUp, TTrackingService& AService, TDashboardService& ADashboard,
+           const TAppOptions& AOptions) {
     while (!GStopRequested.load()) {
-        ALists.ServeUntil([] { return GStopRequested.load() || GReloadRequested.load(); },
-                          std::chrono::steady_clock::now() + TickInterval);
+        {
+            std::unique_lock<std::mutex> lock(AWakeUp.Lock);
+            AWakeUp.Signalled.wait_for(lock, TickInterval, [] {
+                return GStopRequested.load() || GReloadRequested.load();
+            });
+        }
         if (GReloadRequested.exchange(false))
             ReloadSettings(AService, AOptions);
         AService.Tick();
+        ADashboard.Tick();
     }
 }
 
@@ -103,28 +144,28 @@ int RunHeadlessApp(const TAppOptions& AOptions) {
     // Messages to stderr, the screen logs to stdout, through one writer that never holds up
     // the server, however slowly the terminal or pipe is read.
     auto output = std::make_shared<THeadlessOutput>(STDOUT_FILENO, STDERR_FILENO);
-    auto print = [output](TScreenLog ALog, const std::string& AText) {
-        output->Push(ALog == TScreenLog::Messages ? THeadlessOutput::TStream::Err
-                                                  : THeadlessOutput::TStream::Out,
-                     AText);
-    };
-    // The lists keep no lines: the terminal scrolls, so there is nothing to trim.
-    auto lists = std::make_shared<TQueuedScreenLists>(print, false);
+    auto screen = std::make_shared<THeadlessScreen>(output);
     if (!LoadConfig())
         output->Push(THeadlessOutput::TStream::Err,
                      "Error loading configuration, using default values");
     ApplyOverrides(AOptions);
-    StartSignalThread(lists);
+    auto wakeUp = std::make_shared<TWakeUp>();
+    StartSignalThread(wakeUp);
 
     int status = 0;
     {
-        TTrackingService service(lists); // creates the two log writers
+        TTrackingService service(screen); // creates the two log writers
+        TDashboardService dashboard(
+            [&service](const std::string& AText) { service.AddSysMessage(AText); });
+        service.AddOnOverviewLine(dashboard.OverviewLineSink());
         service.AddSysMessage(std::string(AppTitleText) + " - Program started");
         service.AddStartupMessages();
         service.AddLoadNotes();
         service.StartStopServer(true);
         if (service.ServerRunning()) {
-            Serve(*lists, service, AOptions);
+            dashboard.Tick();
+            Serve(*wakeUp, service, dashboard, AOptions);
+            dashboard.Shutdown();
             service.StartStopServer(false);
             service.AddSysMessage(std::string(AppTitleText) + " - Program stopped");
         } else {
@@ -132,7 +173,6 @@ int RunHeadlessApp(const TAppOptions& AOptions) {
         }
         service.Shutdown();
     }
-    lists->Close();
     output->Close(OutputGrace);
     return status;
 }

@@ -13,6 +13,24 @@ bool ParsePort(const std::string& AText, int& APort) {
     return !AText.empty() && ec == std::errc() && ptr == end;
 }
 
+bool CheckReportRange(const TAppOptions& AOptions, std::string& AError) {
+    if ((!AOptions.ReportFrom.empty() || !AOptions.ReportTo.empty()) && !AOptions.Report)
+        AError = "--from and --to go with --report";
+    else if (!AOptions.ReportTo.empty() && AOptions.ReportFrom.empty())
+        AError = "--to goes with --from";
+    else if (!AOptions.ReportFrom.empty() && !AOptions.ReportDay.empty())
+        AError = "--report takes a day or --from, not both";
+    return AError.empty();
+}
+
+// Setting the password is a run of its own: it only writes the settings file.
+bool CheckPasswordRun(const TAppOptions& AOptions, std::string& AError) {
+    if (AOptions.DashboardPassword &&
+        (AOptions.Report || AOptions.Headless || AOptions.Port || AOptions.CertFile))
+        AError = "--dashboard-password goes only with --dir";
+    return AError.empty();
+}
+
 } // namespace
 
 bool ParseOptions(int argc, char** argv, TAppOptions& AOptions, std::string& AError) {
@@ -79,8 +97,39 @@ bool ParseOptions(int argc, char** argv, TAppOptions& AOptions, std::string& AEr
             }
             AOptions.Report = true;
             AOptions.ReportDay = value;
+        } else if (arg == "--from" || arg == "--to") {
+            if (!takeValue())
+                return false;
+            TLogDay day;
+            if (!ParseLogDay(value, day)) {
+                AError = arg + " needs a day as yyyymmdd";
+                return false;
+            }
+            (arg == "--from" ? AOptions.ReportFrom : AOptions.ReportTo) = value;
         } else if (arg == "--json" && !hasValue) {
             AOptions.Json = true;
+        } else if (arg == "--dashboard-password" && !hasValue) {
+            AOptions.DashboardPassword = true;
+        } else if (arg == "--store" && !hasValue) {
+            AOptions.Store = true;
+        } else if (arg == "--instance") {
+            if (!takeValue())
+                return false;
+            if (value.empty()) {
+                AError = "--instance needs a name";
+                return false;
+            }
+            AOptions.Instance = value;
+        } else if (arg == "--erase") {
+            if (!takeValue())
+                return false;
+            if (value.empty()) {
+                AError = "--erase needs an address or a visitor id";
+                return false;
+            }
+            AOptions.Erase = value;
+        } else if (arg == "--dry-run" && !hasValue) {
+            AOptions.DryRun = true;
         } else {
             AError = std::string("unknown argument: ") + argv[i];
             return false;
@@ -94,13 +143,32 @@ bool ParseOptions(int argc, char** argv, TAppOptions& AOptions, std::string& AEr
         AError = "--json goes with --report";
         return false;
     }
-    return true;
+    if (AOptions.Store && !AOptions.Report) {
+        AError = "--store goes with --report";
+        return false;
+    }
+    if (!AOptions.Instance.empty() && !AOptions.Store) {
+        AError = "--instance goes with --store";
+        return false;
+    }
+    if (AOptions.DryRun && !AOptions.Erase) {
+        AError = "--dry-run goes with --erase";
+        return false;
+    }
+    if (AOptions.Erase && (AOptions.Report || AOptions.Headless || AOptions.DashboardPassword)) {
+        AError = "--erase goes alone (with --dir and --dry-run)";
+        return false;
+    }
+    return CheckReportRange(AOptions, AError) && CheckPasswordRun(AOptions, AError);
 }
 
 std::string UsageText() {
     return "Usage: sk_kav [--headless] [--dir DIR] [--port N] [--cert FILE [--key FILE]]\n"
            "              [--help] [--version]\n"
-           "       sk_kav --report [yyyymmdd] [--dir DIR] [--json]\n"
+           "       sk_kav --report [yyyymmdd | --from yyyymmdd [--to yyyymmdd]] [--dir DIR]\n"
+           "              [--json] [--store [--instance NAME]]\n"
+           "       sk_kav --erase ADDRESS|VISITORID [--dir DIR] [--dry-run]\n"
+           "       sk_kav --dashboard-password [--dir DIR]\n"
            "  --headless  run the tracking server without a window, until SIGINT or SIGTERM\n"
            "  --dir DIR   program directory: content files, settings and list files\n"
            "              (default: the executable's directory when it holds sk_KAV.ini\n"
@@ -113,7 +181,25 @@ std::string UsageText() {
            "  --report [yyyymmdd]\n"
            "              print the statistics of that day's overview log (default: today)\n"
            "              and exit; needs no display and never starts the server\n"
+           "  --from yyyymmdd [--to yyyymmdd]\n"
+           "              with --report: the days from --from to --to (default: today),\n"
+           "              at most 366, summed, with the page views and visitors of each\n"
            "  --json      with --report: one JSON object instead of the table\n"
+           "  --store     with --report: the day or days of every instance from the shared\n"
+           "              store ([Store] Connection) instead of this instance's overview\n"
+           "              logs\n"
+           "  --instance NAME\n"
+           "              with --store: only the hits of the instance NAME ([Export]\n"
+           "              Instance)\n"
+           "  --erase ADDRESS|VISITORID\n"
+           "              remove every record of that address (as the records show it:\n"
+           "              a masked one matches the masked records) or visitor id from\n"
+           "              the day files of the log directory, also while the server runs,\n"
+           "              print how many left each file, and exit\n"
+           "  --dry-run   with --erase: only count the records, change nothing\n"
+           "  --dashboard-password\n"
+           "              read a password for the dashboard (twice from a terminal, once\n"
+           "              from a pipe), write its salted hash into sk_KAV.ini and exit\n"
            "  --help      show this text\n"
            "  --version   show the version\n";
 }

@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <poll.h>
+#include <string.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -17,10 +17,28 @@ namespace {
 constexpr std::size_t ChunkSize = 4096;
 // How often the writer looks at the clock while an output does not move.
 constexpr int PollMilliseconds = 100;
+// How long a line may wait before the writer looks for it by itself: lines that come one by
+// one are written together, without waking the writer for each.
+constexpr auto GatherTime = std::chrono::milliseconds(20);
+// What wakes a waiting writer before then: under load a wake-up per chunk cost a switch of
+// threads every few hits.
+constexpr std::size_t WakeBytes = 16 * ChunkSize;
 
 std::string LeftOutLine(std::uint64_t ACount) {
     return "... " + std::to_string(ACount) + (ACount == 1 ? " line" : " lines") +
            " left out: the output was not read in time\n";
+}
+
+// The bytes of AText from AOffset that one write takes: at most ChunkSize, and whole lines
+// unless one line is longer, so that lines of stdout and stderr on one terminal stay apart.
+std::size_t ChunkAt(const std::string& AText, std::size_t AOffset) {
+    const std::size_t left = AText.size() - AOffset;
+    if (left <= ChunkSize)
+        return left;
+    const char* start = AText.data() + AOffset;
+    const void* lastBreak = ::memrchr(start, '\n', ChunkSize);
+    return lastBreak ? static_cast<std::size_t>(static_cast<const char*>(lastBreak) - start) + 1
+                     : ChunkSize;
 }
 
 } // namespace
@@ -28,18 +46,16 @@ std::string LeftOutLine(std::uint64_t ACount) {
 struct THeadlessOutput::TState {
     struct TQueue {
         int Fd = -1;
-        std::deque<std::string> Lines;
-        std::size_t Bytes = 0;
+        std::string Waiting;       // whole lines, in order
         std::uint64_t Dropped = 0; // since the last "left out" line
         bool Broken = false;       // the reader is gone: nothing more is kept
     };
 
     // Queues the line; false when it does not fit. Under Lock.
-    bool Add(TQueue& AQueue, std::string ALine) {
-        if (AQueue.Bytes + ALine.size() > Capacity / 2)
+    bool Add(TQueue& AQueue, std::string_view ALine) {
+        if (AQueue.Waiting.size() + ALine.size() > Capacity / 2)
             return false;
-        AQueue.Bytes += ALine.size();
-        AQueue.Lines.push_back(std::move(ALine));
+        AQueue.Waiting.append(ALine);
         return true;
     }
     // Once there is room again, says how many lines the gap holds. Under Lock.
@@ -53,6 +69,7 @@ struct THeadlessOutput::TState {
     std::condition_variable Changed;
     TQueue Queues[2];
     std::uint64_t DroppedTotal = 0;
+    bool WriterWaiting = false; // the writer waits for lines: WakeBytes wake it
     bool Closing = false;
     std::chrono::steady_clock::time_point Deadline{};
     bool Finished = false;
@@ -80,19 +97,28 @@ THeadlessOutput::~THeadlessOutput() {
 }
 
 void THeadlessOutput::Push(TStream AStream, std::string_view AText) {
-    std::string line = LogField(AText, TLogEscape::Lines, NoLogLimit);
+    // The line is escaped before the lock, into a buffer each thread keeps: the lock is held
+    // for a copy, and a busy server allocates nothing per line.
+    thread_local std::string line;
+    line.clear();
+    AppendLogField(line, {AText}, TLogEscape::Lines, NoLogLimit);
     line += '\n';
-    std::lock_guard<std::mutex> guard(FState->Lock);
-    TState::TQueue& queue = FState->Queues[AStream == TStream::Out ? 0 : 1];
-    if (queue.Broken || FState->Closing)
-        return;
-    FState->TellDropped(queue);
-    if (queue.Dropped > 0 || !FState->Add(queue, std::move(line))) {
-        ++queue.Dropped;
-        ++FState->DroppedTotal;
-        return;
+    {
+        std::lock_guard<std::mutex> guard(FState->Lock);
+        TState::TQueue& queue = FState->Queues[AStream == TStream::Out ? 0 : 1];
+        if (queue.Broken || FState->Closing)
+            return;
+        FState->TellDropped(queue);
+        if (queue.Dropped > 0 || !FState->Add(queue, line)) {
+            ++queue.Dropped;
+            ++FState->DroppedTotal;
+        } else if (FState->WriterWaiting && queue.Waiting.size() >= WakeBytes) {
+            // A busy writer comes back for the lines by itself, a waiting one within GatherTime.
+            FState->Changed.notify_all();
+        }
     }
-    FState->Changed.notify_all();
+    if (line.capacity() > WakeBytes)
+        std::string().swap(line); // a thread keeps no more than an ordinary line's room
 }
 
 std::uint64_t THeadlessOutput::Dropped() const {
@@ -117,6 +143,8 @@ void THeadlessOutput::Close(std::chrono::milliseconds AWait) {
 
 void THeadlessOutput::RunWriter(const std::shared_ptr<TState>& AState) {
     TState& state = *AState;
+    // What the writer has taken of each stream, written from offset on; once written, the
+    // buffer goes back to the stream for its next lines, so neither side allocates again.
     std::string current[2];
     std::size_t offset[2] = {0, 0};
     std::unique_lock<std::mutex> lock(state.Lock);
@@ -124,13 +152,12 @@ void THeadlessOutput::RunWriter(const std::shared_ptr<TState>& AState) {
         bool pending = false;
         for (int s = 0; s < 2; ++s) {
             TState::TQueue& queue = state.Queues[s];
-            if (offset[s] == current[s].size() && !queue.Lines.empty()) {
-                current[s] = std::move(queue.Lines.front());
-                queue.Lines.pop_front();
-                queue.Bytes -= current[s].size();
+            if (offset[s] == current[s].size() && !queue.Waiting.empty()) {
+                current[s].clear();
+                current[s].swap(queue.Waiting);
                 offset[s] = 0;
             }
-            if (queue.Lines.empty())
+            if (queue.Waiting.empty())
                 state.TellDropped(queue); // the output moved: the count follows what was kept
             pending = pending || offset[s] < current[s].size();
         }
@@ -138,7 +165,9 @@ void THeadlessOutput::RunWriter(const std::shared_ptr<TState>& AState) {
         if ((state.Closing && !pending) || late)
             break;
         if (!pending) {
-            state.Changed.wait(lock);
+            state.WriterWaiting = true;
+            state.Changed.wait_for(lock, GatherTime);
+            state.WriterWaiting = false;
             continue;
         }
         lock.unlock();
@@ -156,8 +185,8 @@ void THeadlessOutput::RunWriter(const std::shared_ptr<TState>& AState) {
             if (fds[i].revents == 0)
                 continue;
             const int s = streams[i];
-            const std::size_t size = std::min(ChunkSize, current[s].size() - offset[s]);
-            const ssize_t n = ::write(fds[i].fd, current[s].data() + offset[s], size);
+            const ssize_t n =
+                ::write(fds[i].fd, current[s].data() + offset[s], ChunkAt(current[s], offset[s]));
             if (n > 0)
                 offset[s] += static_cast<std::size_t>(n);
             else if (n < 0 && errno != EINTR && errno != EAGAIN)
@@ -168,8 +197,7 @@ void THeadlessOutput::RunWriter(const std::shared_ptr<TState>& AState) {
             if (broken[s]) {
                 TState::TQueue& queue = state.Queues[s];
                 queue.Broken = true;
-                queue.Lines.clear();
-                queue.Bytes = 0;
+                queue.Waiting.clear();
                 current[s].clear();
                 offset[s] = 0;
             }

@@ -14,7 +14,8 @@ class THeadlessOutput {
 public:
     enum class TStream { Out, Err };
 
-    // Bytes that may wait, for both streams together.
+    // Bytes that may wait, for both streams together; the writer holds as much again at most
+    // while it writes what it took.
     static constexpr std::size_t DefaultCapacity = 1024 * 1024;
 
     THeadlessOutput(int AOutFd, int AErrFd, std::size_t ACapacity = DefaultCapacity);

@@ -1,13 +1,22 @@
 // sk_kav: the composition root. Parses the command line, sets up the program directory and runs
 // the window or, with --headless (or when built without the window), the terminal front end;
-// --report only prints statistics.
+// --report only prints statistics (of the overview file, or with --store of the shared store),
+// --erase only removes a visitor's records, --dashboard-password only writes a password's hash.
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 
+#include "app/EraseCommand.h"
 #include "app/FirstRun.h"
 #include "app/HeadlessApp.h"
 #include "app/Options.h"
+#include "app/PasswordCommand.h"
+#include "config/config.h"
+#include "dashboard/DashboardPassword.h"
 #include "stats/StatsReport.h"
+#include "store/StoreReport.h"
+#include "store/TStoreWriter.h"
+#include "tracking/IHitStore.h"
 #ifdef SKAV_HAVE_GUI
 #include "shell/DesktopApp.h"
 #endif
@@ -28,8 +37,22 @@ int main(int argc, char** argv) {
         return 0;
     }
     SetUpProgramDir(options.Dir);
+    // Hits reach the shared store whenever [Store] Connection names one.
+    SetHitStoreFactory(&MakeStoreWriter);
+    if (options.Report && options.Store && !options.ReportFrom.empty())
+        return RunStoreRangeReport(options.ReportFrom, options.ReportTo, options.Instance,
+                                   options.Json, stdout, stderr);
+    if (options.Report && options.Store)
+        return RunStoreReport(options.ReportDay, options.Instance, options.Json, stdout, stderr);
+    if (options.Report && !options.ReportFrom.empty())
+        return RunStatsRangeReport(options.ReportFrom, options.ReportTo, options.Json, stdout,
+                                   stderr);
     if (options.Report)
         return RunStatsReport(options.ReportDay, options.Json, stdout, stderr);
+    if (options.Erase)
+        return RunLogErasure(*options.Erase, options.DryRun, stdout, stderr);
+    if (options.DashboardPassword)
+        return RunDashboardPassword(STDIN_FILENO, stdout, stderr, ConfigFilePath(), PasswordRounds);
     if (options.Headless)
         return RunHeadlessApp(options);
 #ifdef SKAV_HAVE_GUI

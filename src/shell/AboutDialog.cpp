@@ -1,7 +1,9 @@
 #include "shell/AboutDialog.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 
 QIcon ProgramIcon() {
     QIcon icon;
@@ -37,4 +39,15 @@ TKAV_AboutDialog::TKAV_AboutDialog(QWidget* AParent)
 
 void TKAV_AboutDialog::reject() {
     accept();
+}
+
+void TKAV_AboutDialog::CentreOn(const QScreen* AScreen) {
+    if (AScreen == nullptr)
+        AScreen = QGuiApplication::primaryScreen();
+    if (AScreen == nullptr)
+        return;
+    const QRect area = AScreen->availableGeometry();
+    const QSize frame = frameGeometry().size();
+    move(area.left() + (area.width() - frame.width()) / 2,
+         area.top() + (area.height() - frame.height()) / 2);
 }

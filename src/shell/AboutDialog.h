@@ -7,6 +7,7 @@
 
 class QLabel;
 class QPushButton;
+class QScreen;
 
 // The program's icon, drawn at 16 and 32 pixels: window, tray and about dialog.
 QIcon ProgramIcon();
@@ -19,6 +20,9 @@ public:
 
     // Escape closes with the same result as "OK".
     void reject() override;
+    // Puts the dialog in the middle of AScreen's free area (not over its parent, where a
+    // dialog goes by default); before each showing.
+    void CentreOn(const QScreen* AScreen);
 
     // Components in their declared order; caption and VersionLabel are set before each showing.
     QPushButton* OKBtn;

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -12,6 +13,13 @@ QCheckBox* NewCheckBox(QWidget* AParent, const char* AName, const QString& AText
     box->setObjectName(QString::fromLatin1(AName));
     box->setChecked(AChecked);
     return box;
+}
+
+QLineEdit* NewLineEdit(QWidget* AParent, const char* AName, const QString& APlaceholder) {
+    auto* edit = new QLineEdit(AParent);
+    edit->setObjectName(QString::fromLatin1(AName));
+    edit->setPlaceholderText(APlaceholder);
+    return edit;
 }
 
 QPushButton* NewButton(QWidget* AParent, const char* AName, const QString& AText) {

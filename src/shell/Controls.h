@@ -5,12 +5,15 @@
 #include <QString>
 
 class QCheckBox;
+class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 class QWidget;
 
 QCheckBox* NewCheckBox(QWidget* AParent, const char* AName, const QString& AText, bool AChecked);
+// A one-line field with APlaceholder shown while it is empty.
+QLineEdit* NewLineEdit(QWidget* AParent, const char* AName, const QString& APlaceholder);
 QPushButton* NewButton(QWidget* AParent, const char* AName, const QString& AText);
 QSpinBox* NewSpinBox(QWidget* AParent, const char* AName, int AMin, int AMax, int AValue,
                      int AStep = 1);

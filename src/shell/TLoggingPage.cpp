@@ -21,7 +21,7 @@ QByteArray Named(const char* AName, const QString& ASuffix) {
 
 } // namespace
 
-TLoggingPage::TLoggingPage(QWidget* AParent) : QWidget(AParent) {
+TLoggingPage::TLoggingPage(QWidget* AParent) : TBoundPage(AParent) {
     setObjectName(QStringLiteral("TabLogging"));
     Splitter = new QSplitter(Qt::Horizontal, this);
     Splitter->setObjectName(QStringLiteral("Splitter1"));
@@ -52,6 +52,28 @@ TLoggingPage::TLoggingPage(QWidget* AParent) : QWidget(AParent) {
     SE_ScreenLogLines2 = details.ScreenLogLines;
     B_SaveToFile2 = details.SaveToFile;
     Memo2 = details.Memo;
+    ConnectBindings({cb_WrapLines1, cb_WrapLines2});
+}
+
+std::vector<TSettingBinding> TLoggingPage::Bindings() const {
+    using C = TKAV_GeneralConfig;
+    return {
+        TBind{cb_LogToScreen1, &C::OverviewLogToScreen},
+        TBind{cb_LogToFile1, &C::OverviewLogToFile},
+        TBind{cb_WrapLines1, &C::OverviewWrapLines},
+        TBind{CB_LimitScreenLog1, &C::OverviewLimitScreenLog},
+        TBind{SE_ScreenLogLines1, &C::OverviewScreenLogLines},
+        TBind{cb_LogToScreen2, &C::DetailLogToScreen},
+        TBind{cb_LogToFile2, &C::DetailLogToFile},
+        TBind{cb_WrapLines2, &C::DetailWrapLines},
+        TBind{CB_LimitScreenLog2, &C::DetailLimitScreenLog},
+        TBind{SE_ScreenLogLines2, &C::DetailScreenLogLines},
+    };
+}
+
+void TLoggingPage::ConfigShown() {
+    SetWrap(Memo1, cb_WrapLines1->isChecked());
+    SetWrap(Memo2, cb_WrapLines2->isChecked());
 }
 
 void TLoggingPage::SetWrap(QPlainTextEdit* AMemo, bool AWrap) {

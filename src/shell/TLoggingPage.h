@@ -2,7 +2,7 @@
 // Window's thread only.
 #pragma once
 
-#include <QWidget>
+#include "shell/TBoundPage.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -11,11 +11,14 @@ class QPushButton;
 class QSpinBox;
 class QSplitter;
 
-class TLoggingPage : public QWidget {
+// The main window connects the buttons and the wrap boxes, which change the screen logs too.
+class TLoggingPage : public TBoundPage {
     Q_OBJECT
 
 public:
     explicit TLoggingPage(QWidget* AParent = nullptr);
+
+    std::vector<TSettingBinding> Bindings() const override;
 
     // Wraps long lines of a screen log with only a vertical scroll bar, or wraps none and
     // shows both scroll bars.
@@ -40,6 +43,10 @@ public:
     QSpinBox* SE_ScreenLogLines2;
     QPushButton* B_SaveToFile2;
     QPlainTextEdit* Memo2;
+
+protected:
+    // Each screen log wraps as its box says, whatever it did before.
+    void ConfigShown() override;
 
 private:
     // One side's controls; ASuffix is "1" or "2".

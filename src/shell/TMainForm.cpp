@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSessionManager>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -24,14 +25,20 @@
 #include "base/ProgramDir.h"
 #include "config/FileText.h"
 #include "config/config.h"
+#include "dashboard/TDashboardService.h"
 #include "shell/AboutDialog.h"
+#include "shell/TDashboardPage.h"
 #include "shell/TLoggingPage.h"
 #include "shell/TNetworkPage.h"
+#include "shell/TPrivacyPage.h"
 #include "shell/TQtScreenLists.h"
 #include "shell/TSettingsPage.h"
 #include "shell/TStatisticsPage.h"
+#include "shell/TStorePage.h"
+#include "shell/TTodayHits.h"
 #include "shell/WindowPlacement.h"
 #include "shell/sk_BrowseDialog.h"
+#include "stats/StatsFile.h"
 #include "tracking/TTrackingService.h"
 
 namespace {
@@ -39,28 +46,11 @@ namespace {
 constexpr int TrayTipLength = 63;
 const char* const UnsavedText = "Configuration changes applied but not saved!";
 
-// The lines of a list field, leaving out empty lines (a line of blanks stays).
-std::vector<std::string> NonEmptyLines(const QPlainTextEdit* AField) {
-    std::vector<std::string> lines;
-    const QStringList all = AField->toPlainText().split(QLatin1Char('\n'));
-    for (const QString& line : all)
-        if (!line.isEmpty())
-            lines.push_back(line.toStdString());
-    return lines;
-}
-
-// The whole list, each line followed by a line break, so the field ends with an empty line.
-QString ListText(const std::vector<std::string>& ALines) {
-    QString text;
-    for (const std::string& line : ALines)
-        text += QString::fromStdString(line) + QLatin1Char('\n');
-    return text;
-}
-
 } // namespace
 
 TMainForm::TMainForm(std::optional<int> APortOverride, TDialogs ADialogs)
-    : FDialogs(std::move(ADialogs)), FPortOverride(APortOverride) {
+    : FDialogs(std::move(ADialogs)), FPortOverride(APortOverride),
+      FTodayHits(std::make_unique<TTodayHits>()) {
     FillDefaultDialogs();
     BuildPages();
     BuildMenu();
@@ -80,6 +70,8 @@ TMainForm::TMainForm(std::optional<int> APortOverride, TDialogs ADialogs)
 TMainForm::~TMainForm() {
     // Normally CloseDown has run; a window destroyed without closing still stops the server
     // before its screen lists go.
+    if (FDashboard)
+        FDashboard->Shutdown();
     if (FService)
         FService->Shutdown();
     if (FScreenLists)
@@ -128,21 +120,38 @@ void TMainForm::FillDefaultDialogs() {
 void TMainForm::BuildPages() {
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    Settings = new TSettingsPage(PageControl1);
-    Logging = new TLoggingPage(PageControl1);
-    PageControl1->addTab(Settings, QStringLiteral("Settings"));
-    PageControl1->addTab(Logging, QStringLiteral("&Logging"));
-    Network = new TNetworkPage(PageControl1);
+    Settings = AddBoundPage(new TSettingsPage, QStringLiteral("Settings"));
+    Logging = AddBoundPage(new TLoggingPage, QStringLiteral("&Logging"));
+    Network = AddBoundPage(new TNetworkPage, QStringLiteral("Network"));
     Network->ChooseFile = FDialogs.ChooseOpenFile;
-    PageControl1->addTab(Network, QStringLiteral("Network"));
-    Statistics = new TStatisticsPage(PageControl1);
-    PageControl1->addTab(Statistics, QStringLiteral("Statistics"));
+    Privacy = AddBoundPage(new TPrivacyPage, QStringLiteral("Privacy"));
+    Store = AddBoundPage(new TStorePage, QStringLiteral("Store"));
+    Dashboard = AddBoundPage(new TDashboardPage, QStringLiteral("Dashboard"));
+    Statistics = new TStatisticsPage;
+    AddPage(Statistics, QStringLiteral("Statistics"));
     setCentralWidget(PageControl1);
     StatusBar1 = new QLabel(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->addWidget(StatusBar1, 1);
     AboutDialog = new TKAV_AboutDialog(this);
     setWindowIcon(ProgramIcon());
+}
+
+// Each page scrolls inside its tab, so the window keeps the size it is given (the stored one)
+// however much a page holds.
+void TMainForm::AddPage(QWidget* APage, const QString& ACaption) {
+    auto* area = new QScrollArea(PageControl1);
+    area->setObjectName(APage->objectName() + QStringLiteral("Area"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(APage);
+    PageControl1->addTab(area, ACaption);
+}
+
+void TMainForm::ShowPage(QWidget* APage) {
+    for (int i = 0; i < PageControl1->count(); ++i)
+        if (static_cast<QScrollArea*>(PageControl1->widget(i))->widget() == APage)
+            PageControl1->setCurrentIndex(i);
 }
 
 void TMainForm::BuildMenu() {
@@ -167,39 +176,20 @@ void TMainForm::BuildTray() {
     TNAMenu->addAction(QStringLiteral("Exit"), this, &TMainForm::Exit2Click);
     TrayIcon = new QSystemTrayIcon(ProgramIcon(), this);
     TrayIcon->setContextMenu(TNAMenu); // opens at the pointer on a right click
-    connect(TrayIcon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason AReason) {
-                // Linux desktops use a tray icon with a single click, Windows with a double.
-                if (AReason == QSystemTrayIcon::Trigger || AReason == QSystemTrayIcon::DoubleClick)
-                    RestoreFromTray();
-            });
+    connect(TrayIcon, &QSystemTrayIcon::activated, this, &TMainForm::TrayIconMessage);
     connect(qApp, &QGuiApplication::commitDataRequest, this,
             [this](QSessionManager&) { QueryEndSession(); });
 }
 
 void TMainForm::ConnectSettings() {
-    TSettingsPage* s = Settings;
-    for (QCheckBox* box :
-         {s->cb_AutoStart, s->cb_GotoTNA, s->cb_ResolveHN, s->cb_UseIFM, s->cb_MaxAge,
-          s->cb_Private, s->cb_NoCache, s->cb_PNC, s->cb_LastModified, s->cb_Expires, s->CB_UseNN,
-          s->CB_LNL, s->CB_LNL1, s->CB_LNL2})
-        connect(box, &QCheckBox::toggled, this, &TMainForm::ChangeConfig);
-    for (QSpinBox* spin : {s->SE_Port, s->SE_MaxAge, s->SE_LastModified, s->SE_Expires})
-        connect(spin, &QSpinBox::valueChanged, this, &TMainForm::ChangeConfig);
-    for (QPlainTextEdit* field : {s->Memo_NickNames, s->Memo_NoLogs})
-        connect(field, &QPlainTextEdit::textChanged, this, &TMainForm::ChangeConfig);
-    connect(Network, &TNetworkPage::Changed, this, &TMainForm::ChangeConfig);
-    connect(s->B_StartStop, &QPushButton::clicked, this, &TMainForm::B_StartStopClick);
-    connect(s->B_LogDir, &QPushButton::clicked, this, &TMainForm::B_LogDirClick);
+    for (TBoundPage* page : FBoundPages)
+        connect(page, &TBoundPage::Changed, this, &TMainForm::ChangeConfig);
+    connect(Settings->B_StartStop, &QPushButton::clicked, this, &TMainForm::B_StartStopClick);
+    connect(Settings->B_LogDir, &QPushButton::clicked, this, &TMainForm::B_LogDirClick);
 }
 
 void TMainForm::ConnectLogging() {
     TLoggingPage* l = Logging;
-    for (QCheckBox* box : {l->cb_LogToScreen1, l->cb_LogToFile1, l->CB_LimitScreenLog1,
-                           l->cb_LogToScreen2, l->cb_LogToFile2, l->CB_LimitScreenLog2})
-        connect(box, &QCheckBox::toggled, this, &TMainForm::ChangeConfig);
-    for (QSpinBox* spin : {l->SE_ScreenLogLines1, l->SE_ScreenLogLines2})
-        connect(spin, &QSpinBox::valueChanged, this, &TMainForm::ChangeConfig);
     connect(l->cb_WrapLines1, &QCheckBox::toggled, this, &TMainForm::cb_WrapLines1Click);
     connect(l->cb_WrapLines2, &QCheckBox::toggled, this, &TMainForm::cb_WrapLines2Click);
     connect(l->B_Clear1, &QPushButton::clicked, this, &TMainForm::B_Clear1Click);
@@ -214,13 +204,17 @@ void TMainForm::FormCreate() {
     FLoading = true;
     FSessionEnding = false;
     SetCaptions({});
-    PageControl1->setCurrentWidget(Settings);
+    ShowPage(Settings);
     LoadSettings();
     SetCaptions(GeneralConfigSnapshot()->AppTitle);
     FScreenLists =
         std::make_shared<TQtScreenLists>(Logging->Memo1, Logging->Memo2, Settings->SysMemo);
     FService = std::make_unique<TTrackingService>(FScreenLists);
-    FService->SetOnOverviewLine(Statistics->OverviewLineSink());
+    FService->AddOnOverviewLine(Statistics->OverviewLineSink());
+    FService->AddOnOverviewLine(FTodayHits->Sink());
+    FDashboard = std::make_unique<TDashboardService>(
+        [this](const std::string& AText) { FService->AddSysMessage(AText); });
+    FService->AddOnOverviewLine(FDashboard->OverviewLineSink());
     FService->AddSysMessage(std::string(AppTitleText) + " - Program started");
     FService->AddStartupMessages();
     FService->AddLoadNotes();
@@ -286,7 +280,28 @@ void TMainForm::SetCaptions(const std::string& AAppTitle) {
         AAppTitle.empty() ? QString() : QString::fromStdString(AAppTitle) + QStringLiteral(" - ");
     setWindowTitle(prefix + QString::fromLatin1(WindowCaption));
     FAppTitle = prefix + QString::fromLatin1(AppTitleText);
-    TrayIcon->setToolTip(FAppTitle.left(TrayTipLength));
+    UpdateTrayTip();
+}
+
+// The application title, then whether the server runs, on which port, and today's hits (the
+// lines of today's overview file, while that file is written).
+void TMainForm::UpdateTrayTip() {
+    QString tip = FAppTitle.left(TrayTipLength);
+    if (!FService || !FService->ServerRunning()) {
+        tip += QStringLiteral("\nServer stopped");
+    } else {
+        tip += QStringLiteral("\nServer running on port %1").arg(FService->ListeningPort());
+        const std::shared_ptr<const TKAV_GeneralConfig> config = GeneralConfigSnapshot();
+        if (config->OverviewLogToFile) {
+            FTodayHits->Update(LogDirOf(*config));
+            if (const std::optional<std::uint64_t> hits = FTodayHits->Count())
+                tip += QStringLiteral(", %1 %2 today")
+                           .arg(*hits)
+                           .arg(*hits == 1 ? QStringLiteral("hit") : QStringLiteral("hits"));
+        }
+    }
+    if (TrayIcon->toolTip() != tip)
+        TrayIcon->setToolTip(tip);
 }
 
 void TMainForm::StartupTimerTimer() {
@@ -316,86 +331,20 @@ int TMainForm::PortFromControls() const {
 void TMainForm::ApplyControls() {
     if (!FConfigChanged)
         return;
-    const TSettingsPage& s = *Settings;
-    const TLoggingPage& l = *Logging;
-    if (FPortOverride && s.SE_Port->value() != FShownOverridePort)
+    if (FPortOverride && Settings->SE_Port->value() != FShownOverridePort)
         FPortOverride.reset(); // the user chose a port: it is a setting like any other now
     const int port = PortFromControls();
-    std::vector<std::string> nickNames = NonEmptyLines(s.Memo_NickNames);
-    std::vector<std::string> noLogs = NonEmptyLines(s.Memo_NoLogs);
-    ChangeGeneralConfig([&](TKAV_GeneralConfig& c) {
-        c.AutoStart = s.cb_AutoStart->isChecked();
-        c.GotoTNA = s.cb_GotoTNA->isChecked();
-        c.ServerPort = port;
-        c.ResolveHostNames = s.cb_ResolveHN->isChecked();
-        c.EvalIfModifiedSince = s.cb_UseIFM->isChecked();
-        c.CacheControlMaxAge = s.cb_MaxAge->isChecked();
-        c.CacheControlMaxAgeSecs = s.SE_MaxAge->value();
-        c.CacheControlPrivate = s.cb_Private->isChecked();
-        c.CacheControlNoCache = s.cb_NoCache->isChecked();
-        c.PragmaNoCache = s.cb_PNC->isChecked();
-        c.LastModified = s.cb_LastModified->isChecked();
-        c.LastModifiedDays = s.SE_LastModified->value();
-        c.Expires = s.cb_Expires->isChecked();
-        c.ExpiresSecs = s.SE_Expires->value();
-        c.UseNickNames = s.CB_UseNN->isChecked();
-        c.NickNames = std::move(nickNames);
-        c.LogNoLogs = s.CB_LNL->isChecked();
-        c.OverviewLogNoLogs = s.CB_LNL1->isChecked();
-        c.DetailLogNoLogs = s.CB_LNL2->isChecked();
-        c.NoLogs = std::move(noLogs);
-        c.OverviewLogToScreen = l.cb_LogToScreen1->isChecked();
-        c.OverviewLogToFile = l.cb_LogToFile1->isChecked();
-        c.OverviewWrapLines = l.cb_WrapLines1->isChecked();
-        c.OverviewLimitScreenLog = l.CB_LimitScreenLog1->isChecked();
-        c.OverviewScreenLogLines = l.SE_ScreenLogLines1->value();
-        c.DetailLogToScreen = l.cb_LogToScreen2->isChecked();
-        c.DetailLogToFile = l.cb_LogToFile2->isChecked();
-        c.DetailWrapLines = l.cb_WrapLines2->isChecked();
-        c.DetailLimitScreenLog = l.CB_LimitScreenLog2->isChecked();
-        c.DetailScreenLogLines = l.SE_ScreenLogLines2->value();
-        Network->ApplyControls(c);
+    ChangeGeneralConfig([&](TKAV_GeneralConfig& AConfig) {
+        for (const TBoundPage* page : FBoundPages)
+            page->ApplyControls(AConfig);
+        AConfig.ServerPort = port;
     });
 }
 
 void TMainForm::ShowConfig() {
     const std::shared_ptr<const TKAV_GeneralConfig> config = GeneralConfigSnapshot();
-    const TKAV_GeneralConfig& c = *config;
-    TSettingsPage& s = *Settings;
-    TLoggingPage& l = *Logging;
-    s.cb_AutoStart->setChecked(c.AutoStart);
-    s.cb_GotoTNA->setChecked(c.GotoTNA);
-    s.SE_Port->setValue(c.ServerPort);
-    s.cb_ResolveHN->setChecked(c.ResolveHostNames);
-    s.cb_UseIFM->setChecked(c.EvalIfModifiedSince);
-    s.cb_MaxAge->setChecked(c.CacheControlMaxAge);
-    s.SE_MaxAge->setValue(c.CacheControlMaxAgeSecs);
-    s.cb_Private->setChecked(c.CacheControlPrivate);
-    s.cb_NoCache->setChecked(c.CacheControlNoCache);
-    s.cb_PNC->setChecked(c.PragmaNoCache);
-    s.cb_LastModified->setChecked(c.LastModified);
-    s.SE_LastModified->setValue(c.LastModifiedDays);
-    s.cb_Expires->setChecked(c.Expires);
-    s.SE_Expires->setValue(c.ExpiresSecs);
-    s.CB_UseNN->setChecked(c.UseNickNames);
-    s.Memo_NickNames->setPlainText(ListText(c.NickNames));
-    s.CB_LNL->setChecked(c.LogNoLogs);
-    s.CB_LNL1->setChecked(c.OverviewLogNoLogs);
-    s.CB_LNL2->setChecked(c.DetailLogNoLogs);
-    s.Memo_NoLogs->setPlainText(ListText(c.NoLogs));
-    l.cb_LogToScreen1->setChecked(c.OverviewLogToScreen);
-    l.cb_LogToFile1->setChecked(c.OverviewLogToFile);
-    l.cb_WrapLines1->setChecked(c.OverviewWrapLines);
-    l.CB_LimitScreenLog1->setChecked(c.OverviewLimitScreenLog);
-    l.SE_ScreenLogLines1->setValue(c.OverviewScreenLogLines);
-    l.cb_LogToScreen2->setChecked(c.DetailLogToScreen);
-    l.cb_LogToFile2->setChecked(c.DetailLogToFile);
-    l.cb_WrapLines2->setChecked(c.DetailWrapLines);
-    l.CB_LimitScreenLog2->setChecked(c.DetailLimitScreenLog);
-    l.SE_ScreenLogLines2->setValue(c.DetailScreenLogLines);
-    Network->ShowConfig(c);
-    TLoggingPage::SetWrap(l.Memo1, l.cb_WrapLines1->isChecked());
-    TLoggingPage::SetWrap(l.Memo2, l.cb_WrapLines2->isChecked());
+    for (TBoundPage* page : FBoundPages)
+        page->ShowConfig(*config);
 }
 
 void TMainForm::SaveConfigIfChanged(bool AAsk) {
@@ -419,8 +368,11 @@ void TMainForm::SaveSettings() {
 void TMainForm::UpdateTimerTimer() {
     if (FLoading)
         return;
-    FService->Tick(); // counts of Messages lines left out, summed refusals
+    FService->Tick();   // counts of Messages lines left out, summed refusals
+    FDashboard->Tick(); // follows its settings, whether or not the server runs
+    Dashboard->ShowState(QString::fromStdString(FDashboard->LocalAddress()));
     StatusBar1->setText(FConfigChanged ? QString::fromLatin1(UnsavedText) : QString());
+    UpdateTrayTip();
 }
 
 void TMainForm::SaveConfig1Click() {
@@ -439,6 +391,7 @@ void TMainForm::UpdateServerControls() {
     Settings->B_StartStop->setText(running ? QStringLiteral("&Stop") : QStringLiteral("&Start"));
     Settings->SE_Port->setEnabled(!running);
     Network->E_BindAddress->setEnabled(!running); // both take effect at the next start
+    UpdateTrayTip();
 }
 
 void TMainForm::B_StartStopClick() {
@@ -515,13 +468,14 @@ void TMainForm::About1Click() {
 void TMainForm::ShowAboutDialog() {
     AboutDialog->setWindowTitle(QString::fromLatin1(AppTitleText));
     AboutDialog->VersionLabel->setText(QString::fromLatin1(WindowCaption));
+    AboutDialog->CentreOn(screen());
     FDialogs.ShowAbout(*AboutDialog);
 }
 
 // ---------------------------------------------------------------- tray
 
 void TMainForm::AddTrayIcon() {
-    TrayIcon->setToolTip(FAppTitle.left(TrayTipLength));
+    UpdateTrayTip();
     TrayIcon->show();
 }
 
@@ -553,6 +507,13 @@ void TMainForm::RestoreFromTray() {
     activateWindow();
     RemoveTrayIcon();
     show();
+}
+
+// Linux desktops use a tray icon with a single click, Windows with a double; the right button's
+// menu is the icon's context menu.
+void TMainForm::TrayIconMessage(QSystemTrayIcon::ActivationReason AReason) {
+    if (AReason == QSystemTrayIcon::Trigger || AReason == QSystemTrayIcon::DoubleClick)
+        RestoreFromTray();
 }
 
 void TMainForm::Restore1Click() {
@@ -610,6 +571,7 @@ void TMainForm::CloseDown() {
     UpdateTimer->stop();
     StartupTimer->stop();
     StartStopServer(false);
+    FDashboard->Shutdown();
     StatusBar1->clear();
     FService->AddSysMessage(std::string(AppTitleText) + " - Program stopped");
     // Peer threads that outlived the stop's wait keep their log writers by shared ownership;

@@ -3,25 +3,32 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSystemTrayIcon>
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tracking/IScreenLists.h"
 
 class QLabel;
 class QMenu;
-class QSystemTrayIcon;
 class QTabWidget;
 class QTimer;
+class TBoundPage;
+class TDashboardPage;
+class TDashboardService;
 class TKAV_AboutDialog;
 class TLoggingPage;
 class TNetworkPage;
+class TPrivacyPage;
+class TStorePage;
 class TQtScreenLists;
 class TSettingsPage;
 class TStatisticsPage;
+class TTodayHits;
 class TTrackingService;
 
 // The window caption and the application title without an AppTitle prefix.
@@ -82,6 +89,7 @@ public:
     void AddTrayIcon();
     void RemoveTrayIcon();
     void RestoreFromTray();
+    void TrayIconMessage(QSystemTrayIcon::ActivationReason AReason);
     void Restore1Click();
     void Exit2Click();
     // The desktop session ends (or the program was told to end): closes without the server
@@ -95,6 +103,12 @@ public:
     // What the task bar and the tray tip show: AppTitle, " - ", AppTitleText, or the latter.
     QString AppTitle() const { return FAppTitle; }
     TTrackingService& Service() { return *FService; }
+    TDashboardService& DashboardService() { return *FDashboard; }
+
+    // The pages whose controls edit settings, in tab order.
+    const std::vector<TBoundPage*>& BoundPages() const { return FBoundPages; }
+    // Brings the tab that holds APage to the front.
+    void ShowPage(QWidget* APage);
 
     // Called once the window has closed down; the program may end then.
     std::function<void()> OnClosed;
@@ -103,6 +117,9 @@ public:
     TSettingsPage* Settings;
     TLoggingPage* Logging;
     TNetworkPage* Network;
+    TPrivacyPage* Privacy;
+    TStorePage* Store;
+    TDashboardPage* Dashboard;
     TStatisticsPage* Statistics;
     QLabel* StatusBar1;
     QTimer* StartupTimer;
@@ -122,12 +139,22 @@ private:
     bool FormCloseQuery();
     void CloseDown();
     void BuildPages();
+    // Puts APage into a tab of its own, in a scroll area.
+    void AddPage(QWidget* APage, const QString& ACaption);
+    // The same for a page whose controls edit settings: its changes reach ChangeConfig, and
+    // ApplyControls and ShowConfig go through its binding table.
+    template <class TPage> TPage* AddBoundPage(TPage* APage, const QString& ACaption) {
+        AddPage(APage, ACaption);
+        FBoundPages.push_back(APage);
+        return APage;
+    }
     void BuildMenu();
     void BuildTray();
     void ConnectSettings();
     void ConnectLogging();
     void FillDefaultDialogs();
     void SetCaptions(const std::string& AAppTitle);
+    void UpdateTrayTip();
     void RestoreFramePos(const QPoint& AFramePos);
     void KeepFramePos();
     void StartStopServer(bool AStart);
@@ -149,6 +176,9 @@ private:
     int FFramePosChecks = 0; // checks left once the window is shown and framed
     QString FAppTitle;
     QString FSaveDir;
+    std::vector<TBoundPage*> FBoundPages; // in tab order
+    std::unique_ptr<TTodayHits> FTodayHits;
     std::shared_ptr<TQtScreenLists> FScreenLists;
     std::unique_ptr<TTrackingService> FService;
+    std::unique_ptr<TDashboardService> FDashboard; // beside the service, shut down before it
 };

@@ -1,5 +1,6 @@
 #include "shell/TNetworkPage.h"
 
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,13 +21,6 @@ QSpinBox* NewLimitBox(QWidget* AParent, const char* AName, TSettingRange ARange,
     return NewSpinBox(AParent, AName, ARange.Min, ARange.Max, AValue, AStep);
 }
 
-QLineEdit* NewLineEdit(QWidget* AParent, const char* AName, const QString& APlaceholder) {
-    auto* edit = new QLineEdit(AParent);
-    edit->setObjectName(QString::fromLatin1(AName));
-    edit->setPlaceholderText(APlaceholder);
-    return edit;
-}
-
 // An empty line while the field is right; what is wrong, in a warning colour, otherwise.
 QLabel* NewCheckLine(QWidget* AParent, const char* AName) {
     auto* label = new QLabel(AParent);
@@ -38,7 +32,7 @@ QLabel* NewCheckLine(QWidget* AParent, const char* AName) {
 
 } // namespace
 
-TNetworkPage::TNetworkPage(QWidget* AParent) : QWidget(AParent) {
+TNetworkPage::TNetworkPage(QWidget* AParent) : TBoundPage(AParent) {
     setObjectName(QStringLiteral("TabNetwork"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(BuildHttps());
@@ -47,13 +41,26 @@ TNetworkPage::TNetworkPage(QWidget* AParent) : QWidget(AParent) {
     layout->addWidget(BuildThreads());
     UpdateCertificateLine();
     layout->addStretch(1);
-    for (QSpinBox* box : {SE_MaxConnectionsPerIP, SE_HeadTimeoutUnderLoad, SE_MaxBodySize,
-                          SE_MaxHeaderSize, SE_MaxRequestMemory, SE_ReuseThreads})
-        connect(box, &QSpinBox::valueChanged, this, &TNetworkPage::Changed);
-    for (QLineEdit* edit : {E_BindAddress, E_TrustedProxies}) {
+    for (QLineEdit* edit : {E_BindAddress, E_TrustedProxies})
         connect(edit, &QLineEdit::textChanged, this, &TNetworkPage::CheckAddresses);
-        connect(edit, &QLineEdit::textChanged, this, &TNetworkPage::Changed);
-    }
+    ConnectBindings({E_CertFile, E_KeyFile}); // FileFieldChanged tells of those
+}
+
+std::vector<TSettingBinding> TNetworkPage::Bindings() const {
+    using C = TKAV_GeneralConfig;
+    return {
+        TBind{E_CertFile, &C::TLSCertFile},
+        TBind{E_KeyFile, &C::TLSKeyFile},
+        TBind{SE_MaxConnectionsPerIP, &C::MaxConnectionsPerIP},
+        TBind{SE_HeadTimeoutUnderLoad, &C::HeadTimeoutUnderLoad},
+        TBind{SE_MaxBodySize, &C::MaxBodySize},
+        TBind{SE_MaxHeaderSize, &C::MaxHeaderSize},
+        TBind{SE_MaxRequestMemory, &C::MaxRequestMemory},
+        TBind{SE_ReuseThreads, &C::ReuseThreads},
+        TBind{E_BindAddress, &C::BindAddress},
+        TBind{E_TrustedProxies, &C::TrustedProxies},
+        TBind{CO_ForwardedHeader, &C::ForwardedHeader},
+    };
 }
 
 // A path is taken when the field is left (or Enter pressed), not at every key: a half-typed
@@ -161,6 +168,11 @@ QGroupBox* TNetworkPage::BuildAddresses() {
     form->addRow(QStringLiteral("Trusted proxies (addresses and ranges, comma-separated):"),
                  E_TrustedProxies);
     form->addRow(QString(), L_TrustedProxiesCheck);
+    CO_ForwardedHeader = new QComboBox(group);
+    CO_ForwardedHeader->setObjectName(QStringLiteral("CO_ForwardedHeader"));
+    for (const char* name : ForwardedHeaderNames)
+        CO_ForwardedHeader->addItem(QString::fromLatin1(name));
+    form->addRow(QStringLiteral("Client address from their header:"), CO_ForwardedHeader);
     return group;
 }
 
@@ -179,31 +191,4 @@ void TNetworkPage::CheckAddresses() {
                                        ? QString()
                                        : QStringLiteral("Not an address or range, passed over: ") +
                                              items.join(QStringLiteral(", ")));
-}
-
-void TNetworkPage::ShowConfig(const TKAV_GeneralConfig& AConfig) {
-    E_CertFile->setText(QString::fromStdString(AConfig.TLSCertFile));
-    E_KeyFile->setText(QString::fromStdString(AConfig.TLSKeyFile));
-    UpdateCertificateLine();
-    SE_MaxConnectionsPerIP->setValue(AConfig.MaxConnectionsPerIP);
-    SE_HeadTimeoutUnderLoad->setValue(AConfig.HeadTimeoutUnderLoad);
-    SE_MaxBodySize->setValue(AConfig.MaxBodySize);
-    SE_MaxHeaderSize->setValue(AConfig.MaxHeaderSize);
-    SE_MaxRequestMemory->setValue(AConfig.MaxRequestMemory);
-    SE_ReuseThreads->setValue(AConfig.ReuseThreads);
-    E_BindAddress->setText(QString::fromStdString(AConfig.BindAddress));
-    E_TrustedProxies->setText(QString::fromStdString(AConfig.TrustedProxies));
-}
-
-void TNetworkPage::ApplyControls(TKAV_GeneralConfig& AConfig) const {
-    AConfig.TLSCertFile = E_CertFile->text().toStdString();
-    AConfig.TLSKeyFile = E_KeyFile->text().toStdString();
-    AConfig.MaxConnectionsPerIP = SE_MaxConnectionsPerIP->value();
-    AConfig.HeadTimeoutUnderLoad = SE_HeadTimeoutUnderLoad->value();
-    AConfig.MaxBodySize = SE_MaxBodySize->value();
-    AConfig.MaxHeaderSize = SE_MaxHeaderSize->value();
-    AConfig.MaxRequestMemory = SE_MaxRequestMemory->value();
-    AConfig.ReuseThreads = SE_ReuseThreads->value();
-    AConfig.BindAddress = E_BindAddress->text().toStdString();
-    AConfig.TrustedProxies = E_TrustedProxies->text().toStdString();
 }

@@ -3,27 +3,26 @@
 // public port, and the threads kept for the next connections. Window's thread only.
 #pragma once
 
-#include <QWidget>
+#include "shell/TBoundPage.h"
 
 #include <functional>
 
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
-struct TKAV_GeneralConfig;
 
-// Holds the controls; the main window copies them from and into the settings record. The
-// controls start at the record's defaults, which stay in force when loading the settings fails.
-class TNetworkPage : public QWidget {
+// The controls start at the record's defaults, which stay in force when loading the settings
+// fails.
+class TNetworkPage : public TBoundPage {
     Q_OBJECT
 
 public:
     explicit TNetworkPage(QWidget* AParent = nullptr);
 
-    void ShowConfig(const TKAV_GeneralConfig& AConfig);
-    void ApplyControls(TKAV_GeneralConfig& AConfig) const;
+    std::vector<TSettingBinding> Bindings() const override;
 
     // The file a Browse button picks, starting at AStart; empty when cancelled. Set by the
     // main window (a dialog that tests replace).
@@ -53,10 +52,10 @@ public:
     QLabel* L_BindAddressCheck;
     QLineEdit* E_TrustedProxies;
     QLabel* L_TrustedProxiesCheck;
+    QComboBox* CO_ForwardedHeader; // the header those proxies write the client into
 
-signals:
-    // A control's value changed.
-    void Changed();
+protected:
+    void ConfigShown() override { UpdateCertificateLine(); }
 
 private:
     QGroupBox* BuildHttps();

@@ -6,22 +6,24 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QThread>
-
+#include <QTimer>
 
 namespace {
 
-// The number of characters of ALine whose UTF-8 form fits into ABytes bytes.
-int CharsInBytes(const QString& ALine, std::size_t ABytes) {
-    std::size_t used = 0;
-    int i = 0;
-    while (i < ALine.size()) {
-        const int width = ALine.at(i).isHighSurrogate() && i + 1 < ALine.size() ? 2 : 1;
-        used += static_cast<std::size_t>(ALine.mid(i, width).toUtf8().size());
-        if (used > ABytes)
-            break;
-        i += width;
+// The bytes of ALine in UTF-8, counted without converting it.
+std::size_t Utf8Size(QStringView ALine) {
+    std::size_t size = 0;
+    for (qsizetype i = 0; i < ALine.size(); ++i) {
+        const char16_t c = ALine.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < ALine.size() &&
+            QChar::isLowSurrogate(ALine.at(i + 1).unicode())) {
+            size += 4;
+            ++i;
+        } else {
+            size += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        }
     }
-    return i;
+    return size;
 }
 
 bool EndsWithEmptyBlock(const QTextDocument& ADoc) {
@@ -33,64 +35,91 @@ bool EndsWithEmptyBlock(const QTextDocument& ADoc) {
 TQtScreenLists::TQtScreenLists(QPlainTextEdit* AOverview, QPlainTextEdit* ADetail,
                                QPlainTextEdit* AMessages)
     : FViews{AOverview, ADetail, AMessages}, FWindowThread(QThread::currentThread()),
-      FWaker(std::make_unique<QObject>()) {}
+      FTimer(std::make_unique<QTimer>()) {
+    QObject::connect(FTimer.get(), &QTimer::timeout, [this] { ShowPosted(); });
+    for (int i = 0; i < 3; ++i)
+        QObject::connect(FViews[i]->document(), &QTextDocument::contentsChange, FTimer.get(),
+                         [this, i](int, int, int) {
+                             if (!FEditing)
+                                 FSizes[i].Known = false;
+                         });
+    FTimer->start(ShowIntervalMs);
+}
 
 TQtScreenLists::~TQtScreenLists() {
-    if (OnWindowThread())
-        Close();
+    Close();
 }
 
-bool TQtScreenLists::OnWindowThread() const {
-    return QThread::currentThread() == FWindowThread;
-}
-
-QPlainTextEdit* TQtScreenLists::View(TScreenLog ALog) const {
+QPlainTextEdit* TQtScreenLists::ViewOf(TScreenLog ALog) const {
     return FViews[static_cast<int>(ALog)];
 }
 
-void TQtScreenLists::RunOnFrontEnd(const std::function<void()>& AChange) {
-    if (OnWindowThread()) {
-        if (!FQueue.Closed())
-            AChange();
+void TQtScreenLists::Post(TScreenLog ALog, std::string AText, int ALimit) {
+    TQueuedScreenLists::Post(ALog, std::move(AText), ALimit);
+    if (QThread::currentThread() == FWindowThread)
+        ShowPosted();
+}
+
+void TQtScreenLists::ShowPosted() {
+    if (!FTimer || FShowing)
         return;
+    FShowing = true;
+    try {
+        ShowQueued(*this);
+        for (TScreenLog log : {TScreenLog::Overview, TScreenLog::Detail, TScreenLog::Messages})
+            InsertAppended(log);
+    } catch (...) {
+        // Out of memory while showing: what was taken is lost, the window goes on.
     }
-    // The wake-up is posted under the queue's lock: Close takes it before deleting the waker.
-    FQueue.RunAndWait(AChange, [this] { PostServe(); });
-}
-
-void TQtScreenLists::PostServe() {
-    if (!FServePosted.exchange(true))
-        QMetaObject::invokeMethod(
-            FWaker.get(), [this] { ServeQueued(); }, Qt::QueuedConnection);
-}
-
-void TQtScreenLists::ServeQueued() {
-    FServePosted = false;
-    // Serve only a turn's worth, so the event loop gets its turn between batches.
-    if (FQueue.RunQueued(64) > 0)
-        PostServe();
-}
-
-void TQtScreenLists::RunServingChanges(const std::function<void()>& AWork) {
-    // The window's thread serves nothing but the queued changes here: no user input, no
-    // timers, no re-entered handlers, while the work (a stop) waits for the peer threads.
-    FQueue.RunServing(AWork);
+    FShowing = false;
 }
 
 void TQtScreenLists::Close() {
-    if (FQueue.Closed())
-        return;
-    FQueue.Close();
-    FWaker.reset(); // nobody posts to it any more; its pending calls go with it
+    ShowPosted();
+    TQueuedScreenLists::Close();
+    FTimer.reset();
 }
 
 int TQtScreenLists::LineCount(TScreenLog ALog) {
-    const QTextDocument& doc = *View(ALog)->document();
-    return doc.blockCount() - (EndsWithEmptyBlock(doc) ? 1 : 0);
+    const QTextDocument& doc = *ViewOf(ALog)->document();
+    return doc.blockCount() - (EndsWithEmptyBlock(doc) ? 1 : 0) +
+           static_cast<int>(FAppending[static_cast<int>(ALog)].Sizes.size());
+}
+
+void TQtScreenLists::LineSizes(TScreenLog ALog, std::vector<std::size_t>& ASizes) {
+    InsertAppended(ALog);
+    TKnownSizes& known = FSizes[static_cast<int>(ALog)];
+    if (!known.Known) {
+        known.Sizes.clear();
+        const QTextDocument& doc = *ViewOf(ALog)->document();
+        for (QTextBlock block = doc.begin(); block.isValid(); block = block.next())
+            known.Sizes.push_back(Utf8Size(block.text()));
+        if (EndsWithEmptyBlock(doc))
+            known.Sizes.pop_back(); // the empty block after the last line break is no line
+        known.Known = true;
+    }
+    ASizes.insert(ASizes.end(), known.Sizes.begin(), known.Sizes.end());
+}
+
+void TQtScreenLists::EntryLineSizes(const std::string& AText, std::vector<std::size_t>& ASizes) {
+    // CR LF, CR and LF each end a line, and so does the entry's end.
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < AText.size(); ++i) {
+        if (AText[i] != '\r' && AText[i] != '\n') {
+            ++size;
+            continue;
+        }
+        if (AText[i] == '\r' && i + 1 < AText.size() && AText[i + 1] == '\n')
+            ++i;
+        ASizes.push_back(size);
+        size = 0;
+    }
+    ASizes.push_back(size);
 }
 
 std::string TQtScreenLists::Text(TScreenLog ALog) {
-    QString plain = View(ALog)->document()->toPlainText();
+    ShowPosted();
+    QString plain = ViewOf(ALog)->document()->toPlainText();
     if (!plain.isEmpty() && !plain.endsWith(QLatin1Char('\n')))
         plain += QLatin1Char('\n');
     const QByteArray bytes = plain.toUtf8();
@@ -105,57 +134,78 @@ std::string TQtScreenLists::Text(TScreenLog ALog) {
     return result;
 }
 
-void TQtScreenLists::RemoveLeadingChars(TScreenLog ALog, std::size_t ACount) {
-    QTextDocument& doc = *View(ALog)->document();
-    std::size_t left = ACount;
-    int pos = 0;
-    for (QTextBlock block = doc.begin(); block.isValid() && left > 0; block = block.next()) {
-        const QString line = block.text();
-        const auto bytes = static_cast<std::size_t>(line.toUtf8().size());
-        if (left >= bytes + 2) { // the whole line with its "\r\n"
-            left -= bytes + 2;
-            pos = block.position() + block.length();
-            continue;
-        }
-        // A cut inside the line, or between its CR and LF, which leaves the line break.
-        pos = block.position() + (left <= bytes ? CharsInBytes(line, left) : line.size());
-        left = 0;
-    }
-    QTextCursor cursor(&doc);
-    cursor.setPosition(std::min(pos, doc.characterCount() - 1), QTextCursor::KeepAnchor);
-    cursor.removeSelectedText();
-}
-
-void TQtScreenLists::RemoveFirstLine(TScreenLog ALog) {
-    QTextDocument& doc = *View(ALog)->document();
-    if (LineCount(ALog) == 0)
+// Inside an edit block: the cursor then leaves the lines' layout alone, which it would
+// otherwise make for every line it passes.
+void TQtScreenLists::RemoveFirstLines(TScreenLog ALog, std::size_t ACount) {
+    InsertAppended(ALog);
+    if (ACount == 0)
         return;
+    QTextDocument& doc = *ViewOf(ALog)->document();
+    const QTextBlock next = ACount < static_cast<std::size_t>(LineCount(ALog))
+                                ? doc.findBlockByNumber(static_cast<int>(ACount))
+                                : QTextBlock();
     QTextCursor cursor(&doc);
-    if (!cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor))
-        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    FEditing = true;
+    cursor.beginEditBlock();
+    if (next.isValid())
+        cursor.setPosition(next.position(), QTextCursor::KeepAnchor);
+    else
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
+    cursor.endEditBlock();
+    FEditing = false;
+    std::deque<std::size_t>& sizes = FSizes[static_cast<int>(ALog)].Sizes;
+    sizes.erase(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(
+                                                   next.isValid() ? std::min(ACount, sizes.size())
+                                                                  : sizes.size()));
 }
 
-void TQtScreenLists::AppendEntry(TScreenLog ALog, const std::string& AText) {
-    QPlainTextEdit* view = View(ALog);
-    QScrollBar* bar = view->verticalScrollBar();
-    const bool atBottom = bar->value() >= bar->maximum();
+// Entries are gathered and go into the text in one insertion, when anything else is asked of
+// the list: inserting costs the text view much more per call than per line.
+void TQtScreenLists::AppendEntry(TScreenLog ALog, const std::string& AText, std::size_t AFromLine) {
+    TAppending& appending = FAppending[static_cast<int>(ALog)];
     QString entry = QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size()));
     entry.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     entry.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    entry += QLatin1Char('\n');
+    qsizetype start = 0;
+    std::size_t line = 0;
+    for (qsizetype from = 0; from < entry.size(); ++line) {
+        const qsizetype end = entry.indexOf(QLatin1Char('\n'), from);
+        if (line < AFromLine)
+            start = end + 1;
+        else
+            appending.Sizes.push_back(Utf8Size(QStringView(entry).mid(from, end - from)));
+        from = end + 1;
+    }
+    appending.Text += QStringView(entry).mid(start);
+}
+
+void TQtScreenLists::InsertAppended(TScreenLog ALog) {
+    TAppending& appending = FAppending[static_cast<int>(ALog)];
+    if (appending.Text.isEmpty())
+        return;
+    QPlainTextEdit* view = ViewOf(ALog);
+    QScrollBar* bar = view->verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);
     if (!EndsWithEmptyBlock(*view->document()))
-        entry.prepend(QLatin1Char('\n')); // text typed by the user ends without a line break
-    cursor.insertText(entry + QLatin1Char('\n'));
+        appending.Text.prepend(QLatin1Char('\n')); // text typed by the user ends without one
+    FEditing = true;
+    cursor.beginEditBlock(); // no layout of the lines inserted (see RemoveFirstLines)
+    cursor.insertText(appending.Text);
+    cursor.endEditBlock();
+    FEditing = false;
+    std::deque<std::size_t>& sizes = FSizes[static_cast<int>(ALog)].Sizes;
+    sizes.insert(sizes.end(), appending.Sizes.begin(), appending.Sizes.end());
+    appending.Sizes.clear();
+    appending.Text.clear();
     if (atBottom)
         bar->setValue(bar->maximum());
 }
 
-void TQtScreenLists::SetUpdatesSuspended(TScreenLog ALog, bool ASuspended) {
-    View(ALog)->setUpdatesEnabled(!ASuspended);
-}
-
 void TQtScreenLists::Clear(TScreenLog ALog) {
-    View(ALog)->clear();
+    ShowPosted();
+    ViewOf(ALog)->clear();
 }

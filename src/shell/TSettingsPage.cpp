@@ -22,7 +22,7 @@ QGroupBox* NewGroup(QWidget* AParent, const QString& ACaption) {
 
 } // namespace
 
-TSettingsPage::TSettingsPage(QWidget* AParent) : QWidget(AParent) {
+TSettingsPage::TSettingsPage(QWidget* AParent) : TBoundPage(AParent) {
     setObjectName(QStringLiteral("TabSettings"));
     auto* grid = new QGridLayout(this);
     grid->addWidget(BuildServerControl(), 0, 0);
@@ -35,6 +35,33 @@ TSettingsPage::TSettingsPage(QWidget* AParent) : QWidget(AParent) {
     grid->setRowStretch(3, 2);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(2, 1);
+    ConnectBindings();
+}
+
+std::vector<TSettingBinding> TSettingsPage::Bindings() const {
+    using C = TKAV_GeneralConfig;
+    return {
+        TBind{cb_AutoStart, &C::AutoStart},
+        TBind{cb_GotoTNA, &C::GotoTNA},
+        TBind{SE_Port, &C::ServerPort},
+        TBind{cb_ResolveHN, &C::ResolveHostNames},
+        TBind{cb_UseIFM, &C::EvalIfModifiedSince},
+        TBind{cb_MaxAge, &C::CacheControlMaxAge},
+        TBind{SE_MaxAge, &C::CacheControlMaxAgeSecs},
+        TBind{cb_Private, &C::CacheControlPrivate},
+        TBind{cb_NoCache, &C::CacheControlNoCache},
+        TBind{cb_PNC, &C::PragmaNoCache},
+        TBind{cb_LastModified, &C::LastModified},
+        TBind{SE_LastModified, &C::LastModifiedDays},
+        TBind{cb_Expires, &C::Expires},
+        TBind{SE_Expires, &C::ExpiresSecs},
+        TBind{CB_UseNN, &C::UseNickNames},
+        TBind{Memo_NickNames, &C::NickNames},
+        TBind{CB_LNL, &C::LogNoLogs},
+        TBind{CB_LNL1, &C::OverviewLogNoLogs},
+        TBind{CB_LNL2, &C::DetailLogNoLogs},
+        TBind{Memo_NoLogs, &C::NoLogs},
+    };
 }
 
 QGroupBox* TSettingsPage::BuildServerControl() {

@@ -2,7 +2,7 @@
 // Window's thread only.
 #pragma once
 
-#include <QWidget>
+#include "shell/TBoundPage.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -11,13 +11,15 @@ class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 
-// Holds the controls only; the main window connects and reads them. The controls start at
-// the window's own initial values, which stay in force when loading the settings fails.
-class TSettingsPage : public QWidget {
+// The controls start at the window's own initial values, which stay in force when loading the
+// settings fails. The main window connects the two buttons.
+class TSettingsPage : public TBoundPage {
     Q_OBJECT
 
 public:
     explicit TSettingsPage(QWidget* AParent = nullptr);
+
+    std::vector<TSettingBinding> Bindings() const override;
 
     // " Server Control "
     QLabel* Label2;

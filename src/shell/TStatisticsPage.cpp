@@ -23,6 +23,7 @@
 #include "config/config.h"
 #include "stats/HitRules.h"
 #include "stats/TLiveHitQueue.h"
+#include "store/StoreStats.h"
 
 namespace {
 
@@ -49,6 +50,16 @@ QTableWidget* NewTopList(QWidget* AParent, const char* AName, const QString& ACa
     table->verticalHeader()->setVisible(false);
     table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     table->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    // A long name keeps its start and its end, and shows whole in its tooltip.
+    table->setTextElideMode(Qt::ElideMiddle);
+    table->setWordWrap(false);
+    // Room for a whole top list, with no row cut off: the chart gives up the height.
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table->setFixedHeight(table->horizontalHeader()->sizeHint().height() +
+                          static_cast<int>(TDayStats::TopCount) *
+                              table->verticalHeader()->defaultSectionSize() +
+                          2 * table->frameWidth());
     return table;
 }
 
@@ -65,14 +76,20 @@ void FillTopList(QTableWidget* ATable, const std::vector<TNameCount>& AList) {
     }
 }
 
-// A top for the value axis whose four steps are 1, 2 or 5 times a power of ten, so every
-// tick label is a whole number.
-double AxisTop(std::uint64_t AMax) {
-    constexpr double factors[] = {2, 5, 10};
-    double step = 1;
-    for (int i = 0; step * 4 < static_cast<double>(AMax); ++i)
-        step = std::pow(10.0, i / 3) * factors[i % 3];
-    return step * 4;
+// The value axis: at most five steps of 1, 2 or 5 times a power of ten (so every tick label
+// is a whole number), the fewest that reach the largest bar.
+struct TAxisScale {
+    double Top;
+    int Steps;
+};
+TAxisScale AxisScale(std::uint64_t AMax) {
+    constexpr double factors[] = {1, 2, 5};
+    for (int i = 0;; ++i) {
+        const double step = std::pow(10.0, i / 3) * factors[i % 3];
+        const double steps = std::max(1.0, std::ceil(static_cast<double>(AMax) / step));
+        if (steps <= 5)
+            return {steps * step, static_cast<int>(steps)};
+    }
 }
 
 } // namespace
@@ -87,22 +104,30 @@ TStatisticsPage::TStatisticsPage(QWidget* AParent)
     L_Hint = new QLabel(this);
     L_Hint->setObjectName(QStringLiteral("L_Hint"));
     L_Hint->setWordWrap(true);
+    CB_Source = new QComboBox(this);
+    CB_Source->setObjectName(QStringLiteral("CB_Source"));
+    FSourceLabel = new QLabel(QStringLiteral("&From:"), this);
+    FSourceLabel->setBuddy(CB_Source);
     auto* top = new QHBoxLayout;
     top->addWidget(dayLabel);
     top->addWidget(DP_Day);
+    top->addWidget(FSourceLabel);
+    top->addWidget(CB_Source);
     top->addSpacing(16);
     top->addWidget(BuildTotals(), 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(L_Hint);
-    layout->addWidget(BuildChart(), 3);
-    layout->addWidget(BuildTopLists(), 2);
+    layout->addWidget(BuildChart(), 1);
+    layout->addWidget(BuildTopLists());
     UpdateTimer = new QTimer(this);
     UpdateTimer->setInterval(UpdateIntervalMs);
     connect(UpdateTimer, &QTimer::timeout, this, &TStatisticsPage::UpdateTimerTimer);
     connect(DP_Day, &QComboBox::currentIndexChanged, this, &TStatisticsPage::DP_DayChange);
+    connect(CB_Source, &QComboBox::currentIndexChanged, this, &TStatisticsPage::CB_SourceChange);
     FToday = LogDayOf(Now());
     FWanted.Day = FToday;
+    FillSourceList();
     ShowFigures();
 }
 
@@ -131,6 +156,7 @@ QWidget* TStatisticsPage::BuildTotals() {
     const TFigure figures[] = {{"Hits:", "L_Hits", &L_Hits},
                                {"Page views:", "L_PageViews", &L_PageViews},
                                {"Visitors:", "L_Visitors", &L_Visitors},
+                               {"Opted out:", "L_OptedOut", &L_OptedOut},
                                {"Bots:", "L_Bots", &L_Bots},
                                {"Unreadable:", "L_Unreadable", &L_Unreadable}};
     for (const TFigure& figure : figures) {
@@ -197,6 +223,7 @@ void TStatisticsPage::showEvent(QShowEvent* AEvent) {
     QWidget::showEvent(AEvent);
     SettingsOrDayChanged();
     FillDayList();
+    FillSourceList();
     StartLoad();
     UpdateTimer->start();
 }
@@ -226,6 +253,16 @@ bool TStatisticsPage::SettingsOrDayChanged() {
         FWanted.NickNames = config->NickNames;
         changed = true;
     }
+    if (config->StoreConnection != FStoreConnection) {
+        FStoreConnection = config->StoreConnection;
+        FInstances.clear();
+        if (!FWanted.Store.empty()) {
+            FWanted.Store = FStoreConnection; // without a store: the files again
+            FWanted.Instance = FStoreConnection.empty() ? std::string() : FWanted.Instance;
+            changed = true;
+        }
+        FillSourceList();
+    }
     return changed;
 }
 
@@ -247,6 +284,36 @@ void TStatisticsPage::FillDayList() {
     }
 }
 
+void TStatisticsPage::FillSourceList() {
+    const bool store = !FStoreConnection.empty();
+    const QSignalBlocker blocker(CB_Source);
+    CB_Source->clear();
+    CB_Source->addItem(QStringLiteral("This instance's files"));
+    if (store) {
+        // An item's data is the instance ("" for all); the files' item has none.
+        CB_Source->addItem(QStringLiteral("Store: all instances"), QString());
+        std::vector<std::string> instances = FInstances;
+        if (!FWanted.Instance.empty() &&
+            std::find(instances.begin(), instances.end(), FWanted.Instance) == instances.end())
+            instances.push_back(FWanted.Instance);
+        for (const std::string& instance : instances)
+            CB_Source->addItem(QStringLiteral("Store: ") + QString::fromStdString(instance),
+                               QString::fromStdString(instance));
+        if (!FWanted.Store.empty())
+            CB_Source->setCurrentIndex(
+                CB_Source->findData(QString::fromStdString(FWanted.Instance)));
+    }
+    CB_Source->setVisible(store);
+    FSourceLabel->setVisible(store);
+}
+
+void TStatisticsPage::CB_SourceChange() {
+    const QVariant instance = CB_Source->currentData();
+    FWanted.Store = instance.isValid() ? FStoreConnection : std::string();
+    FWanted.Instance = instance.isValid() ? instance.toString().toStdString() : std::string();
+    StartLoad();
+}
+
 void TStatisticsPage::DP_DayChange() {
     TLogDay day;
     if (!ParseLogDay(DP_Day->currentData().toString().toStdString(), day))
@@ -262,7 +329,7 @@ void TStatisticsPage::StartLoad() {
         return;
     }
     FLoadAgain = false;
-    FLive = FWanted.Day == FToday;
+    FLive = FWanted.Day == FToday && FWanted.Store.empty();
     // Switched on before the file is read, so no hit falls between the file and the queue;
     // what is pushed before the reader reaches the end is in the file and is passed over.
     FQueue->SetEnabled(FLive);
@@ -277,6 +344,8 @@ void TStatisticsPage::StartLoad() {
 TStatisticsPage::TDayLoad TStatisticsPage::LoadDay(const TWanted& AWanted, bool ALive,
                                                    std::shared_ptr<TLiveHitQueue> AQueue,
                                                    std::shared_ptr<std::atomic<bool>> ACancel) {
+    if (!AWanted.Store.empty())
+        return LoadStoreDay(AWanted);
     TDayLoad load;
     load.Day = AWanted.Day;
     load.Path = OverviewFilePath(AWanted.Dir, AWanted.Day);
@@ -290,9 +359,42 @@ TStatisticsPage::TDayLoad TStatisticsPage::LoadDay(const TWanted& AWanted, bool 
         return load;
     TDayStats before(AWanted.NickNames);
     std::string unused;
-    (void)ReadOverviewFile(OverviewFilePath(AWanted.Dir, DayBefore(AWanted.Day)), before, unused,
-                           ACancel.get());
+    load.DayBeforeRead = ReadOverviewFile(OverviewFilePath(AWanted.Dir, DayBefore(AWanted.Day)),
+                                          before, unused, ACancel.get()) == TReadStatus::Read;
     load.DayBefore = before.Summary().Hours;
+    return load;
+}
+
+TStatisticsPage::TDayLoad TStatisticsPage::LoadStoreDay(const TWanted& AWanted) {
+    // Short waits: closing the window waits for this read.
+    constexpr std::chrono::seconds ConnectTimeout{5};
+    constexpr std::chrono::seconds ReadTimeout{15};
+    TDayLoad load;
+    load.Day = AWanted.Day;
+    load.Path = "the shared store";
+    load.Status = TReadStatus::Failed;
+    if (TStoreConnection::NamesPassword(AWanted.Store)) {
+        load.Error = "[Store] Connection names a password; libpq's password file or PGPASSWORD "
+                     "must hold it";
+        return load;
+    }
+    TStoreConnection store;
+    TStatsSummary day, before;
+    const TLogDay previous = DayBefore(AWanted.Day);
+    const auto now = std::chrono::steady_clock::now();
+    if (!store.Open(AWanted.Store, now + ConnectTimeout) ||
+        !ReadStoreStats(store, {AWanted.Day, AWanted.Day, AWanted.Instance}, now + ReadTimeout,
+                        day) ||
+        !ReadStoreStats(store, {previous, previous, AWanted.Instance, 0}, now + ReadTimeout,
+                        before) ||
+        !ReadStoreInstances(store, now + ReadTimeout, load.Instances)) {
+        load.Error = store.Error();
+        return load;
+    }
+    load.Status = TReadStatus::Read;
+    load.Summary = std::move(day);
+    load.DayBefore = before.Hours;
+    load.DayBeforeRead = true; // a day without hits in the store is a day of none
     return load;
 }
 
@@ -304,10 +406,18 @@ void TStatisticsPage::FinishLoad() {
     }
     FStats = std::move(load.Stats);
     FDayBefore = load.DayBefore;
+    FDayBeforeRead = load.DayBeforeRead;
     FStatus = load.Status;
     FPath = load.Path;
     FError = load.Error;
     FFirstLiveSeq = load.FirstLiveSeq;
+    FStoreSummary = std::move(load.Summary);
+    FStoreReadAt = std::chrono::steady_clock::now();
+    if (load.Status == TReadStatus::Read && !FWanted.Store.empty() &&
+        load.Instances != FInstances) {
+        FInstances = std::move(load.Instances);
+        FillSourceList();
+    }
     TakeLiveHits();
     ShowFigures();
 }
@@ -324,6 +434,10 @@ void TStatisticsPage::UpdateTimerTimer() {
             FinishLoad();
         return;
     }
+    if (!FWanted.Store.empty() && FWanted.Day == FToday &&
+        std::chrono::steady_clock::now() - FStoreReadAt >=
+            std::chrono::milliseconds(StoreRefreshMs))
+        StartLoad(); // other instances' hits reach the store, not this window
     TakeLiveHits();
     ShowHint(); // the overview file may have been switched on or off
 }
@@ -351,10 +465,13 @@ void TStatisticsPage::TakeLiveHits() {
 // ---------------------------------------------------------------- showing
 
 void TStatisticsPage::ShowFigures() {
-    const TStatsSummary summary = FStats ? FStats->Summary() : TStatsSummary();
+    const TStatsSummary summary = FStoreSummary ? *FStoreSummary
+                                  : FStats      ? FStats->Summary()
+                                                : TStatsSummary();
     L_Hits->setText(Number(summary.Hits));
     L_PageViews->setText(Number(summary.PageViews));
     L_Visitors->setText(Number(summary.Visitors));
+    L_OptedOut->setText(Number(summary.OptedOut));
     L_Bots->setText(Number(summary.Bots));
     L_Unreadable->setText(Number(summary.Unreadable));
     ShowChart(summary);
@@ -371,21 +488,31 @@ void TStatisticsPage::ShowChart(const TStatsSummary& ASummary) {
         const auto h = static_cast<std::size_t>(hour);
         BS_Today->replace(hour, static_cast<qreal>(ASummary.Hours[h]));
         LS_DayBefore->replace(hour, hour, static_cast<qreal>(FDayBefore[h]));
-        max = std::max({max, ASummary.Hours[h], FDayBefore[h]});
+        max = std::max({max, ASummary.Hours[h], FDayBeforeRead ? FDayBefore[h] : 0});
     }
-    FAxisY->setRange(0, AxisTop(max));
+    // A day without a file is no day of zero views: no line then (the hint says so).
+    LS_DayBefore->setVisible(FDayBeforeRead);
+    const TAxisScale scale = AxisScale(max);
+    FAxisY->setRange(0, scale.Top);
+    FAxisY->setTickCount(scale.Steps + 1);
 }
 
 void TStatisticsPage::ShowHint() {
     QString hint;
     const QString path = QString::fromStdString(DisplayName(FPath));
     if (Loading())
-        hint = QStringLiteral("Reading the log file ...");
+        hint = FWanted.Store.empty() ? QStringLiteral("Reading the log file ...")
+                                     : QStringLiteral("Reading the shared store ...");
     else if (FStatus == TReadStatus::Missing)
         hint = FLive ? QStringLiteral("No hits logged today yet.")
                      : QStringLiteral("No log file for this day.");
     else if (FStatus == TReadStatus::Failed)
         hint = QStringLiteral("Cannot read %1: %2").arg(path, QString::fromStdString(FError));
+    if (!Loading() && FStats && !FDayBeforeRead)
+        hint += QStringLiteral(" No data for the day before.");
+    else if (FStoreSummary && FWanted.Day == FToday)
+        hint = QStringLiteral("All hits the instances have delivered to the shared store; read "
+                              "again every 10 s.");
     if (FLive && !GeneralConfigSnapshot()->OverviewLogToFile)
         hint += QStringLiteral(" The overview log file is off (Logging page), so new hits are "
                                "not counted.");

@@ -1,6 +1,8 @@
-// The "Statistics" page: page views per hour as bars with the day before as a line, the
-// totals and four top lists of one day, read from its overview file; for today also each new
-// hit as the tracking service logs it. Window's thread only, except the sink it hands out.
+// The "Statistics" page: page views per hour as bars with the day before as a line (when it has
+// a file), the totals and four top lists of one day, read from its overview file; for today
+// also each new hit as the tracking service logs it. With a shared store set, the day of all
+// instances or of one can be read from the database instead (today again every
+// StoreRefreshMs). Window's thread only, except the sink it hands out.
 #pragma once
 
 #include <QWidget>
@@ -11,6 +13,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,11 +37,13 @@ class TStatisticsPage : public QWidget {
 public:
     // How often the page takes the hits handed over and checks for a new day.
     static constexpr int UpdateIntervalMs = 500;
+    // How often today is read again from the shared store.
+    static constexpr int StoreRefreshMs = 10000;
 
     explicit TStatisticsPage(QWidget* AParent = nullptr);
     ~TStatisticsPage() override;
 
-    // For TTrackingService::SetOnOverviewLine: keeps each new combined line for the page while
+    // For TTrackingService::AddOnOverviewLine: keeps each new combined line for the page while
     // it shows today, without ever waiting for the window's thread. Any thread.
     std::function<void(const std::string& ALine)> OverviewLineSink() const;
 
@@ -47,14 +52,20 @@ public:
     void UpdateTimerTimer();
     // The day chosen in DP_Day.
     void DP_DayChange();
+    // The source chosen in CB_Source.
+    void CB_SourceChange();
     // True while a day's file is being read (on a worker thread).
     bool Loading() const { return FLoad.valid(); }
 
     QComboBox* DP_Day;
+    // "This instance's files", and with a shared store "Store: all instances" and
+    // "Store: <instance>" for each instance it holds; hidden without a store.
+    QComboBox* CB_Source;
     QLabel* L_Hint;
     QLabel* L_Hits;
     QLabel* L_PageViews;
     QLabel* L_Visitors;
+    QLabel* L_OptedOut; // page views recorded under Do-Not-Track
     QLabel* L_Bots;
     QLabel* L_Unreadable;
     QChartView* CV_Hours;
@@ -79,18 +90,24 @@ private:
         std::string Error;
         std::unique_ptr<TDayStats> Stats;
         std::array<std::uint64_t, 24> DayBefore{};
+        bool DayBeforeRead = false;     // false: no file (or none readable) for the day before
         std::uint64_t FirstLiveSeq = 0; // handed-over lines below it are in the file already
+        std::optional<TStatsSummary> Summary; // read from the store
+        std::vector<std::string> Instances;   // the store's
     };
     struct TWanted {
         TLogDay Day;
         std::string Dir;
         std::vector<std::string> NickNames;
+        std::string Store;    // the store's connection when it is read; empty: the files
+        std::string Instance; // with Store: its hits only; empty: all instances
     };
 
     QWidget* BuildTotals();
     QChartView* BuildChart();
     QWidget* BuildTopLists();
     void FillDayList();
+    void FillSourceList();
     void StartLoad();
     void FinishLoad();
     void TakeLiveHits();
@@ -101,6 +118,7 @@ private:
     static TDayLoad LoadDay(const TWanted& AWanted, bool ALive,
                             std::shared_ptr<TLiveHitQueue> AQueue,
                             std::shared_ptr<std::atomic<bool>> ACancel);
+    static TDayLoad LoadStoreDay(const TWanted& AWanted);
 
     QChart* FChart = nullptr;
     QValueAxis* FAxisY = nullptr;
@@ -110,6 +128,7 @@ private:
     bool FLive = false; // the day shown is today: handed-over hits count
     std::unique_ptr<TDayStats> FStats;
     std::array<std::uint64_t, 24> FDayBefore{};
+    bool FDayBeforeRead = false;
     TReadStatus FStatus = TReadStatus::Missing;
     std::string FPath;
     std::string FError;
@@ -118,4 +137,9 @@ private:
     bool FLoadAgain = false; // a newer request came while a worker was reading
     std::uint64_t FFirstLiveSeq = 0;
     std::uint64_t FDroppedSeen = 0;
+    QLabel* FSourceLabel = nullptr;
+    std::string FStoreConnection; // as the settings name it
+    std::vector<std::string> FInstances;
+    std::optional<TStatsSummary> FStoreSummary; // the day shown, when read from the store
+    std::chrono::steady_clock::time_point FStoreReadAt;
 };

@@ -3,15 +3,18 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "app/ProgramRun.h"
 #include "support/LoopbackClient.h"
 #include "support/TLSTestClient.h"
 #include "support/TempDir.h"
@@ -22,134 +25,6 @@ extern char** environ;
 namespace {
 
 using namespace std::chrono_literals;
-
-// One run of the program with its stdout and stderr captured; every wait is bounded.
-class ProgramRun {
-public:
-    explicit ProgramRun(const std::vector<std::string>& AArgs) {
-        int out[2], err[2];
-        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-        EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        std::vector<std::string> args = AArgs;
-        args.insert(args.begin(), SKAV_PROGRAM);
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&FPid, SKAV_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        close(err[1]);
-        FOutFd = out[0];
-        FErrFd = err[0];
-    }
-    ~ProgramRun() {
-        if (FPid > 0 && !FExited) {
-            kill(FPid, SIGKILL);
-            waitpid(FPid, nullptr, 0);
-        }
-        close(FOutFd);
-        close(FErrFd);
-    }
-
-    // Reads output until AText appears in stderr or the time is up.
-    bool WaitForErr(const std::string& AText, std::chrono::milliseconds ATimeout = 10s) {
-        return WaitFor(FErr, AText, ATimeout);
-    }
-    bool WaitForOut(const std::string& AText, std::chrono::milliseconds ATimeout = 10s) {
-        return WaitFor(FOut, AText, ATimeout);
-    }
-    // Waits for the exit (and the rest of the output); the status, or -1 after the timeout.
-    int WaitForExit(std::chrono::milliseconds ATimeout = 15s) {
-        auto deadline = std::chrono::steady_clock::now() + ATimeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            Pump(20ms);
-            int status = 0;
-            if (waitpid(FPid, &status, WNOHANG) == FPid) {
-                FExited = true;
-                while (Pump(50ms)) {
-                }
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-        }
-        return -1;
-    }
-    void Signal(int ASignal) { kill(FPid, ASignal); }
-    // Whether stdout is read; a reader that stops lets the program's pipe fill up.
-    bool ReadOut = true;
-    const std::string& Out() const { return FOut; }
-    const std::string& Err() const { return FErr; }
-
-private:
-    bool WaitFor(const std::string& AOutput, const std::string& AText,
-                 std::chrono::milliseconds ATimeout) {
-        auto deadline = std::chrono::steady_clock::now() + ATimeout;
-        while (AOutput.find(AText) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline || !Pump(50ms))
-                return AOutput.find(AText) != std::string::npos;
-        }
-        return true;
-    }
-
-    // Reads what is there; false when both pipes are at their end.
-    bool Pump(std::chrono::milliseconds AWait) {
-        pollfd fds[2] = {{ReadOut ? FOutFd : -1, POLLIN, 0}, {FErrFd, POLLIN, 0}};
-        if (poll(fds, 2, static_cast<int>(AWait.count())) <= 0)
-            return !((FOutDone || !ReadOut) && FErrDone) && !FExited;
-        char buffer[4096];
-        for (int i = 0; i < 2; ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
-            if (n > 0)
-                (i == 0 ? FOut : FErr).append(buffer, static_cast<size_t>(n));
-            else
-                (i == 0 ? FOutDone : FErrDone) = true;
-        }
-        return !((FOutDone || !ReadOut) && FErrDone);
-    }
-
-    pid_t FPid = -1;
-    int FOutFd = -1, FErrFd = -1;
-    bool FOutDone = false, FErrDone = false, FExited = false;
-    std::string FOut, FErr;
-};
-
-std::string ContentFile(const char* AName) {
-    std::ifstream in(std::string(SKAV_CONTENT_DIR) + AName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void PutContentFiles(const TempDir& ADir) {
-    for (const char* name : {"1x1.gif", "index.htm", "robots.txt"})
-        ADir.WriteFile(name, ContentFile(name));
-}
-
-// The port from "Server started, listening on [::]:N." (or "0.0.0.0:N." without IPv6).
-int ListeningPortOf(const std::string& AErr) {
-    const std::size_t at = AErr.find("listening on ");
-    if (at == std::string::npos)
-        return 0;
-    return std::atoi(AErr.c_str() + AErr.rfind(':', AErr.find('\n', at)) + 1);
-}
-
-std::vector<std::string> TextsOf(const std::string& AErr) {
-    std::vector<std::string> texts;
-    std::size_t start = 0;
-    while (start < AErr.size()) {
-        std::size_t end = AErr.find('\n', start);
-        std::string line = AErr.substr(start, end - start);
-        texts.push_back(line.size() > 25 ? line.substr(25) : line);
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return texts;
-}
 
 TEST(HeadlessAppTest, ServesLogsAndStopsInOrderOnSigterm) {
     TempDir dir;
@@ -186,6 +61,50 @@ TEST(HeadlessAppTest, ServesLogsAndStopsInOrderOnSigterm) {
 
 // --cert and --key serve HTTPS on the same port for this run, over the settings' own pair,
 // also after SIGHUP re-read the settings.
+// The README's first steps in the build folder: run the program where the build put it, paste
+// the tag its start gives, see the hit in the report. It runs on a copy of that folder, so the
+// build's own log files stay the user's.
+TEST(HeadlessAppTest, TheBuildFolderRecordsTheTagsHitsFromTheFirstStart) {
+    const std::filesystem::path program(SKAV_PROGRAM);
+    TempDir folder;
+    std::filesystem::copy_file(program, folder.Path() + "sk_kav");
+    for (const char* name : {"1x1.gif", "index.htm", "robots.txt", "sk_KAV.ini"})
+        std::filesystem::copy_file(program.parent_path() / name, folder.Path() + name);
+    ProgramRun run({"--headless", "--port", "0"}, folder.Path() + "sk_kav");
+    ASSERT_TRUE(run.WaitForErr("alt=\"\">\n")) << run.Err();
+    const std::size_t src = run.Err().find("<img src=\"http://");
+    ASSERT_NE(src, std::string::npos) << run.Err();
+    const std::size_t path = run.Err().find('/', src + 17);
+    const std::string document = run.Err().substr(path, run.Err().find('"', path) - path);
+    EXPECT_EQ(document, "/t.gif?page=home");
+    const int port = ListeningPortOf(run.Err());
+    EXPECT_NE(run.Err().find(":" + std::to_string(port) + document), std::string::npos);
+    EXPECT_EQ(Exchange(port, "GET " + document + " HTTP/1.1\r\nUser-Agent: Firefox/1\r\n\r\n")
+                  .substr(0, 15),
+              "HTTP/1.1 200 OK");
+    run.Signal(SIGTERM);
+    ASSERT_EQ(run.WaitForExit(), 0) << run.Err();
+    EXPECT_EQ(run.Err().find("hits will not be recorded"), std::string::npos) << run.Err();
+    ProgramRun report({"--report"}, folder.Path() + "sk_kav");
+    ASSERT_EQ(report.WaitForExit(), 0) << report.Err();
+    EXPECT_NE(report.Out().find("\npage views  1\n"), std::string::npos) << report.Out();
+    EXPECT_NE(report.Out().find("\nhome   "), std::string::npos) << report.Out();
+
+    // A first start in an empty directory takes the build's example files: the pixel is there.
+    TempDir empty;
+    ProgramRun first({"--headless", "--dir", empty.Path() + "new", "--port", "0"});
+    ASSERT_TRUE(first.WaitForErr("listening on")) << first.Err();
+    EXPECT_NE(first.Err().find("copied 1x1.gif, index.htm, robots.txt, sk_KAV.ini from " +
+                               std::string(SKAV_BUILD_SHARE_DIR)),
+              std::string::npos)
+        << first.Err();
+    EXPECT_EQ(Exchange(ListeningPortOf(first.Err()), "GET /t.gif HTTP/1.1\r\n\r\n").substr(0, 15),
+              "HTTP/1.1 200 OK");
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.WaitForExit(), 0);
+    EXPECT_NE(empty.ReadFile("new/sk_KAV.ini").find("LogToFile=1"), std::string::npos);
+}
+
 TEST(HeadlessAppTest, TheCommandLinesCertificateServesHttpsForThisRun) {
     TempDir dir;
     PutContentFiles(dir);
@@ -258,6 +177,48 @@ TEST(HeadlessAppTest, ReportNeedsNoDisplayAndStartsNoServer) {
     EXPECT_NE(missing.Err().find("20261207.log does not exist"), std::string::npos)
         << missing.Err();
     EXPECT_EQ(missing.Out(), "");
+    ProgramRun range(
+        {"--report", "--from", "20261207", "--to=20261208", "--dir", dir.Path(), "--json"});
+    EXPECT_EQ(range.WaitForExit(), 0) << range.Err();
+    EXPECT_EQ(range.Out().rfind(R"({"from":"2026-12-07","to":"2026-12-08","hits":1,)", 0), 0u)
+        << range.Out();
+
+    // A day's file that is no file is refused at once: a FIFO nobody writes, a link to a
+    // device that never ends.
+    ASSERT_EQ(mkfifo((dir.Path() + "20261206.log").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", (dir.Path() + "20261205.log").c_str()), 0);
+    for (const char* day : {"20261206", "20261205"}) {
+        ProgramRun refused({"--report", day, "--dir", dir.Path()});
+        EXPECT_EQ(refused.WaitForExit(10s), 1) << day;
+        EXPECT_NE(refused.Err().find(std::string(day) + ".log: not a regular file"),
+                  std::string::npos)
+            << refused.Err();
+    }
+}
+
+// The erasure from the command line: the settings' log directory, a line per file, exit 0;
+// a word that names nobody ends with 1 and changes nothing.
+TEST(HeadlessAppTest, EraseRemovesAVisitorFromTheLogDirectory) {
+    TempDir dir;
+    dir.WriteFile("sk_KAV.ini", "[General]\r\nLogDir=" + dir.Path() + "logs/\r\n");
+    ASSERT_EQ(mkdir((dir.Path() + "logs").c_str(), 0700), 0);
+    const std::string other = "1.2.3.4 - - [08/Dec/2026:10:00:00 +0100] \"GET /t.gif  "
+                              "HTTP/1.1\" 200 43 \"\" \"Firefox/1\"\r\n";
+    dir.WriteFile("logs/20261208.log", "10.0.0.7" + other.substr(7) + other);
+    ProgramRun bad({"--erase", "10.0.0", "--dir", dir.Path()});
+    EXPECT_EQ(bad.WaitForExit(), 1);
+    EXPECT_NE(bad.Err().find("10.0.0 is neither an address nor a visitor id"), std::string::npos)
+        << bad.Err();
+    ProgramRun dry({"--erase", "10.0.0.7", "--dir", dir.Path(), "--dry-run"});
+    EXPECT_EQ(dry.WaitForExit(), 0) << dry.Err();
+    EXPECT_EQ(dry.Out().rfind("20261208.log: 1 of 2 records would be erased\n", 0), 0u)
+        << dry.Out();
+    ProgramRun erase({"--erase=10.0.0.7", "--dir", dir.Path()});
+    EXPECT_EQ(erase.WaitForExit(), 0) << erase.Err();
+    EXPECT_EQ(erase.Out(),
+              "20261208.log: 1 of 2 records erased\n1 records erased from 1 files in " +
+                  dir.Path() + "logs/\n");
+    EXPECT_EQ(dir.ReadFile("logs/20261208.log"), other);
 }
 
 TEST(HeadlessAppTest, CommandLineAnswers) {
@@ -322,8 +283,10 @@ TEST(HeadlessAppTest, SighupReReadsTheSettingsAndTheStartTellsWhatIsAmiss) {
         << run.Err();
 
     Exchange(port, "GET /before.gif HTTP/1.1\r\n\r\n");
+    const int dashboardPort = FreePort();
     dir.WriteFile("sk_KAV.ini", "[General]\r\nUseNickNames=1\r\nServerPort=1\r\n"
-                                "[OverviewLog]\r\nLogToScreen=1\r\n");
+                                "[OverviewLog]\r\nLogToScreen=1\r\n[Dashboard]\r\nPort=" +
+                                    std::to_string(dashboardPort) + "\r\n");
     dir.WriteFile("sk_KAV.NN", "127.0.0.1=Local\r\n");
     run.Signal(SIGHUP);
     ASSERT_TRUE(run.WaitForErr("Configuration re-read (SIGHUP); a new port takes effect at the "
@@ -333,9 +296,17 @@ TEST(HeadlessAppTest, SighupReReadsTheSettingsAndTheStartTellsWhatIsAmiss) {
     EXPECT_EQ(Exchange(port, "GET /after.gif HTTP/1.1\r\n\r\n").substr(0, 12), "HTTP/1.1 200");
     EXPECT_TRUE(run.WaitForOut(" GET /after.gif from (Local) 127.0.0.1:")) << run.Out();
     EXPECT_EQ(run.Out().find("/before.gif"), std::string::npos);
+    // The dashboard follows its settings at once, on a port of its own.
+    ASSERT_TRUE(run.WaitForErr(
+        "Dashboard started, listening on 127.0.0.1:" + std::to_string(dashboardPort) + ".\n"))
+        << run.Err();
+    EXPECT_NE(Exchange(dashboardPort, "GET / HTTP/1.1\r\n\r\n").find("No password is set"),
+              std::string::npos);
     run.Signal(SIGTERM);
     EXPECT_EQ(run.WaitForExit(), 0);
-    EXPECT_EQ(TextsOf(run.Err()).back(), "sk_KAV V1.0 - Program stopped");
+    const std::vector<std::string> texts = TextsOf(run.Err());
+    EXPECT_EQ(texts.back(), "sk_KAV V1.0 - Program stopped");
+    EXPECT_EQ(texts[texts.size() - 4], "Dashboard stopped.");
 }
 
 TEST(HeadlessAppTest, APortOutsideTheRangeRefusesTheStart) {

@@ -51,11 +51,16 @@ TEST(OptionsTest, ReportWithAndWithoutADay) {
         std::vector<std::string> Args;
         const char* Day;
         bool Json;
+        bool Store = false;
+        const char* Instance = "";
     } cases[] = {
         {{"--report"}, "", false},
         {{"--report", "20261208", "--json"}, "20261208", true},
         {{"--json", "--report=20240229", "--dir", "/x"}, "20240229", true},
         {{"--report", "--dir", "/x"}, "", false},
+        {{"--report", "--store"}, "", false, true},
+        {{"--store", "--instance=b 2", "--report", "20261208"}, "20261208", false, true, "b 2"},
+        {{"--report", "--from", "20261201", "--store", "--instance", "a"}, "", false, true, "a"},
     };
     for (const auto& c : cases) {
         TAppOptions options;
@@ -64,7 +69,23 @@ TEST(OptionsTest, ReportWithAndWithoutADay) {
         EXPECT_TRUE(options.Report);
         EXPECT_EQ(options.ReportDay, c.Day);
         EXPECT_EQ(options.Json, c.Json);
+        EXPECT_EQ(options.Store, c.Store);
+        EXPECT_EQ(options.Instance, c.Instance);
     }
+}
+
+TEST(OptionsTest, ReportOfARangeAndThePasswordRun) {
+    TAppOptions options;
+    std::string error;
+    ASSERT_TRUE(
+        Parse({"--report", "--from", "20261201", "--to=20261208", "--json"}, options, error))
+        << error;
+    EXPECT_EQ(options.ReportFrom, "20261201");
+    EXPECT_EQ(options.ReportTo, "20261208");
+    EXPECT_EQ(options.ReportDay, "");
+    TAppOptions password;
+    ASSERT_TRUE(Parse({"--dashboard-password", "--dir", "/x"}, password, error)) << error;
+    EXPECT_TRUE(password.DashboardPassword);
 }
 
 TEST(OptionsTest, RejectsWhatItDoesNotUnderstand) {
@@ -87,7 +108,22 @@ TEST(OptionsTest, RejectsWhatItDoesNotUnderstand) {
                                                {"--cert"},
                                                {"--cert="},
                                                {"--key", "/k.pem"},
-                                               {"--cert", "/c.pem", "--key", ""}}) {
+                                               {"--cert", "/c.pem", "--key", ""},
+                                               {"--from", "20261201"},
+                                               {"--report", "--to", "20261201"},
+                                               {"--report", "--from", "2026-12-01"},
+                                               {"--report", "20261208", "--from", "20261201"},
+                                               {"--dashboard-password", "--headless"},
+                                               {"--dashboard-password=1"},
+                                               {"--store"},
+                                               {"--store=1", "--report"},
+                                               {"--report", "--instance", "a"},
+                                               {"--report", "--store", "--instance="},
+                                               {"--erase"},
+                                               {"--erase="},
+                                               {"--dry-run"},
+                                               {"--erase", "10.0.0.1", "--report"},
+                                               {"--dry-run=1", "--erase", "10.0.0.1"}}) {
         TAppOptions options;
         std::string error;
         EXPECT_FALSE(Parse(args, options, error)) << args[0];

@@ -31,6 +31,7 @@ TMainForm::TDialogs TScriptedDialogs::Hooks() {
     hooks.ShowAbout = [this](TKAV_AboutDialog& ADialog) {
         AboutCaption = ADialog.windowTitle();
         AboutVersion = ADialog.VersionLabel->text();
+        AboutPos = ADialog.pos();
     };
     hooks.TrayAvailable = [this] { return TrayAvailable; };
     return hooks;

@@ -2,6 +2,7 @@
 // Window's thread only.
 #pragma once
 
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +26,7 @@ struct TScriptedDialogs {
     QStringList OpenTitles;  // the titles it was opened with
     QString AboutCaption;
     QString AboutVersion;
+    QPoint AboutPos; // where the about dialog's frame was put
     bool TrayAvailable = true;
 
     TMainForm::TDialogs Hooks();

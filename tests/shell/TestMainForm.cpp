@@ -1,9 +1,12 @@
 // The main window on the offscreen platform: settings round trips, screen-log commands, server
 // control, start-up, tray and closing, with every question and dialog answered by a script.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QtTest>
@@ -17,6 +20,8 @@
 
 #include "ShellTestSupport.h"
 #include "config/config.h"
+#include "shell/AboutDialog.h"
+#include "shell/TBoundPage.h"
 #include "shell/TLoggingPage.h"
 #include "shell/TSettingsPage.h"
 #include "shell/WindowPlacement.h"
@@ -112,6 +117,31 @@ private slots:
         QCOMPARE(again.Logging->SE_ScreenLogLines2->value(), 3000);
         QVERIFY(again.Settings->cb_AutoStart->isChecked());
         QVERIFY(!again.ConfigChanged());
+    }
+
+    // A control put on a page but not into the page's table would neither show nor change
+    // its setting.
+    void EverySettingsControlIsInItsPagesTable() {
+        TFormFixture f;
+        TMainForm& form = f.Create();
+        QCOMPARE(form.BoundPages().size(), 6u);
+        for (const TBoundPage* page : form.BoundPages()) {
+            QSet<const QObject*> bound;
+            for (const TSettingBinding& binding : page->Bindings())
+                std::visit([&](const auto& ABind) { bound.insert(ABind.Control); }, binding);
+            QCOMPARE(std::size_t(bound.size()), page->Bindings().size()); // each once
+            for (const QWidget* control : page->findChildren<QWidget*>()) {
+                const QString name = control->objectName();
+                const bool edits = qobject_cast<const QCheckBox*>(control) ||
+                                   qobject_cast<const QSpinBox*>(control) ||
+                                   qobject_cast<const QComboBox*>(control) ||
+                                   (qobject_cast<const QLineEdit*>(control) &&
+                                    name.startsWith(QLatin1String("E_"))) ||
+                                   (qobject_cast<const QPlainTextEdit*>(control) &&
+                                    name.startsWith(QLatin1String("Memo_")));
+                QVERIFY2(!edits || bound.contains(control), qPrintable(name));
+            }
+        }
     }
 
     void FailedLoadKeepsTheWindowsInitialValues() {
@@ -361,12 +391,52 @@ private slots:
         TMainForm& form = f.Create();
         QCOMPARE(form.windowTitle(), QStringLiteral("Office - sk_KAV - Web-Tracking V1.0"));
         QCOMPARE(form.AppTitle(), QStringLiteral("Office - sk_KAV V1.0"));
-        QCOMPARE(form.TrayIcon->toolTip(), QStringLiteral("Office - sk_KAV V1.0"));
+        QCOMPARE(form.TrayIcon->toolTip(), QStringLiteral("Office - sk_KAV V1.0\nServer stopped"));
         form.About1Click();
         QCOMPARE(f.Dialogs.AboutCaption, QStringLiteral("sk_KAV V1.0"));
         QCOMPARE(f.Dialogs.AboutVersion, QStringLiteral("sk_KAV - Web-Tracking V1.0"));
+        form.B_StartStopClick();
+        QCOMPARE(form.TrayIcon->toolTip(),
+                 QStringLiteral("Office - sk_KAV V1.0\nServer running on port %1")
+                     .arg(form.Service().ListeningPort()));
         TFormFixture g("[General]\r\nAppTitle=" + std::string(80, 'x') + "\r\n");
-        QCOMPARE(g.Create().TrayIcon->toolTip().size(), 63);
+        QCOMPARE(g.Create().TrayIcon->toolTip().section(QLatin1Char('\n'), 0, 0).size(), 63);
+    }
+
+    // The pages scroll inside the window, so the window has the size it was given, and keeps
+    // it; the about dialog goes to the middle of the screen wherever the window is.
+    void TheWindowKeepsItsStoredSizeAndTheAboutDialogTheScreensMiddle() {
+        const struct {
+            const char* Ini;
+            QSize Size;
+        } cases[] = {
+            {"", {819, 373}}, // nothing stored: the default
+            {"[WindowPos]\r\nHeight=373\r\nWidth=819\r\n", {819, 373}},
+            {"[WindowPos]\r\nHeight=300\r\nWidth=500\r\n", {500, 300}},
+        };
+        for (const auto& c : cases) {
+            TFormFixture f{std::string(c.Ini)};
+            TMainForm& form = f.Create();
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            QCOMPARE(form.size(), c.Size);
+            QVERIFY(form.close());
+            const TWindowBounds saved =
+                LoadWindowPos(f.Dir.Path() + "sk_KAV.ini", TWindowBounds{0, 0, 1, 1});
+            QCOMPARE(QSize(saved.Width, saved.Height), c.Size);
+        }
+        TFormFixture f;
+        TMainForm& form = f.Create();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QRect area = form.screen()->availableGeometry();
+        const QSize about = form.AboutDialog->frameGeometry().size();
+        for (const QPoint& at : {QPoint(0, 0), QPoint(300, 40)}) {
+            form.move(at);
+            form.About1Click();
+            QCOMPARE(f.Dialogs.AboutPos, QPoint(area.left() + (area.width() - about.width()) / 2,
+                                                area.top() + (area.height() - about.height()) / 2));
+        }
     }
 };
 

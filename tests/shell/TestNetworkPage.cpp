@@ -1,7 +1,9 @@
 // The "Network" page and the window's share of a public port's defences: the HTTPS certificate
-// and key with their line, the listening address and trusted proxies, the limits round trip through the settings file, the port box stays
-// within 1..65535, a port outside it refuses the start, and what the settings file got wrong is
-// told in the Messages list.
+// and key with their line, the listening address and trusted proxies, the limits round trip through
+// the settings file, the port box stays within 1..65535, a port outside it refuses the start, and
+// what the settings file got wrong is told in the Messages list.
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,6 +17,7 @@
 #include "config/config.h"
 #include "shell/TNetworkPage.h"
 #include "shell/TSettingsPage.h"
+#include "shell/TStorePage.h"
 #include "support/TLSTestClient.h"
 #include "support/TestCertificates.h"
 #include "tracking/TTrackingService.h"
@@ -26,11 +29,14 @@ private slots:
     void TheThirdPageHoldsTheLimitsWithTheSettingsRanges() {
         TFormFixture f;
         TMainForm& form = f.Create();
-        QCOMPARE(form.PageControl1->count(), 4);
+        QCOMPARE(form.PageControl1->count(), 7);
         QCOMPARE(form.PageControl1->tabText(0), QStringLiteral("Settings"));
         QCOMPARE(form.PageControl1->tabText(1), QStringLiteral("&Logging"));
         QCOMPARE(form.PageControl1->tabText(2), QStringLiteral("Network"));
-        QCOMPARE(form.PageControl1->tabText(3), QStringLiteral("Statistics"));
+        QCOMPARE(form.PageControl1->tabText(3), QStringLiteral("Privacy"));
+        QCOMPARE(form.PageControl1->tabText(4), QStringLiteral("Store"));
+        QCOMPARE(form.PageControl1->tabText(5), QStringLiteral("Dashboard"));
+        QCOMPARE(form.PageControl1->tabText(6), QStringLiteral("Statistics"));
         const TNetworkPage& n = *form.Network;
         const std::pair<QSpinBox*, TSettingRange> boxes[] = {
             {n.SE_MaxConnectionsPerIP, ConnectionsPerIPRange},
@@ -45,17 +51,17 @@ private slots:
         }
         QCOMPARE(n.SE_MaxConnectionsPerIP->value(), 16);
         QCOMPARE(n.SE_MaxRequestMemory->value(), 32 * 1024 * 1024);
-        QCOMPARE(n.SE_ReuseThreads->value(), 0);
+        QCOMPARE(n.SE_ReuseThreads->value(), 64);
         QCOMPARE(form.Settings->SE_Port->maximum(), 65535);
     }
 
     void LimitsRoundTripThroughTheSettingsFile() {
         TFormFixture f("[General]\r\nMaxConnectionsPerIP=4\r\nMaxBodySize=999999999\r\n"
-                       "ReuseThreads=64\r\n");
+                       "ReuseThreads=0\r\n");
         TMainForm& form = f.Create();
         QCOMPARE(form.Network->SE_MaxConnectionsPerIP->value(), 4);
         QCOMPARE(form.Network->SE_MaxBodySize->value(), BodySizeRange.Max); // clamped
-        QCOMPARE(form.Network->SE_ReuseThreads->value(), 64);
+        QCOMPARE(form.Network->SE_ReuseThreads->value(), 0);
         QVERIFY(!form.ConfigChanged());
         form.Network->SE_MaxHeaderSize->setValue(4096);
         QVERIFY(form.ConfigChanged());
@@ -67,6 +73,34 @@ private slots:
         QVERIFY(ini.find("\r\nMaxConnectionsPerIP=4\r\n") != std::string::npos);
         QVERIFY(ini.find("\r\nMaxHeaderSize=4096\r\n") != std::string::npos);
         QVERIFY(ini.find("\r\nReuseThreads=8\r\n") != std::string::npos);
+    }
+
+    // The store's page edits its four settings live; a connection that names a password,
+    // which the store refuses, is told below the field at once.
+    void TheStorePageRoundTripsAndWarnsOfAPassword() {
+        TFormFixture f("[Store]\r\nConnection=host=/tmp dbname=a\r\n[Export]\r\nInstance=eu-1\r\n");
+        TMainForm& form = f.Create();
+        const TStorePage& s = *form.Store;
+        QCOMPARE(s.E_StoreConnection->text(), QStringLiteral("host=/tmp dbname=a"));
+        QCOMPARE(s.E_Instance->text(), QStringLiteral("eu-1"));
+        QCOMPARE(s.SE_MaxSpoolBytes->value(), 1 << 30);
+        QVERIFY(!s.cb_JsonFile->isChecked());
+        QVERIFY(s.L_StoreConnectionCheck->text().isEmpty());
+        QVERIFY(!s.L_StoreConnectionCheck->isVisibleTo(&s));
+        s.E_StoreConnection->setText(QStringLiteral("host=/tmp password=secret"));
+        QVERIFY(s.L_StoreConnectionCheck->text().contains(QStringLiteral("password")));
+        QVERIFY(s.L_StoreConnectionCheck->isVisibleTo(&s));
+        s.E_StoreConnection->setText(QStringLiteral("host=/tmp dbname=b"));
+        QVERIFY(s.L_StoreConnectionCheck->text().isEmpty());
+        QVERIFY(!s.L_StoreConnectionCheck->isVisibleTo(&s));
+        QCOMPARE(GeneralConfigSnapshot()->StoreConnection, "host=/tmp dbname=b");
+        s.cb_JsonFile->click();
+        QVERIFY(GeneralConfigSnapshot()->ExportJsonFile);
+        s.SE_MaxSpoolBytes->setValue(0);
+        form.SaveConfig1Click();
+        const std::string ini = f.Dir.ReadFile("sk_KAV.ini");
+        QVERIFY(ini.find("\r\nJsonFile=1\r\n") != std::string::npos);
+        QVERIFY(ini.find("\r\nMaxSpoolBytes=0\r\n") != std::string::npos);
     }
 
     // As on the command line, an override outside 1..65535 is refused at the start, not
@@ -87,8 +121,8 @@ private slots:
         QVERIFY(chosen.Service().ServerRunning());
     }
 
-    // The two address fields round trip through the settings file, say at once what is wrong
-    // in them, and the listening address, like the port, is fixed while the server runs.
+    // The address fields round trip through the settings file, say at once what is wrong in
+    // them, and the listening address, like the port, is fixed while the server runs.
     void AddressFieldsCheckTheirTextAndRoundTrip() {
         TFormFixture f("[General]\r\nTrustedProxies=127.0.0.1, proxy.example\r\n");
         TMainForm& form = f.Create();
@@ -107,6 +141,9 @@ private slots:
         QCOMPARE(n.L_BindAddressCheck->text(), QString());
         n.E_TrustedProxies->setText(QStringLiteral("::1, 10.0.0.0/8"));
         QCOMPARE(n.L_TrustedProxiesCheck->text(), QString());
+        QCOMPARE(n.CO_ForwardedHeader->currentText(), QStringLiteral("X-Forwarded-For"));
+        n.CO_ForwardedHeader->setCurrentText(QStringLiteral("Forwarded"));
+        QCOMPARE(GeneralConfigSnapshot()->ForwardedHeader, std::string("Forwarded"));
         QCOMPARE(GeneralConfigSnapshot()->BindAddress, std::string("127.0.0.1"));
         QCOMPARE(GeneralConfigSnapshot()->Indexes.TrustedProxies->size(), size_t(2));
 
@@ -121,6 +158,7 @@ private slots:
         const std::string ini = f.Dir.ReadFile("sk_KAV.ini");
         QVERIFY(ini.find("\r\nBindAddress=127.0.0.1\r\n") != std::string::npos);
         QVERIFY(ini.find("\r\nTrustedProxies=::1, 10.0.0.0/8\r\n") != std::string::npos);
+        QVERIFY(ini.find("\r\nForwardedHeader=Forwarded\r\n") != std::string::npos);
     }
 
     // Browse picks the files; the line tells the names and the end, in the warning colour

@@ -1,11 +1,16 @@
 // The "Statistics" page on the offscreen platform: totals, chart and top lists from the file
 // and from live hits, the page closed and opened again, the day picker, and a new day.
 #include <QBarSet>
+#include <QChart>
+#include <QChartView>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineSeries>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QValueAxis>
 #include <QtTest>
 
 #include <atomic>
@@ -19,7 +24,9 @@
 #include "shell/TSettingsPage.h"
 #include "shell/TStatisticsPage.h"
 #include "stats/StatsFile.h"
+#include "store/StoreTestHits.h"
 #include "support/LoopbackClient.h"
+#include "support/TestPostgres.h"
 #include "tracking/TTrackingService.h"
 
 namespace {
@@ -110,6 +117,40 @@ class TestStatisticsPage : public QObject {
 private slots:
     void cleanup() { SetClockForTesting(nullptr); }
 
+    // With a shared store the page reads today of all instances or of one from it, and the
+    // files again when asked.
+    void TheStoreShowsAllInstancesOrOne() {
+        if (!SharedTestPostgres())
+            QSKIP(("no PostgreSQL server: " + TTestPostgres::MissingReason()).c_str());
+        const std::string connection = SharedTestPostgres()->MakeDatabase("statistics");
+        std::string error;
+        QVERIFY2(PutStoreHitsNow(connection, "north", 3, "n", error), error.c_str());
+        QVERIFY2(PutStoreHitsNow(connection, "south", 2, "s", error), error.c_str());
+        TStatsFixture f;
+        f.WriteDay(LogDayOf(Now()), LogLine(3, "10.0.0.7", "", Firefox));
+        f.Dir.WriteFile("sk_KAV.ini", "[General]\r\nLogDir=" + f.Dir.Path() +
+                                          "logs/\r\n[OverviewLog]\r\nLogToFile=1\r\n[Store]\r\n"
+                                          "Connection=" +
+                                          connection + "\r\n");
+        TMainForm& form = f.Create();
+        form.show();
+        TStatisticsPage& page = *form.Statistics;
+        form.ShowPage(&page);
+        QTRY_COMPARE_WITH_TIMEOUT(page.L_PageViews->text(), QStringLiteral("1"), 10000);
+        QVERIFY(page.CB_Source->isVisible());
+        page.CB_Source->setCurrentIndex(1); // all instances
+        QTRY_COMPARE_WITH_TIMEOUT(page.L_PageViews->text(), QStringLiteral("5"), 20000);
+        QCOMPARE(Cell(page.TW_Pages, 0, 0), QStringLiteral("/n"));
+        QTRY_VERIFY_WITH_TIMEOUT(page.CB_Source->findText(QStringLiteral("Store: south")) > 0,
+                                 10000);
+        QCOMPARE(page.CB_Source->currentIndex(), 1);
+        page.CB_Source->setCurrentIndex(page.CB_Source->findText(QStringLiteral("Store: south")));
+        QTRY_COMPARE_WITH_TIMEOUT(page.L_PageViews->text(), QStringLiteral("2"), 20000);
+        QCOMPARE(page.CB_Source->currentText(), QStringLiteral("Store: south"));
+        page.CB_Source->setCurrentIndex(0);
+        QTRY_COMPARE_WITH_TIMEOUT(page.L_PageViews->text(), QStringLiteral("1"), 10000);
+    }
+
     void LiveHitsUpdateTotalsChartAndLists() {
         TStatsFixture f;
         const TLogDay today = LogDayOf(Now());
@@ -121,12 +162,13 @@ private slots:
         const int port = form.Service().ListeningPort();
         QVERIFY(port > 0);
         TStatisticsPage& page = *form.Statistics;
-        form.PageControl1->setCurrentWidget(&page);
+        form.ShowPage(&page);
         QTRY_COMPARE_WITH_TIMEOUT(page.L_Hits->text(), QStringLiteral("2"), 10000);
         QCOMPARE(page.L_PageViews->text(), QStringLiteral("1"));
         QCOMPARE(page.L_Bots->text(), QStringLiteral("1"));
         QCOMPARE(page.BS_Today->at(3), 1.0);
         QCOMPARE(page.LS_DayBefore->at(5).y(), 2.0);
+        QVERIFY(page.LS_DayBefore->isVisible());
         QCOMPARE(page.DP_Day->currentText(), QString::fromStdString(IsoDayText(today)));
 
         for (int i = 0; i < 2; ++i)
@@ -149,6 +191,45 @@ private slots:
         QCOMPARE(Cell(page.TW_Visitors, 0, 1), QStringLiteral("3"));
         QCOMPARE(Cell(page.TW_Browsers, 0, 0), QStringLiteral("Firefox"));
         QVERIFY(page.L_Hint->isHidden());
+        // The tray tip counts the same day: the two lines of the file and the four hits since.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            form.TrayIcon->toolTip().section(QLatin1Char('\n'), 1),
+            QStringLiteral("Server running on port %1, 6 hits today").arg(port), 5000);
+    }
+
+    // The axis ends a round step above the tallest bar, a day without a file draws no line,
+    // and each top list shows its ten rows whole at the window's default size.
+    void ChartAndTopListsFitTheirFigures() {
+        TStatsFixture f;
+        std::string day;
+        for (int i = 0; i < 93; ++i)
+            day += LogLine(10, "10.0.0." + std::to_string(i % 12),
+                           "page=p" + std::to_string(i % 12), Firefox);
+        const std::string longName = "/blog/" + std::string(150, 'x') + "/the-end";
+        for (int i = 0; i < 20; ++i)
+            day += LogLine(11, "10.0.0.1", "page=" + longName, Firefox);
+        f.WriteDay(LogDayOf(Now()), day);
+        TMainForm& form = f.Create();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TStatisticsPage& page = *form.Statistics;
+        form.ShowPage(&page);
+        QTRY_COMPARE_WITH_TIMEOUT(page.L_PageViews->text(), QStringLiteral("113"), 10000);
+        const auto* axis = qobject_cast<QValueAxis*>(page.CV_Hours->chart()->axes(Qt::Vertical)[0]);
+        QCOMPARE(axis->max(), 100.0);
+        QCOMPARE(axis->tickCount(), 6);
+        QVERIFY(!page.LS_DayBefore->isVisible());
+        QVERIFY(page.L_Hint->text().contains(QStringLiteral("No data for the day before.")));
+        for (const QTableWidget* table :
+             {page.TW_Pages, page.TW_Sources, page.TW_Visitors, page.TW_Browsers})
+            QVERIFY(table->viewport()->height() >=
+                    10 * table->verticalHeader()->defaultSectionSize());
+        QCOMPARE(page.TW_Pages->rowCount(), 10);
+        QCOMPARE(page.TW_Pages->textElideMode(), Qt::ElideMiddle);
+        const auto named =
+            page.TW_Pages->findItems(QString::fromStdString(longName), Qt::MatchExactly);
+        QCOMPARE(named.size(), 1);
+        QCOMPARE(named[0]->toolTip(), QString::fromStdString(longName));
     }
 
     void ClosedPageIsReadAgainWhenOpened() {
@@ -156,17 +237,18 @@ private slots:
         TMainForm& form = f.Open();
         const int port = form.Service().ListeningPort();
         TStatisticsPage& page = *form.Statistics;
-        form.PageControl1->setCurrentWidget(&page);
+        form.ShowPage(&page);
         QTRY_VERIFY_WITH_TIMEOUT(!page.Loading(), 10000);
-        QCOMPARE(page.L_Hint->text(), QStringLiteral("No hits logged today yet."));
+        QCOMPARE(page.L_Hint->text(),
+                 QStringLiteral("No hits logged today yet. No data for the day before."));
 
-        form.PageControl1->setCurrentWidget(form.Settings); // closed: hits are not handed over
+        form.ShowPage(form.Settings); // closed: hits are not handed over
         QVERIFY(!Hit(port, "/t.gif?page=a").empty());
         QVERIFY(!Hit(port, "/t.gif?page=b").empty());
         QTest::qWait(2 * TStatisticsPage::UpdateIntervalMs);
         QCOMPARE(page.L_PageViews->text(), QStringLiteral("0"));
 
-        form.PageControl1->setCurrentWidget(&page); // opened: read from the file
+        form.ShowPage(&page); // opened: read from the file
         QTRY_COMPARE_WITH_TIMEOUT(page.L_PageViews->text(), QStringLiteral("2"), 10000);
         QVERIFY(!Hit(port, "/t.gif?page=a").empty());
         QTRY_COMPARE_WITH_TIMEOUT(page.L_PageViews->text(), QStringLiteral("3"), 10000);
@@ -183,7 +265,7 @@ private slots:
         TMainForm& form = f.Open();
         const int port = form.Service().ListeningPort();
         TStatisticsPage& page = *form.Statistics;
-        form.PageControl1->setCurrentWidget(&page);
+        form.ShowPage(&page);
         QTRY_VERIFY_WITH_TIMEOUT(!page.Loading(), 10000);
         QStringList days;
         for (int i = 0; i < page.DP_Day->count(); ++i)
@@ -207,7 +289,7 @@ private slots:
         f.WriteDay({2026, 12, 8}, LogLine(23, "a", "", Firefox) + LogLine(23, "b", "", Firefox));
         TMainForm& form = f.Open();
         TStatisticsPage& page = *form.Statistics;
-        form.PageControl1->setCurrentWidget(&page);
+        form.ShowPage(&page);
         QTRY_COMPARE_WITH_TIMEOUT(page.L_PageViews->text(), QStringLiteral("2"), 10000);
         QCOMPARE(page.DP_Day->currentText(), QStringLiteral("2026-12-08"));
 
