@@ -6,6 +6,8 @@ set -euo pipefail
 # pull in by itself.
 packages=(g++ make cmake libgtest-dev libgmock-dev media-types libssl-dev qt6-base-dev qt6-charts-dev
     libqt6opengl6-dev)
+# libpq for the shared store in PostgreSQL.
+packages+=(libpq-dev)
 if [ "${1:-}" = test ]; then
     # clang and its runtime for the fuzz targets; zone data for the time-zone tests.
     packages+=(clang libclang-rt-14-dev tzdata)
@@ -16,6 +18,14 @@ if [ "${1:-}" = test ]; then
     packages+=(locales)
     # A real browser for the https pixel test (mixed-content upgrade to the same port).
     packages+=(chromium)
+    # An X server with a tray host for the tray icon's test, and fonts for the screenshots.
+    packages+=(xvfb xauth x11-utils trayer xdotool fonts-dejavu-core)
+    # A PostgreSQL server that the store tests start themselves, and two readers of the JSON
+    # lines (jq and Python's json).
+    packages+=(postgresql jq python3)
+    # A log analyser that reads the combined file as sites do, masked addresses and visitor
+    # ids included.
+    packages+=(goaccess)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -37,7 +37,7 @@ tsan() {
     # This is also the build without the window (-DSKAV_BUILD_GUI=OFF): its program is run by
     # the app tests, and its install tree is checked.
     build build-tsan -DSKAV_SANITIZER=thread -DSKAV_BUILD_GUI=OFF &&
-        TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+        TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
             ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded &&
         bash tests/dist/install.sh build-tsan
 }

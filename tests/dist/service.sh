@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs the service unit's command line as systemd would, but without systemd: as an
 # unprivileged user that holds only CAP_NET_BIND_SERVICE, on port 88, with the state and log
-# directories in a scratch folder. It must start, fill its directory, answer, log, and stop
-# on SIGTERM with status 0. The run is in a private network namespace (its own loopback, so
-# port 88 collides with nothing) and a private mount namespace (the scratch folder is mounted
-# over /var/lib and /var/log there only). Needs root; skips with a message where it cannot.
+# directories in a scratch folder. It must start, fill its directory, answer, log, show its
+# dashboard on 127.0.0.1:8089 (the example settings') and stop on SIGTERM with status 0. The
+# run is in a private network namespace (its own loopback, so ports 88 and 8089 collide with
+# nothing) and a private mount namespace (the scratch folder is mounted over /var/lib and
+# /var/log there only). Needs root; skips with a message where it cannot.
 # Usage: tests/dist/service.sh UNIT-FILE
 set -euo pipefail
 unit=${1:?unit file}
@@ -23,6 +24,7 @@ read -r -a command <<<"$exec_start"
 grep -qx 'AmbientCapabilities=CAP_NET_BIND_SERVICE' "$unit"
 grep -qx 'StateDirectory=sk_kav' "$unit"
 grep -qx 'LogsDirectory=sk_kav' "$unit"
+grep -qx 'LogsDirectoryMode=0750' "$unit"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -58,6 +60,17 @@ inside() {
     local answer
     answer=$(timeout 10 cat <&3 | head -c 200 | tr -d '\r' | head -n 1)
     exec 3<&-
+    # The example settings switch the dashboard on: loopback only, for want of a password.
+    for _ in $(seq 100); do
+        grep -q 'Dashboard started, listening on 127\.0\.0\.1:8089\.' "$scratch/err" && break
+        sleep 0.1
+    done
+    local dashboard=
+    if exec 3<>/dev/tcp/127.0.0.1/8089; then
+        printf 'GET /?range=7d HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n' >&3
+        dashboard=$(timeout 10 cat <&3 | head -c 200 | tr -d '\r' | head -n 1)
+        exec 3<&-
+    fi
     kill -TERM "$pid"
     local status=0
     for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -66,9 +79,11 @@ inside() {
     fi
     wait "$pid" || status=$?
     echo "answer: $answer"
+    echo "dashboard: $dashboard"
     echo "exit status after SIGTERM: $status"
     echo "--- stderr"; cat "$scratch/err"
-    [ "$answer" = "HTTP/1.1 200 OK" ] && [ "$status" = 0 ] &&
+    [ "$answer" = "HTTP/1.1 200 OK" ] && [ "$dashboard" = "HTTP/1.1 200 OK" ] &&
+        [ "$status" = 0 ] &&
         grep -q 'Server stopped\.' "$scratch/err" &&
         grep -q 'log directory "/var/log/sk_kav/"' "$scratch/err"
 }
@@ -90,4 +105,4 @@ grep -q '^LogDir=/var/log/sk_kav/' "$scratch/lib/sk_kav/sk_KAV.ini"
 grep -q '"GET /t.gif page=home HTTP/1.1" 200 ' "$scratch"/log/sk_kav/*.log
 ls "$scratch"/log/sk_kav/*.log2 >/dev/null
 echo "service test: passed (started as uid 65534 with CAP_NET_BIND_SERVICE on port 88," \
-    "answered, logged, stopped on SIGTERM)"
+    "answered, logged, showed its dashboard, stopped on SIGTERM)"
