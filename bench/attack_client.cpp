@@ -12,6 +12,9 @@
 //                                                of body and all of it but the last byte
 //   attack_client posts PORT FROM COUNT SECONDS BYTES     ... that send a whole POST of BYTES
 //                                                at once and read the answer
+//   attack_client hello PORT FROM COUNT SECONDS BYTES ANNOUNCED  ... that send the records of a
+//                                                TLS hello whose header announces ANNOUNCED
+//                                                bytes, with BYTES of it, and hold them
 // FROM is one address (127.0.0.2) or a range (127.0.0.2-127.0.0.51). Every attack prints what
 // happened to its connections when its time is up. Single-threaded, non-blocking sockets.
 #include <algorithm>
@@ -123,6 +126,21 @@ std::string PostHead(size_t ABodyBytes) {
            "\r\n\r\n";
 }
 
+// The records of a TLS client's first handshake message: its header announcing AAnnounced
+// bytes, then ABytes of it, in records of at most 16 KiB.
+std::string HelloRecords(size_t ABytes, size_t AAnnounced) {
+    std::string message = {1, static_cast<char>(AAnnounced >> 16),
+                           static_cast<char>(AAnnounced >> 8), static_cast<char>(AAnnounced)};
+    message += std::string(ABytes, 'h');
+    std::string records;
+    for (size_t at = 0; at < message.size(); at += 16384) {
+        const std::string piece = message.substr(at, 16384);
+        records += std::string("\x16\x03\x01", 3) + static_cast<char>(piece.size() >> 8) +
+                   static_cast<char>(piece.size() & 0xff) + piece;
+    }
+    return records;
+}
+
 struct TAttack {
     std::string Mode;
     int Port = 0;
@@ -130,6 +148,7 @@ struct TAttack {
     int PerAddress = 0;
     int Seconds = 0;
     size_t Bytes = 0;
+    size_t Announced = 0;
 };
 
 std::string FirstBytes(const TAttack& AAttack) {
@@ -141,6 +160,8 @@ std::string FirstBytes(const TAttack& AAttack) {
         return PostHead(AAttack.Bytes) + std::string(AAttack.Bytes, 'b');
     if (AAttack.Mode == "reopen")
         return "GET / HTTP/1.1\r\n";
+    if (AAttack.Mode == "hello")
+        return HelloRecords(AAttack.Bytes, AAttack.Announced);
     return "";
 }
 
@@ -257,6 +278,7 @@ int main(int argc, char** argv) {
                    Addresses(argv[3]),
                    std::atoi(argv[4]),
                    std::atoi(argv[5]),
-                   argc > 6 ? std::strtoul(argv[6], nullptr, 10) : 0};
+                   argc > 6 ? std::strtoul(argv[6], nullptr, 10) : 0,
+                   argc > 7 ? std::strtoul(argv[7], nullptr, 10) : 0};
     return RunAttack(attack);
 }

@@ -2,8 +2,8 @@
 # Where a hit's time goes with a new thread per connection. The minimal server of our shape
 # (bench/thread_per_connection.cpp) runs plain ("ceiling"), then with the system calls ours
 # must make per hit ("+calls"), then also with USER_US microseconds of user-space work per hit
-# that touch no memory ("+calls+user", default 12). Ours runs with the default settings, both
-# log files on, both screen logs off. wrk loads them in turn on loopback: one request per
+# that touch no memory ("+calls+user", default 12). Ours runs with the default settings but a
+# new thread per connection (ReuseThreads=0), both log files on, both screen logs off. wrk loads them in turn on loopback: one request per
 # connection for GET /t.gif, 32 and then 256 connections, SECONDS each (default 5), ROUNDS
 # times (default 5). Prints per round requests/s and the user and system CPU time each server
 # spends per request (from /proc; the split is sampled at clock ticks), then the medians and
@@ -21,9 +21,7 @@ rounds=${2:-5}
 user_us=${USER_US:-12}
 dpkg-query -W -f='${Status}' wrk 2>/dev/null | grep -q 'install ok installed' ||
     { apt-get update -qq && apt-get install -y -qq --no-install-recommends wrk; }
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-    -DSKAV_BUILD_GUI=OFF -DSKAV_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j "$(nproc)" --target sk_kav >/dev/null
+build_bench_server
 g++ -O2 -std=c++20 -pthread -Wall -Wextra bench/thread_per_connection.cpp -o build-bench/thread_per_connection
 
 work=$(mktemp -d)
@@ -41,6 +39,7 @@ for name in "${names[@]}"; do
     case $name in
     ours | baseline)
         load_settings "$dir"
+        sed -i 's#^MaxConnectionsPerIP=0#&\r\nReuseThreads=0#' "$dir/sk_KAV.ini"
         program=build-bench/src/app/sk_kav
         [ "$name" = baseline ] && program=$SKAV_BASELINE
         "$program" --headless --dir "$dir" --port "$port" >/dev/null 2>&1 &

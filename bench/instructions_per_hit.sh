@@ -5,7 +5,9 @@
 # and "Connection: close"). Prints per hit the instructions executed by all threads (listener,
 # peer thread, libraries), the calls of malloc and of pthread_mutex_lock. Unlike requests/s
 # these counts do not depend on what else runs on the machine, so a change of a few percent
-# shows. SKAV_BASELINE=path/to/another/sk_kav counts that build too and prints the ratios.
+# shows. SKAV_BASELINE=path/to/another/sk_kav counts that build too and prints the ratios;
+# SCREENS=1 counts ours again with both screen logs on (stdout to /dev/null, as headless under
+# a service manager) and prints what they add.
 # Usage: bench/instructions_per_hit.sh [HITS] (default 300).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,9 +15,7 @@ source bench/common.sh
 hits=${1:-300}
 dpkg-query -W -f='${Status}' valgrind 2>/dev/null | grep -q 'install ok installed' ||
     { apt-get update -qq && apt-get install -y -qq --no-install-recommends valgrind; }
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-    -DSKAV_BUILD_GUI=OFF -DSKAV_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j "$(nproc)" --target sk_kav >/dev/null
+build_bench_server
 
 work=$(mktemp -d)
 server_pid=""
@@ -48,11 +48,12 @@ totals() {
         END { print ir, mallocs + 0, locks + 0 }' "$1"
 }
 
-count() { # count BINARY NAME -> "instructions mallocs locks" per hit
+count() { # count BINARY NAME [SCREENS] -> "instructions mallocs locks" per hit
     local dir="$work/$2"
     mkdir -p "$dir/logs"
     cp content/* "$dir/"
     load_settings "$dir"
+    [ -z "${3:-}" ] || sed -i 's/^LogToScreen=0/LogToScreen=1/' "$dir/sk_KAV.ini"
     local port
     port=$(free_port)
     valgrind --tool=callgrind --callgrind-out-file="$dir/cg.%p" "$1" --headless --dir "$dir" \
@@ -86,4 +87,11 @@ if [ -n "${SKAV_BASELINE:-}" ]; then
     awk -v a="$ours_ir" -v b="$base_ir" -v c="$ours_malloc" -v d="$base_malloc" \
         -v e="$ours_lock" -v f="$base_lock" \
         'BEGIN {printf "%-10s %14.3f %10.3f %10.3f\n", "ours/base", a / b, c / d, e / f}'
+fi
+if [ -n "${SCREENS:-}" ]; then
+    read -r scr_ir scr_malloc scr_lock <<<"$(count build-bench/src/app/sk_kav screens 1)"
+    printf '%-10s %14s %10s %10s\n' screens "$scr_ir" "$scr_malloc" "$scr_lock"
+    awk -v a="$scr_ir" -v b="$ours_ir" -v c="$scr_malloc" -v d="$ours_malloc" \
+        -v e="$scr_lock" -v f="$ours_lock" \
+        'BEGIN {printf "%-10s %14.3f %10.3f %10.3f\n", "scr/ours", a / b, c / d, e / f}'
 fi

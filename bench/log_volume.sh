@@ -13,9 +13,7 @@ cd "$(dirname "$0")/.."
 source bench/common.sh
 seconds=${1:-5}
 echo "load: $(uptime | sed 's/.*load average: //')"
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-    -DSKAV_BUILD_GUI=OFF -DSKAV_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j "$(nproc)" --target sk_kav >/dev/null
+build_bench_server
 c++ -std=c++20 -O2 -pthread -o build-bench/LogBench bench/log_volume/LogBench.cpp
 bench=build-bench/LogBench
 

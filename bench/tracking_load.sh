@@ -2,11 +2,11 @@
 # Loads the headless tracking server and nginx, one after the other, with wrk on loopback: one
 # request per connection (Connection: close) for GET /t.gif, 32 and then 256 connections,
 # DURATION seconds each (default 10). Both log files of ours are on, both screen logs off;
-# nginx writes its combined access log. Ours runs twice: with the default settings (a new
-# thread per connection) and with ReuseThreads=64 ("reuse"). A minimal server of our shape
-# (bench/thread_per_connection.cpp, "ceiling") runs too: what the design reaches on this
-# machine with next to no work per hit. Prints requests/s, p99 latency and peak memory of each
-# server and the ratios to nginx. SKAV_BASELINE=path/to/another/sk_kav (an earlier build) runs
+# nginx writes its combined access log. Ours runs twice: with the default settings (64 threads
+# kept for the next connections) and with a new thread per connection, ReuseThreads=0
+# ("thread"). A minimal server of our shape (bench/thread_per_connection.cpp, "ceiling") runs
+# too: what a thread per connection reaches on this machine with next to no work per hit.
+# Prints requests/s, p99 latency and peak memory of each server and the ratios to nginx. SKAV_BASELINE=path/to/another/sk_kav (an earlier build) runs
 # that one too, in turn with ours, and prints the ratio ours/baseline, also of the CPU time
 # each spends per request (steadier than req/s on a machine others share). REPEAT=n (default
 # 1) runs everything n times and ends with the medians; the load average is printed before and
@@ -25,17 +25,14 @@ if [ "${#need[@]}" -gt 0 ]; then
     # Debian starts the packaged nginx on port 80; only ours is wanted.
     systemctl stop nginx 2>/dev/null || service nginx stop 2>/dev/null || true
 fi
-# -O2: gcc 12 at -O3 warns of string copies overlapping that cannot overlap.
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-    -DSKAV_BUILD_GUI=OFF -DSKAV_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j "$(nproc)" --target sk_kav >/dev/null
+build_bench_server
 g++ -O2 -std=c++20 -pthread -Wall -Wextra bench/thread_per_connection.cpp -o build-bench/thread_per_connection
 
 work=$(mktemp -d)
 chmod 755 "$work" # nginx workers read the GIF as another user
-trap 'kill $ours_pid $reuse_pid $base_pid $ceiling_pid $nginx_pid 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill $ours_pid $thread_pid $base_pid $ceiling_pid $nginx_pid 2>/dev/null || true; rm -rf "$work"' EXIT
 ours_pid=""
-reuse_pid=""
+thread_pid=""
 base_pid=""
 ceiling_pid=""
 nginx_pid=""
@@ -48,14 +45,14 @@ load_settings "$work/ours"
 ours_port=$(free_port)
 build-bench/src/app/sk_kav --headless --dir "$work/ours" --port "$ours_port" 2>"$work/ours.err" >/dev/null &
 ours_pid=$!
-# The same build, keeping 64 threads for the next connections.
-mkdir -p "$work/reuse/logs"
-cp content/* "$work/reuse/"
-sed -e "s#$work/ours/logs/#$work/reuse/logs/#" -e 's#^MaxConnectionsPerIP=0#&\r\nReuseThreads=64#' \
-    "$work/ours/sk_KAV.ini" >"$work/reuse/sk_KAV.ini"
-reuse_port=$(free_port)
-build-bench/src/app/sk_kav --headless --dir "$work/reuse" --port "$reuse_port" 2>"$work/reuse.err" >/dev/null &
-reuse_pid=$!
+# The same build with a new thread per connection.
+mkdir -p "$work/thread/logs"
+cp content/* "$work/thread/"
+sed -e "s#$work/ours/logs/#$work/thread/logs/#" -e 's#^MaxConnectionsPerIP=0#&\r\nReuseThreads=0#' \
+    "$work/ours/sk_KAV.ini" >"$work/thread/sk_KAV.ini"
+thread_port=$(free_port)
+build-bench/src/app/sk_kav --headless --dir "$work/thread" --port "$thread_port" 2>"$work/thread.err" >/dev/null &
+thread_pid=$!
 if [ -n "${SKAV_BASELINE:-}" ]; then
     mkdir -p "$work/base/logs"
     cp content/* "$work/base/"
@@ -97,8 +94,6 @@ run_wrk() { # run_wrk PORT CONNECTIONS [PID] -> "rps p99 errors cpu-us-per-reque
 }
 
 row() { printf '%-6s %-6s %12s %10s %10s  %s\n' "$@"; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", (b > 0 ? a / b : 0)}'; }
-median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
 results="$work/results" # lines: conns name value
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for round in $(seq 1 "$repeat"); do
@@ -106,14 +101,14 @@ for round in $(seq 1 "$repeat"); do
     row conns server req/s p99 peakMiB errors
     for conns in 32 256; do
         IFS='|' read -r ours_rps ours_p99 ours_err ours_cpu <<<"$(run_wrk "$ours_port" "$conns" "$ours_pid")"
-        IFS='|' read -r reuse_rps reuse_p99 reuse_err reuse_cpu <<<"$(run_wrk "$reuse_port" "$conns" "$reuse_pid")"
+        IFS='|' read -r thread_rps thread_p99 thread_err thread_cpu <<<"$(run_wrk "$thread_port" "$conns" "$thread_pid")"
         if [ -n "$base_pid" ]; then
             IFS='|' read -r base_rps base_p99 base_err base_cpu <<<"$(run_wrk "$base_port" "$conns" "$base_pid")"
         fi
         IFS='|' read -r ceil_rps ceil_p99 ceil_err ceil_cpu <<<"$(run_wrk "$ceiling_port" "$conns" "$ceiling_pid")"
         IFS="|" read -r ng_rps ng_p99 ng_err _ <<<"$(run_wrk "$nginx_port" "$conns")"
         row "$conns" ours "$ours_rps" "$ours_p99" $(($(peak_kib "$ours_pid") / 1024)) "$ours_err"
-        row "$conns" reuse "$reuse_rps" "$reuse_p99" $(($(peak_kib "$reuse_pid") / 1024)) "$reuse_err"
+        row "$conns" thread "$thread_rps" "$thread_p99" $(($(peak_kib "$thread_pid") / 1024)) "$thread_err"
         if [ -n "$base_pid" ]; then
             row "$conns" base "$base_rps" "$base_p99" $(($(peak_kib "$base_pid") / 1024)) "$base_err"
         fi
@@ -121,11 +116,12 @@ for round in $(seq 1 "$repeat"); do
         row "$conns" nginx "$ng_rps" "$ng_p99" $(($(peak_kib "$nginx_pid") / 1024)) "$ng_err"
         {
             echo "$conns ours/nginx $(ratio "$ours_rps" "$ng_rps")"
-            echo "$conns reuse/nginx $(ratio "$reuse_rps" "$ng_rps")"
+            echo "$conns thread/nginx $(ratio "$thread_rps" "$ng_rps")"
             echo "$conns p99-ms-ours $(awk -v t="$ours_p99" 'BEGIN {print (t ~ /us$/ ? t / 1000 : (t ~ /ms$/ ? t + 0 : t * 1000))}')"
-            echo "$conns p99-ms-reuse $(awk -v t="$reuse_p99" 'BEGIN {print (t ~ /us$/ ? t / 1000 : (t ~ /ms$/ ? t + 0 : t * 1000))}')"
+            echo "$conns p99-ms-thread $(awk -v t="$thread_p99" 'BEGIN {print (t ~ /us$/ ? t / 1000 : (t ~ /ms$/ ? t + 0 : t * 1000))}')"
+            echo "$conns p99-ms-nginx $(awk -v t="$ng_p99" 'BEGIN {print (t ~ /us$/ ? t / 1000 : (t ~ /ms$/ ? t + 0 : t * 1000))}')"
             echo "$conns cpu-us-ours $ours_cpu"
-            echo "$conns cpu-us-reuse $reuse_cpu"
+            echo "$conns cpu-us-thread $thread_cpu"
             echo "$conns ceiling/nginx $(ratio "$ceil_rps" "$ng_rps")"
             echo "$conns ours/ceiling $(ratio "$ours_rps" "$ceil_rps")"
             echo "$conns cpu-us-ceiling $ceil_cpu"
@@ -140,11 +136,6 @@ done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 if [ "$repeat" -gt 1 ]; then
     echo "--- medians of $repeat rounds"
-    for conns in 32 256; do
-        for name in $(awk -v c="$conns" '$1 == c {print $2}' "$results" | awk '!seen[$0]++'); do
-            printf '%-6s %-16s %s\n' "$conns" "$name" \
-                "$(awk -v c="$conns" -v n="$name" '$1 == c && $2 == n {print $3}' "$results" | median)"
-        done
-    done
+    print_medians "$results" 32 256
 fi
-echo "log lines written by ours: $(cat "$work"/ours/logs/*.log | wc -l), with reuse: $(cat "$work"/reuse/logs/*.log | wc -l)"
+echo "log lines written by ours: $(cat "$work"/ours/logs/*.log | wc -l), with a thread each: $(cat "$work"/thread/logs/*.log | wc -l)"

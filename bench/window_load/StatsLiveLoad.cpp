@@ -106,10 +106,10 @@ int main(int argc, char** argv) {
         for (int step = 0; step < 2; ++step) {
             const bool pageOpen = (step == 1) != (pair % 2 == 1);
             if (pageOpen) {
-                form.PageControl1->setCurrentWidget(form.Statistics);
+                form.ShowPage(form.Statistics);
                 WaitUntilRead(*form.Statistics); // reading the day so far is not a hit's cost
             } else {
-                form.PageControl1->setCurrentWidget(form.Settings);
+                form.ShowPage(form.Settings);
             }
             const double r = RunWrk(port, seconds, connections);
             if (r <= 0)
