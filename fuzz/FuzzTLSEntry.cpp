@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <netinet/in.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -99,6 +100,31 @@ void AwaitArrival(int ADescriptor, size_t ACount) {
     }
 }
 
+// The port of a socket's own end, or of its far end.
+int PortOf(int ADescriptor, bool AFarEnd) {
+    sockaddr_in address{};
+    socklen_t size = sizeof(address);
+    sockaddr* into = reinterpret_cast<sockaddr*>(&address);
+    const int result = AFarEnd ? getpeername(ADescriptor, into, &size)
+                               : getsockname(ADescriptor, into, &size);
+    return result == 0 ? ntohs(address.sin_port) : -1;
+}
+
+// The accepted end of AClient. A connect that an earlier run gave up on (interrupted by the
+// fuzzer's timer signal, say) may still have completed and wait in the queue before it, reset
+// by then: such ends are taken and dropped.
+std::unique_ptr<TNetTCPConnection> AcceptedEndOf(int AClient) {
+    const int clientPort = PortOf(AClient, false);
+    for (int tries = 0; tries < 64; ++tries) {
+        auto connection = std::make_unique<TNetTCPConnection>();
+        if (!connection->Binding().AcceptFrom(Target().Listening.Descriptor()))
+            break;
+        if (PortOf(connection->Binding().Descriptor(), true) == clientPort)
+            return connection;
+    }
+    Broken("the connection was not waiting to be accepted");
+}
+
 // A connection given the bytes: it reads what has come (without waiting for more), then the
 // client goes with a reset, so thousands of runs a second leave no ports in TIME_WAIT.
 void ThroughAConnection(const std::string& ABytes) {
@@ -122,10 +148,9 @@ void ThroughAConnection(const std::string& ABytes) {
         Broken("the input was not sent whole");
     auto budget = std::make_shared<TBudget>();
     {
-        TNetTCPConnection connection;
+        const std::unique_ptr<TNetTCPConnection> accepted = AcceptedEndOf(client);
+        TNetTCPConnection& connection = *accepted;
         connection.SetMemoryBudget(budget);
-        if (!connection.Binding().AcceptFrom(target.Listening.Descriptor()))
-            Broken("the connection was not waiting to be accepted");
         AwaitArrival(connection.Binding().Descriptor(), ABytes.size());
         connection.SetSecureAcceptor(target.Context);
         try {
