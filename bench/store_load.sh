@@ -10,8 +10,10 @@
 #            its 5 s and goes to the spool
 # Prints each run's requests/s, p99 and the server's CPU time per request, then the ratios
 # store/off and stopped/off (and of the CPU times: steadier on a shared machine) and the p99s
-# (aim: within 5 %, and stopped's p99 no worse than store's), and the rows the healthy
-# database took beside the lines of that server's overview files.
+# (aim: within 5 %, and stopped's p99 no worse than store's), the rows the healthy database
+# took beside the lines of that server's overview files, and for the paused one: the rows it
+# spooled, its "not delivered" reports, how long the replay took once the database was back
+# (at most 90 s), and the rows against its lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/common.sh
@@ -104,10 +106,15 @@ done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "--- medians of $repeat rounds"
 print_medians "$results" 32 256
-echo "stopped: $(cat "$work/stopped/sk_KAV.spool/"*.rows 2>/dev/null | wc -c) bytes in its spool while paused"
-# The paused database back: the spool is replayed, and a stop sends or spools the rest.
+spooled() { cat "$work/stopped/sk_KAV.spool/"*.rows 2>/dev/null | wc -"$1"; }
+echo "stopped: $(spooled c) bytes, $(spooled l) rows in its spool while paused"
+grep -h "not delivered" "$work/stopped.err" | sed 's/^/stopped: /' || true
+# The paused database back: the writer's next try (at most 16 s away, then 5 s to give up on
+# the paused connection) finds it, and the spool is replayed; a stop sends or spools the rest.
 kill -CONT $paused
-sleep 5
+waited=0
+while [ "$(spooled c)" -gt 0 ] && [ "$waited" -lt 90 ]; do sleep 1; waited=$((waited + 1)); done
+echo "stopped: spool replayed within $waited s of the database's return"
 for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
 wait "${pids[@]}" 2>/dev/null || true
 pids=()
