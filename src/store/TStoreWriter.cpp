@@ -87,7 +87,7 @@ struct TStoreWriter::TState {
             Connect();
     }
 
-    void Encode(std::vector<THitRecord>& AHits) {
+    void Encode(std::deque<THitRecord>& AHits) {
         for (const THitRecord& hit : AHits) {
             if (Pending.empty() || Pending.back().Count >= Options.BatchRows)
                 Pending.emplace_back();
@@ -324,7 +324,7 @@ void TStoreWriter::Run() {
     TState& state = *FState;
     try {
         state.Start();
-        std::vector<THitRecord> taken;
+        std::deque<THitRecord> taken;
         for (bool stopping = false; !stopping;) {
             {
                 std::unique_lock<std::mutex> lock(FLock);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -74,7 +75,9 @@ private:
     const std::int64_t FStartId;
     std::mutex FLock; // guards FQueue, FQueueBytes, FFirstQueued, FStopping
     std::condition_variable FWake;
-    std::vector<THitRecord> FQueue;
+    // A deque: a long queue (the database away for a while) grows without moving the hits
+    // already in it, which would hold every peer thread on FLock meanwhile.
+    std::deque<THitRecord> FQueue;
     std::size_t FQueueBytes = 0;
     std::chrono::steady_clock::time_point FFirstQueued;
     bool FStopping = false;
