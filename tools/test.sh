@@ -8,12 +8,24 @@ bash tools/deps.sh test
 jobs=$(nproc)
 passed=0
 failed=0
+failedStages=()
+stageLogs=$(mktemp -d)
+trap 'rm -rf "$stageLogs"' EXIT
 
 stage() { # stage NAME COMMAND...
     local name=$1 started=$SECONDS
     shift
     echo "=== $name"
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "=== $name FAILED"; fi
+    local log=$stageLogs/$((passed + failed)).log status=0
+    "$@" 2>&1 | tee "$log" || status=${PIPESTATUS[0]}
+    if [ "$status" -eq 0 ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        failedStages+=("$name")
+        cp "$log" "$stageLogs/failed-${#failedStages[@]}.log"
+        echo "=== $name FAILED"
+    fi
     echo "=== $name: $((SECONDS - started)) s"
 }
 
@@ -57,5 +69,30 @@ stage "ASan+UBSan build and tests" asan
 stage "TSan build and threaded tests" tsan
 if [ -f fuzz/run.sh ]; then stage "fuzzing" fuzz; fi
 
+# The failures again at the end, where a log cut to its last lines still shows them: the end of
+# each failed stage, each failed test's name, and the end of what it printed when run once more
+# on its own (which also tells a test that fails only under load from one that always fails).
+summary() {
+    local dir list i
+    for i in "${!failedStages[@]}"; do
+        echo "=== the end of the failed stage \"${failedStages[$i]}\":"
+        grep -v '^\[ *[0-9]*%\]' "$stageLogs/failed-$((i + 1)).log" | tail -n 25
+    done
+    for dir in build build-asan build-tsan; do
+        list=$dir/Testing/Temporary/LastTestsFailed.log
+        [ -s "$list" ] || continue
+        echo "=== failed in $dir:"
+        sed 's/^/    /' "$list"
+        echo "=== $dir: the failed tests run once more"
+        (ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+            TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
+            ctest --test-dir "$dir" --rerun-failed --output-on-failure 2>&1 || true) | tail -n 40
+    done
+}
+
+if [ "$failed" -gt 0 ]; then
+    summary
+    printf 'failed stage: %s\n' "${failedStages[@]}"
+fi
 echo "stages: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
