@@ -10,6 +10,7 @@
 #include "support/TLSTestClient.h"
 #include "support/TempDir.h"
 #include "support/TestCertificates.h"
+#include "support/WaitUntil.h"
 #include "tls/TNetTLSContext.h"
 
 namespace {
@@ -32,7 +33,10 @@ protected:
         FServer.SetSecureAcceptor(ContextOf(FDir, FCA.Issue({"stats.test"}, 1)));
         FPort = ActivateOnLoopback(FServer);
     }
-    void TearDown() override { FServer.SetActive(false); }
+    void TearDown() override {
+        FServer.SetActive(false);
+        (void)OnlyThisThreadLeft();
+    }
 
     TTestCA FCA;
     TempDir FDir;
