@@ -137,7 +137,7 @@ TEST_F(DashboardServiceTest, WrongPasswordsAreThrottledPerClientWithOneMessagesL
     // Checks slow enough that a burst of wrong ones all wait for their turn at once: the
     // allowance counts those checked before, not those seen before the wait.
     Configure([](TKAV_GeneralConfig& AConfig) {
-        AConfig.DashboardPasswordHash = MakePasswordHash(Password, PasswordRounds / 4);
+        AConfig.DashboardPasswordHash = MakePasswordHash(Password, PasswordRounds / 30);
     });
     StartBoth();
     std::string pending, token;
