@@ -129,7 +129,10 @@ for k in ('pages', 'sources', 'visitors_top', 'browsers'):
 print('same' if total == store else 'sum %s\nstore %s' % (total, store))
 )";
 
+// 0 while the program has not made the table yet (a busy machine may ask before it has).
 int Rows(const std::string& ADatabase, const std::string& AWhere = "true") {
+    if (Server()->Value(ADatabase, "SELECT to_regclass('skav_hits') IS NOT NULL") != "t")
+        return 0;
     return std::stoi(Server()->Value(ADatabase, "SELECT count(*) FROM skav_hits WHERE " + AWhere));
 }
 
