@@ -463,6 +463,23 @@ TEST(StoreWriterTest, HitsThatCannotBeKeptAreCountedAndReported) {
         EXPECT_EQ(messages.Count("as the spool is full at"), 1) << messages.All();
     }
     {
+        // A queue past its bound (the writer thread takes it only every 20 ms): the hits past
+        // it are counted and reported, the others spooled.
+        TMessages messages;
+        TempDir spool;
+        TStoreWriterOptions options = FastOptions(nowhere, spool, messages);
+        options.MaxQueueBytes = 2000;
+        TStoreWriter writer(options);
+        for (int i = 0; i < 200; ++i)
+            writer.Enqueue(StoreTestHit(i, "a"));
+        writer.Stop();
+        const TStoreStatus status = writer.Status();
+        EXPECT_GT(status.Spooled, 0u);
+        EXPECT_GT(status.NotDelivered, 0u);
+        EXPECT_EQ(status.Spooled + status.NotDelivered, 200u);
+        EXPECT_EQ(messages.Count("with the queue full"), 1) << messages.All();
+    }
+    {
         // A spool that another process holds: no spool, so nothing can wait.
         TMessages messages;
         TempDir spool;
