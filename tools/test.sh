@@ -76,7 +76,7 @@ summary() {
     local dir list i
     for i in "${!failedStages[@]}"; do
         echo "=== the end of the failed stage \"${failedStages[$i]}\":"
-        grep -v '^\[ *[0-9]*%\]' "$stageLogs/failed-$((i + 1)).log" | tail -n 25
+        (grep -v '^\[ *[0-9]*%\]' "$stageLogs/failed-$((i + 1)).log" || true) | tail -n 25
     done
     for dir in build build-asan build-tsan; do
         list=$dir/Testing/Temporary/LastTestsFailed.log
