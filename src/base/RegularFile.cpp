@@ -21,6 +21,8 @@ TRegularFile::TRegularFile(const std::string& APath, std::uint64_t AMaxBytes)
         return;
     }
     FMode = info.st_mode & 07777;
+    FDevice = static_cast<std::uint64_t>(info.st_dev);
+    FInode = static_cast<std::uint64_t>(info.st_ino);
     if (S_ISDIR(info.st_mode))
         Fail(TRegularFileStatus::NotRegular, EISDIR);
     else if (!S_ISREG(info.st_mode))

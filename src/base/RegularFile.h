@@ -30,6 +30,9 @@ public:
     // The size and permission bits when it was opened.
     std::uint64_t Size() const { return FSize; }
     mode_t Mode() const { return FMode; }
+    // Which file was opened, whatever its name is now.
+    std::uint64_t Device() const { return FDevice; }
+    std::uint64_t Inode() const { return FInode; }
 
     // Reads the next bytes into AInto: how many, 0 at the end. -1 when the read failed or the
     // file grew past the bound meanwhile; the status then tells which.
@@ -51,6 +54,8 @@ private:
     std::uint64_t FSize = 0;
     std::uint64_t FRead = 0;
     mode_t FMode = 0;
+    std::uint64_t FDevice = 0;
+    std::uint64_t FInode = 0;
 };
 
 // The whole file into AText (empty unless Open comes back); AProblem, when given, receives

@@ -255,7 +255,8 @@ TDashboardService::~TDashboardService() {
     Shutdown();
 }
 
-std::function<void(const std::string&)> TDashboardService::OverviewLineSink() const {
+std::function<void(const std::string&, const TFilePlace&)>
+TDashboardService::OverviewLineSink() const {
     return FImpl->Live->Sink();
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "base/FilePlace.h"
 #include "dashboard/TDashboardHandler.h"
 
 class TDashboardServiceImpl;
@@ -29,7 +30,8 @@ public:
     TDashboardService& operator=(const TDashboardService&) = delete;
 
     // For TTrackingService::AddOnOverviewLine, before the tracking server starts.
-    std::function<void(const std::string& ALine)> OverviewLineSink() const;
+    std::function<void(const std::string& ALine, const TFilePlace& APlace)>
+    OverviewLineSink() const;
 
     // Starts, restarts or stops the listener as the settings say now, keeps the certificate in
     // step with them and its files, ends every session when the password changed, and writes

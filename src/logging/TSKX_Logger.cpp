@@ -13,6 +13,16 @@
 
 namespace {
 
+// Right after an appending write the descriptor's offset is the end of that record, whoever
+// appended before or after it.
+TFilePlace PlaceAfterWrite(int AFile, dev_t ADevice, ino_t AInode) {
+    const off_t end = lseek(AFile, 0, SEEK_CUR);
+    if (end < 0)
+        return {};
+    return {static_cast<std::uint64_t>(ADevice), static_cast<std::uint64_t>(AInode),
+            static_cast<std::int64_t>(end)};
+}
+
 std::string WithDelimiter(std::string ADirectory) {
     if (!ADirectory.empty() && ADirectory.back() != '/')
         ADirectory += '/';
@@ -185,12 +195,14 @@ TSKX_Logger::TNames TSKX_Logger::CurrentNames() const {
     return {FDirectory, FExtension, FNameDateFormat};
 }
 
-bool TSKX_Logger::WriteLog(const std::string& AText) {
+bool TSKX_Logger::WriteLog(const std::string& AText, TFilePlace* APlace) {
+    if (APlace)
+        *APlace = TFilePlace();
     try {
         if (!FUseLock)
-            return WriteOnce(AText, false);
+            return WriteOnce(AText, false, APlace);
         std::lock_guard<std::mutex> guard(FLock);
-        return WriteOnce(AText, true);
+        return WriteOnce(AText, true, APlace);
     } catch (...) { // out of memory: a failed write, never an exception for the caller
         ++FErrorCount;
         return false;
@@ -233,7 +245,7 @@ const std::string& TSKX_Logger::LockedPathAt(const TDateTimeParts& ANow) {
     return FLockedPath;
 }
 
-bool TSKX_Logger::WriteOnce(const std::string& AText, bool ALocked) {
+bool TSKX_Logger::WriteOnce(const std::string& AText, bool ALocked, TFilePlace* APlace) {
     const std::chrono::system_clock::time_point instant = ClockNow();
     const TDateTimeParts now = DecodeDateTime(LocalDateTimeOf(instant));
     // Under the writer's lock the record is built in the buffer the last one used.
@@ -254,8 +266,8 @@ bool TSKX_Logger::WriteOnce(const std::string& AText, bool ALocked) {
             FCheckedAt.reset(); // it may have deleted the kept file
     }
     // The kept-open file is shared between writes, so it needs the writer's lock.
-    const bool written =
-        ALocked ? AppendToKeptFile(path, bytes, instant) : AppendToFile(path, bytes);
+    const bool written = ALocked ? AppendToKeptFile(path, bytes, instant, APlace)
+                                 : AppendToFile(path, bytes, APlace);
     if (ALocked && FRecord.capacity() > KeptRecordRoom)
         std::string().swap(FRecord); // an unusually long record does not keep its memory
     if (written)
@@ -265,7 +277,7 @@ bool TSKX_Logger::WriteOnce(const std::string& AText, bool ALocked) {
 }
 
 bool TSKX_Logger::AppendToKeptFile(const std::string& APath, const std::string& ABytes,
-                                   std::chrono::system_clock::time_point ANow) {
+                                   std::chrono::system_clock::time_point ANow, TFilePlace* APlace) {
     // A new day or directory: the next file is opened.
     if (FKeptFile >= 0 && APath != FKeptPath)
         CloseKeptFile();
@@ -287,6 +299,8 @@ bool TSKX_Logger::AppendToKeptFile(const std::string& APath, const std::string& 
     }
     std::size_t written = 0;
     if (WriteAll(FKeptFile, ABytes, written)) {
+        if (APlace)
+            *APlace = PlaceAfterWrite(FKeptFile, FKeptDevice, FKeptInode);
         UnlockFile(FKeptFile);
         return true;
     }
@@ -343,7 +357,8 @@ void TSKX_Logger::CloseKeptFile() {
     FCheckedAt.reset();
 }
 
-bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& ABytes) const {
+bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& ABytes,
+                               TFilePlace* APlace) const {
     // Without the writer's lock every write opens the file for itself; O_APPEND puts every
     // write at the end, whoever else appends. The file's lock keeps it from an eraser's rewrite.
     int file = -1;
@@ -371,6 +386,8 @@ bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& AByt
         written = WriteAll(file, ABytes, part);
         if (!written)
             (void)ftruncate(file, before.st_size);
+        else if (APlace)
+            *APlace = PlaceAfterWrite(file, before.st_dev, before.st_ino);
     }
     bool closed = close(file) == 0;
     return written && closed;

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include "base/DateTime.h"
+#include "base/FilePlace.h"
 
 // The endings of the day files (yyyymmdd and one of these) that the program writes into its
 // log directory: the overview file, the detail file, the JSON lines. The retention of log
@@ -41,7 +42,8 @@ public:
     // removed, a file renamed (its path is checked at most once a second; until then records
     // go to the renamed file) and any error open it anew, so a removed file is created again
     // by the next write. Without UseLock every write opens and closes the file.
-    [[nodiscard]] bool WriteLog(const std::string& AText);
+    // APlace, when given, receives where the record ended (unknown unless it was written).
+    [[nodiscard]] bool WriteLog(const std::string& AText, TFilePlace* APlace = nullptr);
     // Deletes this writer's oldest files by MaxAgeDays and MaxFiles, one per pass; false when
     // both limits are off or a deletion failed. Only files named a date in NameDateFormat
     // followed by the extension count.
@@ -103,11 +105,12 @@ private:
     std::string PathAt(const TDateTimeParts& ANow);
     // The same for a write under FLock, made once a day or after a change of the names.
     const std::string& LockedPathAt(const TDateTimeParts& ANow);
-    bool WriteOnce(const std::string& AText, bool ALocked);
-    bool AppendToFile(const std::string& APath, const std::string& ABytes) const;
+    bool WriteOnce(const std::string& AText, bool ALocked, TFilePlace* APlace);
+    bool AppendToFile(const std::string& APath, const std::string& ABytes,
+                      TFilePlace* APlace) const;
     // The kept-open file; under FLock.
     bool AppendToKeptFile(const std::string& APath, const std::string& ABytes,
-                          std::chrono::system_clock::time_point ANow);
+                          std::chrono::system_clock::time_point ANow, TFilePlace* APlace);
     bool KeptFileMoved(std::chrono::system_clock::time_point ANow);
     bool OpenKeptFile(const std::string& APath, std::chrono::system_clock::time_point ANow);
     void CloseKeptFile();

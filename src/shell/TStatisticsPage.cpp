@@ -139,9 +139,9 @@ TStatisticsPage::~TStatisticsPage() {
     }
 }
 
-std::function<void(const std::string&)> TStatisticsPage::OverviewLineSink() const {
-    // The queue is shared, so a peer thread that outlives the window still finds it.
-    return [queue = FQueue](const std::string& ALine) { queue->Push(ALine); };
+std::function<void(const std::string&, const TFilePlace&)>
+TStatisticsPage::OverviewLineSink() const {
+    return TLiveHitQueue::SinkOf(FQueue);
 }
 
 QWidget* TStatisticsPage::BuildTotals() {
@@ -331,18 +331,17 @@ void TStatisticsPage::StartLoad() {
     FLoadAgain = false;
     FLive = FWanted.Day == FToday && FWanted.Store.empty();
     // Switched on before the file is read, so no hit falls between the file and the queue;
-    // what is pushed before the reader reaches the end is in the file and is passed over.
+    // what the reader saw in the file is passed over by where it ended there.
     FQueue->SetEnabled(FLive);
     (void)FQueue->TakeAll();
     FDroppedSeen = FQueue->Dropped();
     FCancel = std::make_shared<std::atomic<bool>>(false);
     FLoad = std::async(std::launch::async | std::launch::deferred, &TStatisticsPage::LoadDay,
-                       FWanted, FLive, FQueue, FCancel);
+                       FWanted, FLive, FCancel);
     ShowHint();
 }
 
 TStatisticsPage::TDayLoad TStatisticsPage::LoadDay(const TWanted& AWanted, bool ALive,
-                                                   std::shared_ptr<TLiveHitQueue> AQueue,
                                                    std::shared_ptr<std::atomic<bool>> ACancel) {
     if (!AWanted.Store.empty())
         return LoadStoreDay(AWanted);
@@ -350,11 +349,9 @@ TStatisticsPage::TDayLoad TStatisticsPage::LoadDay(const TWanted& AWanted, bool 
     load.Day = AWanted.Day;
     load.Path = OverviewFilePath(AWanted.Dir, AWanted.Day);
     load.Stats = std::make_unique<TDayStats>(AWanted.NickNames);
-    load.Status = ReadOverviewFile(load.Path, *load.Stats, load.Error, ACancel.get());
-    // A line is written to the file before it is handed over, so every line numbered below
-    // this one is in what was just read. (Only a hit whose write ends in the instant between
-    // the last read and this line could be counted twice.)
-    load.FirstLiveSeq = ALive ? AQueue->NextSeq() : 0;
+    load.Status =
+        ALive ? ReadOverviewFileTo(load.Path, *load.Stats, load.Error, load.ReadTo, ACancel.get())
+              : ReadOverviewFile(load.Path, *load.Stats, load.Error, ACancel.get());
     if (load.Status == TReadStatus::Cancelled)
         return load;
     TDayStats before(AWanted.NickNames);
@@ -410,7 +407,7 @@ void TStatisticsPage::FinishLoad() {
     FStatus = load.Status;
     FPath = load.Path;
     FError = load.Error;
-    FFirstLiveSeq = load.FirstLiveSeq;
+    FReadTo = load.ReadTo;
     FStoreSummary = std::move(load.Summary);
     FStoreReadAt = std::chrono::steady_clock::now();
     if (load.Status == TReadStatus::Read && !FWanted.Store.empty() &&
@@ -447,7 +444,7 @@ void TStatisticsPage::TakeLiveHits() {
         return;
     bool counted = false;
     for (const TLiveHitQueue::TItem& item : FQueue->TakeAll()) {
-        if (item.Seq < FFirstLiveSeq)
+        if (item.Place.Within(FReadTo))
             continue;
         FStats->AddLine(item.Line);
         counted = true;

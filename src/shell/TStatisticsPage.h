@@ -45,7 +45,8 @@ public:
 
     // For TTrackingService::AddOnOverviewLine: keeps each new combined line for the page while
     // it shows today, without ever waiting for the window's thread. Any thread.
-    std::function<void(const std::string& ALine)> OverviewLineSink() const;
+    std::function<void(const std::string& ALine, const TFilePlace& APlace)>
+    OverviewLineSink() const;
 
     // Takes the hits handed over since the last tick, and reads the day anew when the day,
     // the log directory or the nickname list has changed.
@@ -90,8 +91,8 @@ private:
         std::string Error;
         std::unique_ptr<TDayStats> Stats;
         std::array<std::uint64_t, 24> DayBefore{};
-        bool DayBeforeRead = false;     // false: no file (or none readable) for the day before
-        std::uint64_t FirstLiveSeq = 0; // handed-over lines below it are in the file already
+        bool DayBeforeRead = false; // false: no file (or none readable) for the day before
+        TFilePlace ReadTo; // handed-over lines that ended within it are in the file's count
         std::optional<TStatsSummary> Summary; // read from the store
         std::vector<std::string> Instances;   // the store's
     };
@@ -116,7 +117,6 @@ private:
     void ShowChart(const TStatsSummary& ASummary);
     void ShowHint();
     static TDayLoad LoadDay(const TWanted& AWanted, bool ALive,
-                            std::shared_ptr<TLiveHitQueue> AQueue,
                             std::shared_ptr<std::atomic<bool>> ACancel);
     static TDayLoad LoadStoreDay(const TWanted& AWanted);
 
@@ -135,7 +135,7 @@ private:
     std::future<TDayLoad> FLoad;
     std::shared_ptr<std::atomic<bool>> FCancel;
     bool FLoadAgain = false; // a newer request came while a worker was reading
-    std::uint64_t FFirstLiveSeq = 0;
+    TFilePlace FReadTo;
     std::uint64_t FDroppedSeen = 0;
     QLabel* FSourceLabel = nullptr;
     std::string FStoreConnection; // as the settings name it

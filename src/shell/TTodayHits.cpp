@@ -45,8 +45,10 @@ TTodayHits::~TTodayHits() {
         FCounting.wait();
 }
 
-std::function<void(const std::string&)> TTodayHits::Sink() const {
-    return [live = FLive](const std::string&) { live->fetch_add(1, std::memory_order_relaxed); };
+std::function<void(const std::string&, const TFilePlace&)> TTodayHits::Sink() const {
+    return [live = FLive](const std::string&, const TFilePlace&) {
+        live->fetch_add(1, std::memory_order_relaxed);
+    };
 }
 
 void TTodayHits::Update(const std::string& ALogDir) {

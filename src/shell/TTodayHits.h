@@ -22,7 +22,7 @@ public:
 
     // For TTrackingService::AddOnOverviewLine: counts each line written to the overview file.
     // Any thread; never waits.
-    std::function<void(const std::string& ALine)> Sink() const;
+    std::function<void(const std::string& ALine, const TFilePlace& APlace)> Sink() const;
 
     // Counts anew when the day or the log directory (ALogDir, with a trailing '/') differs
     // from the last call's; the file is counted on a worker thread.

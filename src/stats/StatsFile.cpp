@@ -30,9 +30,12 @@ public:
             auto* newline = static_cast<const char*>(std::memchr(AData, '\n', end - AData));
             const char* stop = newline ? newline : end;
             Take(std::string_view(AData, stop - AData), newline != nullptr);
+            FTailBytes = newline ? 0 : FTailBytes + (stop - AData);
             AData = newline ? newline + 1 : end;
         }
     }
+    // The bytes after the last line break fed.
+    std::size_t TailBytes() const { return FTailBytes; }
     void Finish() {
         if (!FPending.empty())
             FStats.AddLine(FPending);
@@ -63,6 +66,7 @@ private:
     TDayStats& FStats;
     std::string FPending;
     bool FSkipping = false;
+    std::size_t FTailBytes = 0;
 };
 
 } // namespace
@@ -129,8 +133,11 @@ std::vector<TLogDay> ListLogDays(const std::string& ADir) {
     return days;
 }
 
-TReadStatus ReadOverviewFile(const std::string& APath, TDayStats& AStats, std::string& AError,
-                             const std::atomic<bool>* ACancel, std::size_t APieceBytes) {
+namespace {
+
+TReadStatus ReadDayFile(const std::string& APath, TDayStats& AStats, std::string& AError,
+                        const std::atomic<bool>* ACancel, std::size_t APieceBytes,
+                        TFilePlace* AReadTo) {
     TRegularFile file(APath, MaxDayFileBytes);
     auto failed = [&] {
         AError = file.Problem();
@@ -142,6 +149,7 @@ TReadStatus ReadOverviewFile(const std::string& APath, TDayStats& AStats, std::s
     const std::size_t pieceBytes = std::max<std::size_t>(APieceBytes, 1);
     std::unique_ptr<char[]> piece(new char[pieceBytes]);
     TLineSplitter lines(AStats);
+    std::uint64_t total = 0;
     for (;;) {
         if (ACancel && ACancel->load())
             return TReadStatus::Cancelled;
@@ -151,7 +159,27 @@ TReadStatus ReadOverviewFile(const std::string& APath, TDayStats& AStats, std::s
         if (got == 0)
             break;
         lines.Feed(piece.get(), static_cast<std::size_t>(got));
+        total += static_cast<std::uint64_t>(got);
     }
-    lines.Finish();
+    if (!AReadTo) {
+        lines.Finish();
+        return TReadStatus::Read;
+    }
+    // A last line without its line break may be one still being written: it is left to
+    // whoever hands the whole line over.
+    *AReadTo = {file.Device(), file.Inode(), static_cast<std::int64_t>(total - lines.TailBytes())};
     return TReadStatus::Read;
+}
+
+} // namespace
+
+TReadStatus ReadOverviewFile(const std::string& APath, TDayStats& AStats, std::string& AError,
+                             const std::atomic<bool>* ACancel, std::size_t APieceBytes) {
+    return ReadDayFile(APath, AStats, AError, ACancel, APieceBytes, nullptr);
+}
+
+TReadStatus ReadOverviewFileTo(const std::string& APath, TDayStats& AStats, std::string& AError,
+                               TFilePlace& AReadTo, const std::atomic<bool>* ACancel) {
+    AReadTo = TFilePlace();
+    return ReadDayFile(APath, AStats, AError, ACancel, DefaultReadPieceBytes, &AReadTo);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/DateTime.h"
+#include "base/FilePlace.h"
 
 class TDayStats;
 struct TKAV_GeneralConfig;
@@ -45,6 +46,9 @@ constexpr std::uint64_t MaxDayFileBytes = std::uint64_t(16) << 30;
 // A line longer than this counts as one unreadable line.
 constexpr std::size_t MaxLogLineBytes = 1u << 20;
 
+// How much of a day file is read at once unless a reader says otherwise.
+constexpr std::size_t DefaultReadPieceBytes = 1u << 20;
+
 // Counts every line of the file into AStats, reading it in pieces of APieceBytes: memory
 // stays small whatever the file's size. A last line without a line break (a file cut off
 // while written) is counted like any other. Only a regular file of at most MaxDayFileBytes is
@@ -53,4 +57,9 @@ constexpr std::size_t MaxLogLineBytes = 1u << 20;
 // two pieces.
 TReadStatus ReadOverviewFile(const std::string& APath, TDayStats& AStats, std::string& AError,
                              const std::atomic<bool>* ACancel = nullptr,
-                             std::size_t APieceBytes = 1u << 20);
+                             std::size_t APieceBytes = DefaultReadPieceBytes);
+// The same for a file that is still written: a last line without its line break is left out,
+// and AReadTo tells which file was read and how far (unknown when none was), so that a line
+// handed over with its place (TFilePlace::Within) is counted once, from the file or apart.
+TReadStatus ReadOverviewFileTo(const std::string& APath, TDayStats& AStats, std::string& AError,
+                               TFilePlace& AReadTo, const std::atomic<bool>* ACancel = nullptr);

@@ -8,8 +8,8 @@ TLiveDay::~TLiveDay() {
     FQueue->SetEnabled(false);
 }
 
-std::function<void(const std::string&)> TLiveDay::Sink() const {
-    return [queue = FQueue](const std::string& ALine) { queue->Push(ALine); };
+std::function<void(const std::string&, const TFilePlace&)> TLiveDay::Sink() const {
+    return TLiveHitQueue::SinkOf(FQueue);
 }
 
 void TLiveDay::Update(const std::string& ADir, const std::vector<std::string>& ANickNames,
@@ -27,8 +27,10 @@ void TLiveDay::Update(const std::string& ADir, const std::vector<std::string>& A
 }
 
 void TLiveDay::Load(const TFollowed& AFollowed) {
-    // Switched on before the file is read, so no hit falls between the file and the queue;
-    // what is handed over before the reading reaches the end is in the file and passed over.
+    // Switched on before the file is read, so no hit falls between the file and the queue; a
+    // line handed over with a place inside what was read is counted from the file alone. A
+    // line's write and its hand-over are two steps, so its number says nothing of whether the
+    // reading saw it; where it ended in the file does.
     FQueue->SetEnabled(true);
     {
         std::lock_guard<std::mutex> guard(FLock);
@@ -37,16 +39,16 @@ void TLiveDay::Load(const TFollowed& AFollowed) {
     }
     auto stats = std::make_unique<TDayStats>(AFollowed.NickNames);
     std::string error;
+    TFilePlace readTo;
     const TReadStatus status =
-        ReadOverviewFile(OverviewFilePath(AFollowed.Dir, AFollowed.Day), *stats, error);
-    // A line is written to the file before it is handed over, so every line numbered below
-    // this one is in what was just read.
-    const std::uint64_t firstLive = FQueue->NextSeq();
+        ReadOverviewFileTo(OverviewFilePath(AFollowed.Dir, AFollowed.Day), *stats, error, readTo);
+    if (FAfterReading)
+        FAfterReading();
     std::lock_guard<std::mutex> guard(FLock);
     FStats = std::move(stats);
     FStatus = status;
     FError = error;
-    FFirstLiveSeq = firstLive;
+    FReadTo = readTo;
     FFollowed = AFollowed;
     FLoading = false;
     FLoaded.notify_all();
@@ -65,7 +67,7 @@ void TLiveDay::Stop() {
 void TLiveDay::TakeLines() {
     bool counted = false;
     for (const TLiveHitQueue::TItem& item : FQueue->TakeAll()) {
-        if (item.Seq < FFirstLiveSeq || !FStats)
+        if (item.Place.Within(FReadTo) || !FStats)
             continue;
         FStats->AddLine(item.Line);
         counted = true;

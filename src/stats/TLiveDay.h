@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FilePlace.h"
 #include "stats/StatsRange.h"
 
 class TLiveHitQueue;
@@ -27,7 +28,7 @@ public:
     // For TTrackingService's overview-line listeners: keeps each new combined line while the
     // day is followed. The queue is shared, so a peer thread that outlives this object still
     // finds it.
-    std::function<void(const std::string& ALine)> Sink() const;
+    std::function<void(const std::string& ALine, const TFilePlace& APlace)> Sink() const;
 
     // Follows ADay in ADir: reads the day's file anew when the day, the directory or the
     // nickname list changed (or lines were dropped because nobody took them), else counts the
@@ -41,6 +42,12 @@ public:
     // waits up to AWait while the day's file is being read. None when ADay is not the day
     // followed, or its file is still being read.
     std::optional<TDayFigures> Figures(const TLogDay& ADay, std::chrono::milliseconds AWait);
+
+    // Called by each reading of the day's file right after the file was read, on the reading
+    // thread: lets a test write and hand over lines at the worst moment.
+    void SetAfterReadingForTesting(std::function<void()> AHook) {
+        FAfterReading = std::move(AHook);
+    }
 
 private:
     struct TFollowed {
@@ -63,6 +70,7 @@ private:
     TReadStatus FStatus = TReadStatus::Missing;
     std::string FError;
     std::unique_ptr<TDayStats> FStats;
-    std::uint64_t FFirstLiveSeq = 0; // handed-over lines below it are in the file already
+    TFilePlace FReadTo; // handed-over lines that ended within it were counted from the file
     std::uint64_t FDroppedSeen = 0;
+    std::function<void()> FAfterReading;
 };

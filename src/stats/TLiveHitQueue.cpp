@@ -12,7 +12,14 @@ TLiveHitQueue::~TLiveHitQueue() {
     }
 }
 
-void TLiveHitQueue::Push(const std::string& ALine) noexcept {
+std::function<void(const std::string&, const TFilePlace&)>
+TLiveHitQueue::SinkOf(std::shared_ptr<TLiveHitQueue> AQueue) {
+    return [queue = std::move(AQueue)](const std::string& ALine, const TFilePlace& APlace) {
+        queue->Push(ALine, APlace);
+    };
+}
+
+void TLiveHitQueue::Push(const std::string& ALine, const TFilePlace& APlace) noexcept {
     if (!FEnabled.load())
         return;
     const std::size_t cost = CostOf(ALine);
@@ -23,7 +30,7 @@ void TLiveHitQueue::Push(const std::string& ALine) noexcept {
     }
     TNode* node = nullptr;
     try {
-        node = new TNode{TItem{FNextSeq.fetch_add(1), ALine}};
+        node = new TNode{TItem{FNextSeq.fetch_add(1), ALine, APlace}};
     } catch (const std::bad_alloc&) {
         FBytes.fetch_sub(cost);
         ++FDropped;

@@ -5,8 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "base/FilePlace.h"
 
 class TLiveHitQueue {
 public:
@@ -16,6 +20,7 @@ public:
     struct TItem {
         std::uint64_t Seq; // numbered in the order the pushes began
         std::string Line;
+        TFilePlace Place; // where the line ended in the overview file
     };
 
     explicit TLiveHitQueue(std::size_t AMaxBytes = DefaultMaxBytes) : FMaxBytes(AMaxBytes) {}
@@ -25,13 +30,17 @@ public:
 
     // Keeps the line while the queue is switched on; a line that would pass the byte limit is
     // dropped and counted. Never blocks and never throws. Any thread.
-    void Push(const std::string& ALine) noexcept;
+    void Push(const std::string& ALine, const TFilePlace& APlace = {}) noexcept;
 
     // Switched off, Push keeps nothing: what a hit costs when nobody watches.
     void SetEnabled(bool AEnabled) { FEnabled.store(AEnabled); }
     bool Enabled() const { return FEnabled.load(); }
     // Every line numbered below this value began its push before this call.
     std::uint64_t NextSeq() const { return FNextSeq.load(); }
+    // The sink that TTrackingService::AddOnOverviewLine takes. It shares the queue, so a peer
+    // thread that outlives the queue's owner still finds it.
+    static std::function<void(const std::string&, const TFilePlace&)>
+    SinkOf(std::shared_ptr<TLiveHitQueue> AQueue);
     // Lines dropped at the byte limit since the start.
     std::uint64_t Dropped() const { return FDropped.load(); }
 

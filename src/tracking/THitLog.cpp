@@ -335,12 +335,13 @@ void THitLog::WriteOverviewFileLine(const TKAV_GeneralConfig& ASettings, const T
         AHit.OptedOut ? std::string_view() : std::string_view(r.AuthUsername), AHit.Time,
         {r.Command, " ", r.Document, " ", r.ParamText, " ", r.Version}, ALogStatus,
         static_cast<int>(ALogSize), AHit.UserAgent, AHit.Referer);
-    if (!FOverviewLogger->WriteLog(line)) {
+    TFilePlace place;
+    if (!FOverviewLogger->WriteLog(line, FOnOverviewLine.empty() ? nullptr : &place)) {
         ReportLogDirError(ASettings);
         return;
     }
     for (const auto& receiver : FOnOverviewLine)
-        receiver(line);
+        receiver(line, place);
 }
 
 void THitLog::DetachScreen() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/DateTime.h"
+#include "base/FilePlace.h"
 #include "tracking/IScreenLists.h"
 #include "tracking/TMessageThrottle.h"
 
@@ -102,9 +103,11 @@ public:
     // From now on nothing more reaches the screen lists (the front end is closing). Any thread.
     void DetachScreen();
 
-    // Adds a receiver of each combined line once the overview file holds it. Added before the
-    // server starts; peer threads call each, many at once, so it must return at once.
-    void AddOnOverviewLine(std::function<void(const std::string& ALine)> AEvent) {
+    // Adds a receiver of each combined line once the overview file holds it, with where in the
+    // file it ended. Added before the server starts; peer threads call each, many at once, so
+    // it must return at once.
+    void AddOnOverviewLine(
+        std::function<void(const std::string& ALine, const TFilePlace& APlace)> AEvent) {
         FOnOverviewLine.push_back(std::move(AEvent));
     }
 
@@ -125,6 +128,7 @@ private:
     std::shared_ptr<TSKX_Logger> FDetailLogger;
     std::shared_ptr<TSKX_Logger> FJsonLogger;
     std::atomic<bool> FScreenDetached{false};
-    std::vector<std::function<void(const std::string& ALine)>> FOnOverviewLine;
+    std::vector<std::function<void(const std::string& ALine, const TFilePlace& APlace)>>
+        FOnOverviewLine;
     TMessageThrottle FMessages;
 };

@@ -328,7 +328,8 @@ void TTrackingService::AddStartupMessages() {
         AddSysMessage(line);
 }
 
-void TTrackingService::AddOnOverviewLine(std::function<void(const std::string& ALine)> AEvent) {
+void TTrackingService::AddOnOverviewLine(
+    std::function<void(const std::string& ALine, const TFilePlace& APlace)> AEvent) {
     FImpl->HitLog->AddOnOverviewLine(std::move(AEvent));
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/types.h>
 
+#include "base/FilePlace.h"
 #include "logging/THostNameCache.h"
 #include "tracking/IScreenLists.h"
 
@@ -57,10 +58,12 @@ public:
     // the stop's wait post no more screen entries but keep their log writers until done.
     void Shutdown();
 
-    // Adds a receiver of each combined line once it is in the overview file (the window's live
-    // statistics, the dashboard's today). Added before the first start; peer threads call it,
-    // many at once: it must return at once and never wait for the front end.
-    void AddOnOverviewLine(std::function<void(const std::string& ALine)> AEvent);
+    // Adds a receiver of each combined line once it is in the overview file, with where in the
+    // file it ended (the window's live statistics, the dashboard's today). Added before the
+    // first start; peer threads call it, many at once: it must return at once and never wait
+    // for the front end.
+    void AddOnOverviewLine(
+        std::function<void(const std::string& ALine, const TFilePlace& APlace)> AEvent);
 
     // Port the last successful start listens on (0 when stopped); for tests and --port 0.
     int ListeningPort() const;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <iterator>
 #include <string_view>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -176,6 +177,25 @@ TEST(DayStatsTest, OverlongLinesMissingFilesAndCancelling) {
     std::atomic<bool> cancel{true};
     EXPECT_EQ(ReadOverviewFile(dir.Path() + "long.log", stats, error, &cancel),
               TReadStatus::Cancelled);
+
+    // A file still written: its last line without a break is left to the hand-over, and the
+    // reader says how far it read which file.
+    dir.WriteFile("live.log", good + "\r\n" + good + "\r\n" + good.substr(0, 20));
+    TDayStats live;
+    TFilePlace readTo;
+    ASSERT_EQ(ReadOverviewFileTo(dir.Path() + "live.log", live, error, readTo), TReadStatus::Read);
+    EXPECT_EQ(live.Summary().Hits, 2u);
+    EXPECT_EQ(live.Summary().Unreadable, 0u);
+    struct stat file {};
+    ASSERT_EQ(::stat((dir.Path() + "live.log").c_str(), &file), 0);
+    EXPECT_EQ(readTo.Inode, static_cast<std::uint64_t>(file.st_ino));
+    EXPECT_EQ(readTo.End, static_cast<std::int64_t>(2 * (good.size() + 2)));
+    EXPECT_TRUE(TFilePlace({readTo.Device, readTo.Inode, readTo.End}).Within(readTo));
+    EXPECT_FALSE(TFilePlace({readTo.Device, readTo.Inode, readTo.End + 1}).Within(readTo));
+    EXPECT_FALSE(TFilePlace({readTo.Device, readTo.Inode + 1, 1}).Within(readTo));
+    EXPECT_EQ(ReadOverviewFileTo(dir.Path() + "none.log", live, error, readTo),
+              TReadStatus::Missing);
+    EXPECT_FALSE(readTo.Known());
 }
 
 TEST(DayStatsTest, DaysAndTheirFiles) {

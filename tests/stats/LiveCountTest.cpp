@@ -3,6 +3,7 @@
 #include "stats/TLiveHitQueue.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <thread>
 
 #include "stats/StatsFile.h"
@@ -26,9 +27,9 @@ std::vector<std::string> SplitLines(const std::string& AText) {
 class LiveCountTest : public TrackingFixture {
 protected:
     void StartWithQueue(const std::shared_ptr<TLiveHitQueue>& AQueue) {
-        StartWithSink([AQueue](const std::string& ALine) { AQueue->Push(ALine); });
+        StartWithSink(TLiveHitQueue::SinkOf(AQueue));
     }
-    void StartWithSink(std::function<void(const std::string&)> ASink) {
+    void StartWithSink(std::function<void(const std::string&, const TFilePlace&)> ASink) {
         Configure([](TKAV_GeneralConfig& AConfig) {
             AConfig.OverviewLogToScreen = AConfig.DetailLogToScreen = false;
             AConfig.DetailLogToFile = false;
@@ -143,6 +144,34 @@ TEST_F(LiveCountTest, TheLiveDayCountsWhatTheFileHolds) {
     EXPECT_FALSE(day.Figures(AddDays(today, 1), std::chrono::seconds(0)));
     day.Stop();
     EXPECT_FALSE(day.Figures(today, std::chrono::seconds(0)));
+}
+
+// A line's write and its hand-over are two steps apart. The worst moments, made on purpose: a
+// hit written and handed over after the file was read but before the reading is taken in, and
+// a hit written before the reading whose hand-over comes only after it. Each counts once.
+TEST_F(LiveCountTest, AHitBetweenItsWriteAndItsHandOverCountsOnce) {
+    TLiveDay day;
+    const auto sink = day.Sink();
+    StartWithSink(sink);
+    const TLogDay today = LogDayOf(Now());
+    const std::string agent = "User-Agent: Mozilla/5.0 Firefox/120.0\r\n";
+    Get("/t.gif?page=%2Fbefore", agent);
+    struct stat written {};
+    ASSERT_EQ(::stat(OverviewFilePath(FDir.Path(), today).c_str(), &written), 0);
+    const std::string before = SplitLines(OverviewFile()).at(0);
+
+    day.SetAfterReadingForTesting([&] { Get("/t.gif?page=%2Fduring", agent); });
+    day.Update(FDir.Path(), {}, today);
+    day.SetAfterReadingForTesting({});
+    sink(before, {static_cast<std::uint64_t>(written.st_dev),
+                  static_cast<std::uint64_t>(written.st_ino), written.st_size});
+    Get("/t.gif?page=%2Fafter", agent);
+
+    const std::optional<TDayFigures> live = day.Figures(today, std::chrono::seconds(10));
+    ASSERT_TRUE(live);
+    EXPECT_EQ(live->Summary.Hits, 3u);
+    EXPECT_EQ(live->Summary.Pages,
+              (std::vector<TNameCount>{{"/after", 1}, {"/before", 1}, {"/during", 1}}));
 }
 
 } // namespace
