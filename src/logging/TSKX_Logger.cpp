@@ -13,14 +13,12 @@
 
 namespace {
 
-// Right after an appending write the descriptor's offset is the end of that record, whoever
-// appended before or after it.
-TFilePlace PlaceAfterWrite(int AFile, dev_t ADevice, ino_t AInode) {
-    const off_t end = lseek(AFile, 0, SEEK_CUR);
-    if (end < 0)
-        return {};
+// Where a record appended to a file of ASizeBefore bytes ends. Every appender of ours holds the
+// file's lock from the size's reading to the end of its write, so nothing comes between: the
+// size is the one the lock's holder already read, and a record costs no system call more.
+TFilePlace PlaceOfRecord(dev_t ADevice, ino_t AInode, off_t ASizeBefore, std::size_t ABytes) {
     return {static_cast<std::uint64_t>(ADevice), static_cast<std::uint64_t>(AInode),
-            static_cast<std::int64_t>(end)};
+            static_cast<std::int64_t>(ASizeBefore) + static_cast<std::int64_t>(ABytes)};
 }
 
 std::string WithDelimiter(std::string ADirectory) {
@@ -284,6 +282,7 @@ bool TSKX_Logger::AppendToKeptFile(const std::string& APath, const std::string& 
     // A file removed or renamed since, or replaced by an eraser while this write waited for
     // its lock: the file at the path is opened and locked anew, so no record goes into a file
     // that is no longer the day's.
+    off_t sizeBefore = 0;
     for (int attempt = 1;; ++attempt) {
         if (FKeptFile < 0 && !OpenKeptFile(APath, ANow))
             return false;
@@ -291,7 +290,7 @@ bool TSKX_Logger::AppendToKeptFile(const std::string& APath, const std::string& 
             CloseKeptFile();
             return false;
         }
-        if (!KeptFileMoved(ANow))
+        if (!KeptFileMoved(ANow, sizeBefore))
             break;
         CloseKeptFile(); // and its lock
         if (attempt == ReplacedFileAttempts)
@@ -300,7 +299,7 @@ bool TSKX_Logger::AppendToKeptFile(const std::string& APath, const std::string& 
     std::size_t written = 0;
     if (WriteAll(FKeptFile, ABytes, written)) {
         if (APlace)
-            *APlace = PlaceAfterWrite(FKeptFile, FKeptDevice, FKeptInode);
+            *APlace = PlaceOfRecord(FKeptDevice, FKeptInode, sizeBefore, ABytes.size());
         UnlockFile(FKeptFile);
         return true;
     }
@@ -314,13 +313,14 @@ bool TSKX_Logger::AppendToKeptFile(const std::string& APath, const std::string& 
     return false;
 }
 
-bool TSKX_Logger::KeptFileMoved(std::chrono::system_clock::time_point ANow) {
+bool TSKX_Logger::KeptFileMoved(std::chrono::system_clock::time_point ANow, off_t& ASize) {
     // A removed file is noticed by the next write, so no record goes with it: an fstat of the
     // descriptor costs no path look-up. So is one an eraser replaced: it leaves the old file
     // without a name, as it rewrites only files that have no other.
     struct stat kept {};
     if (fstat(FKeptFile, &kept) != 0 || kept.st_nlink == 0)
         return true;
+    ASize = kept.st_size;
     // A renamed or replaced one at most once per interval (its records meanwhile go to the
     // renamed file). A clock set back counts as time passed.
     if (FCheckedAt && ANow >= *FCheckedAt && ANow - *FCheckedAt < PathCheckInterval)
@@ -387,7 +387,7 @@ bool TSKX_Logger::AppendToFile(const std::string& APath, const std::string& AByt
         if (!written)
             (void)ftruncate(file, before.st_size);
         else if (APlace)
-            *APlace = PlaceAfterWrite(file, before.st_dev, before.st_ino);
+            *APlace = PlaceOfRecord(before.st_dev, before.st_ino, before.st_size, ABytes.size());
     }
     bool closed = close(file) == 0;
     return written && closed;

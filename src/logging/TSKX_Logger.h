@@ -111,7 +111,8 @@ private:
     // The kept-open file; under FLock.
     bool AppendToKeptFile(const std::string& APath, const std::string& ABytes,
                           std::chrono::system_clock::time_point ANow, TFilePlace* APlace);
-    bool KeptFileMoved(std::chrono::system_clock::time_point ANow);
+    // Whether the kept file is no longer the one at its path; ASize gets its size otherwise.
+    bool KeptFileMoved(std::chrono::system_clock::time_point ANow, off_t& ASize);
     bool OpenKeptFile(const std::string& APath, std::chrono::system_clock::time_point ANow);
     void CloseKeptFile();
     // Writes every byte; ADone tells how many reached the file, also when it fails.

@@ -254,8 +254,16 @@ TEST_F(TSKX_LoggerTest, AKeptOpenFileLeavesWhatOpeningPerWriteLeaves) {
         AStep(kept, keptDir);
         AStep(opened, openedDir);
     };
+    // Each record also tells where it ended: the end of the file it went to, as it is now.
     auto write = [&](const std::string& AText) {
-        onBoth([&](TSKX_Logger& ALogger, const TempDir&) { EXPECT_TRUE(ALogger.WriteLog(AText)); });
+        onBoth([&](TSKX_Logger& ALogger, const TempDir&) {
+            TFilePlace place;
+            EXPECT_TRUE(ALogger.WriteLog(AText, &place));
+            struct stat file {};
+            ASSERT_EQ(::stat(ALogger.FileName().c_str(), &file), 0);
+            EXPECT_EQ(place.Inode, static_cast<std::uint64_t>(file.st_ino)) << AText;
+            EXPECT_EQ(place.End, static_cast<std::int64_t>(file.st_size)) << AText;
+        });
     };
     write("first");
     write("second");
