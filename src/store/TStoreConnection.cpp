@@ -77,12 +77,29 @@ bool TStoreConnection::Broken(const std::string& AWhat) {
     return false;
 }
 
+int TStoreConnection::Poll(pollfd& AEntry, TStoreDeadline ADeadline) {
+    using std::chrono::steady_clock;
+    for (;;) {
+        TStoreDeadline until = ADeadline;
+        if (FWhileWaiting) {
+            if (steady_clock::now() >= FHookDue) {
+                FWhileWaiting();
+                FHookDue = steady_clock::now() + FHookEvery;
+            }
+            until = std::min(until, FHookDue);
+        }
+        const int ready = ::poll(&AEntry, 1, MillisecondsUntil(until));
+        if (ready != 0 || steady_clock::now() >= ADeadline)
+            return ready;
+    }
+}
+
 bool TStoreConnection::WaitSocket(bool AWrite, TStoreDeadline ADeadline) {
     pollfd entry{PQsocket(FConn), static_cast<short>(AWrite ? POLLOUT : POLLIN), 0};
     if (entry.fd < 0)
         return false;
     for (;;) {
-        const int ready = ::poll(&entry, 1, MillisecondsUntil(ADeadline));
+        const int ready = Poll(entry, ADeadline);
         if (ready > 0)
             return true;
         if (ready == 0 || errno != EINTR)
@@ -100,7 +117,7 @@ bool TStoreConnection::Flush(TStoreDeadline ADeadline) {
         if (left < 0)
             return Broken(OneLine(PQerrorMessage(FConn)));
         pollfd entry{PQsocket(FConn), POLLIN | POLLOUT, 0};
-        const int ready = ::poll(&entry, 1, MillisecondsUntil(ADeadline));
+        const int ready = Poll(entry, ADeadline);
         if (ready == 0)
             return Broken("the database took no data in time");
         if (ready > 0 && (entry.revents & POLLIN) && PQconsumeInput(FConn) == 0)

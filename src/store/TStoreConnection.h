@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 typedef struct pg_conn PGconn;
+struct pollfd;
 
 using TStoreDeadline = std::chrono::steady_clock::time_point;
 // Rows of a result as text; an SQL NULL is an empty optional.
@@ -49,11 +51,21 @@ public:
     // The database's encoding ("UTF8", "SQL_ASCII", ...).
     std::string ServerEncoding() const;
 
+    // AWhile runs on the caller's thread about every AEvery while calls wait for the server,
+    // so that a server that takes its time does not hold up the caller's other work. It must
+    // not use this connection.
+    void SetWaitHook(std::function<void()> AWhile, std::chrono::milliseconds AEvery) {
+        FWhileWaiting = std::move(AWhile);
+        FHookEvery = AEvery;
+    }
+
     // Whether a connection string names a password (they belong in libpq's password file or
     // environment, not in a settings file).
     static bool NamesPassword(const std::string& AConnection);
 
 private:
+    // poll() of AEntry until ADeadline, running the wait hook between slices of the wait.
+    int Poll(pollfd& AEntry, TStoreDeadline ADeadline);
     bool WaitSocket(bool AWrite, TStoreDeadline ADeadline);
     bool Flush(TStoreDeadline ADeadline);
     bool SendCopyData(std::string_view AData, TStoreDeadline ADeadline);
@@ -63,4 +75,7 @@ private:
     PGconn* FConn = nullptr;
     std::string FError;
     std::string FErrorState;
+    std::function<void()> FWhileWaiting;
+    std::chrono::milliseconds FHookEvery{100};
+    std::chrono::steady_clock::time_point FHookDue{};
 };

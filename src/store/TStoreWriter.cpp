@@ -1,6 +1,7 @@
 #include "store/TStoreWriter.h"
 
 #include <algorithm>
+#include <iterator>
 #include <random>
 #include <set>
 
@@ -14,6 +15,8 @@ using TClock = std::chrono::steady_clock;
 
 // How long one round replays the spool before it takes the new hits again.
 constexpr std::chrono::milliseconds ReplaySlice{250};
+// How often the hits are taken while the database keeps a call waiting.
+constexpr std::chrono::milliseconds WaitSlice{100};
 
 struct TBatch {
     std::string Rows;
@@ -52,6 +55,7 @@ struct TStoreWriter::TState {
     TStoreConnection Connection;
     TStoreSpool Spool;
     std::vector<TBatch> Pending;             // made, not yet in the database or the spool
+    std::vector<TBatch> Arrived;             // made while a call waited, after Pending
     std::set<std::string, std::less<>> Days; // partitions known on this connection
     std::int64_t NextSequence = 1;
     TClock::time_point RetryAt{};
@@ -81,20 +85,57 @@ struct TStoreWriter::TState {
             Message(std::to_string(Spool.Bytes()) + " bytes in the spool " + Spool.Dir() +
                     " wait for the database");
         Writer.FSpoolBytes = Spool.Bytes();
+        Connection.SetWaitHook([this] { TakeWhileWaiting(); }, WaitSlice);
         // At once, not with the first batch: the Messages list tells the schema version (or
         // why there is no store) when the server starts, and a stop soon after sends.
         if (TClock::now() >= RetryAt)
             Connect();
     }
 
-    void Encode(std::deque<THitRecord>& AHits) {
+    void Encode(std::deque<THitRecord>& AHits, std::vector<TBatch>& AInto) {
         for (const THitRecord& hit : AHits) {
-            if (Pending.empty() || Pending.back().Count >= Options.BatchRows)
-                Pending.emplace_back();
-            AppendStoreRow(Pending.back().Rows, hit, Writer.FStartId, NextSequence++);
-            ++Pending.back().Count;
+            if (AInto.empty() || AInto.back().Count >= Options.BatchRows)
+                AInto.emplace_back();
+            AppendStoreRow(AInto.back().Rows, hit, Writer.FStartId, NextSequence++);
+            ++AInto.back().Count;
         }
         AHits.clear();
+    }
+
+    void TakeArrived() {
+        std::move(Arrived.begin(), Arrived.end(), std::back_inserter(Pending));
+        Arrived.clear();
+    }
+
+    // The hits taken from the queue, behind those made before.
+    void Encode(std::deque<THitRecord>& AHits) {
+        TakeArrived();
+        Encode(AHits, Pending);
+        CountHeld();
+    }
+
+    // While the database keeps a call waiting (up to DatabaseTimeout), the hits that come
+    // meanwhile are taken and made into rows as well: held as the queue's many small texts,
+    // a few seconds of them would make the process grow by tens of megabytes and shrink
+    // again after each wait, at the cost of every peer thread that allocates meanwhile.
+    void TakeWhileWaiting() {
+        std::deque<THitRecord> taken;
+        {
+            std::lock_guard<std::mutex> guard(Writer.FLock);
+            taken.swap(Writer.FQueue);
+            Writer.FQueueBytes = 0;
+        }
+        Encode(taken, Arrived);
+        CountHeld();
+    }
+
+    // The rows made and not yet sent or spooled count against the queue's bound.
+    void CountHeld() {
+        std::size_t bytes = 0;
+        for (const auto* batches : {&Pending, &Arrived})
+            for (const TBatch& batch : *batches)
+                bytes += batch.Rows.size();
+        Writer.FHeldBytes.store(bytes, std::memory_order_relaxed);
     }
 
     // When the writer thread should look again without being woken.
@@ -116,12 +157,15 @@ struct TStoreWriter::TState {
         SpoolPending();
         if (Connection.IsOpen())
             Replay(TClock::now() + ReplaySlice);
+        CountHeld();
     }
 
     void Finish() {
         if (Connection.IsOpen() && Spool.Empty())
             SendPending(TClock::now() + Options.DatabaseTimeout);
+        TakeArrived();
         SpoolPending();
+        CountHeld();
         ReportAt = TClock::now();
         Report();
         Connection.Close();
@@ -285,7 +329,8 @@ void TStoreWriter::Enqueue(THitRecord AHit) {
     bool wake = false;
     {
         std::lock_guard<std::mutex> guard(FLock);
-        if (FStopping || FQueueBytes + bytes > FOptions.MaxQueueBytes) {
+        if (FStopping || FQueueBytes + FHeldBytes.load(std::memory_order_relaxed) + bytes >
+                             FOptions.MaxQueueBytes) {
             ++FQueueDropped;
             ++FNotDelivered;
             return;

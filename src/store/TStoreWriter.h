@@ -25,8 +25,9 @@ struct TStoreWriterOptions {
     std::string Connection; // libpq connection string or URI
     std::string SpoolDir;
     std::uint64_t MaxSpoolBytes = 1ull << 30;
-    // Hits waiting for the writer thread, in bytes of their texts; past it they are not
-    // delivered (the writer only falls this far behind while the disk stalls).
+    // Hits waiting for the writer thread, in bytes of their texts, and rows it holds made;
+    // past it they are not delivered (the writer only falls this far behind while the disk
+    // stalls).
     std::size_t MaxQueueBytes = 64u << 20;
     std::size_t BatchRows = 1000;
     std::chrono::milliseconds BatchDelay{1000};
@@ -81,6 +82,7 @@ private:
     std::size_t FQueueBytes = 0;
     std::chrono::steady_clock::time_point FFirstQueued;
     bool FStopping = false;
+    std::atomic<std::size_t> FHeldBytes{0};      // rows made, not yet sent or spooled
     std::atomic<std::uint64_t> FQueueDropped{0}; // not delivered since the last report
     std::atomic<bool> FConnected{false};
     std::atomic<std::uint64_t> FDelivered{0};

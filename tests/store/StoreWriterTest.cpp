@@ -4,6 +4,7 @@
 // hits that cannot be kept.
 #include "store/TStoreWriter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -335,6 +336,59 @@ std::uint64_t SpooledLines(const std::string& ADir) {
                                                            std::istreambuf_iterator<char>(), '\n'));
         }
     return lines;
+}
+
+// The sequence numbers of the spool's rows, oldest file first.
+std::vector<std::int64_t> SpooledSequences(const std::string& ADir) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(ADir))
+        if (entry.path().extension() == ".rows")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    std::vector<std::int64_t> sequences;
+    for (const auto& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        for (std::string line; std::getline(in, line);) {
+            std::size_t at = 0;
+            for (int field = 0; field < 4 && at != std::string::npos; ++field)
+                at = line.find('\t', at + (field > 0));
+            sequences.push_back(at == std::string::npos ? -1 : std::stoll(line.substr(at + 1)));
+        }
+    }
+    return sequences;
+}
+
+TEST(StoreWriterTest, HitsTakenWhileTheDatabaseKeepsTheWriterWaitingAreSpooledInOrder) {
+    SKIP_WITHOUT_POSTGRES();
+    const std::string database = "waiting";
+    const std::string connection = Server()->MakeDatabase(database);
+    TMessages messages;
+    TempDir dir;
+    std::uint64_t queued = 0;
+    {
+        TStoreWriter writer(FastOptions(connection, dir, messages));
+        TSteadyLoad load(writer);
+        ASSERT_TRUE(WaitForRows(database, 200)) << messages.All();
+        // A batch waits for its answer up to 600 ms; the hits meanwhile are made into rows
+        // behind it, and the stop spools them all, the batch first.
+        Server()->Pause();
+        std::this_thread::sleep_for(400ms);
+        queued = load.Stop();
+        writer.Stop();
+        Server()->Resume();
+        EXPECT_EQ(writer.Status().NotDelivered, 0u);
+    }
+    const std::vector<std::int64_t> spooled = SpooledSequences(dir.Path() + "spool");
+    ASSERT_FALSE(spooled.empty());
+    EXPECT_TRUE(std::is_sorted(spooled.begin(), spooled.end()));
+    EXPECT_EQ(spooled.back(), static_cast<std::int64_t>(queued));
+
+    TStoreWriter again(FastOptions(connection, dir, messages));
+    EXPECT_TRUE(WaitForRows(database, queued)) << messages.All();
+    again.Stop();
+    EXPECT_EQ(Server()->Value(database, "SELECT count(*) || ' ' || count(DISTINCT seq) || ' ' || "
+                                        "max(seq) FROM skav_hits"),
+              std::to_string(queued) + " " + std::to_string(queued) + " " + std::to_string(queued));
 }
 
 TEST(StoreWriterTest, AWriterKilledWhileBatchesAreInFlightDeliversItsSpoolOnceWhenStartedAgain) {
