@@ -13,7 +13,9 @@
 # (aim: within 5 %, and stopped's p99 no worse than store's), the rows the healthy database
 # took beside the lines of that server's overview files, and for the paused one: the rows it
 # spooled, its "not delivered" reports, how long the replay took once the database was back
-# (at most 90 s), and the rows against its lines.
+# (at most 90 s), and the rows against its lines. DB_NICE=N runs the healthy database at that
+# niceness: on a machine whose cores it shares with wrk and the server, that tells its own CPU
+# time from what its preempting the server's threads costs them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/common.sh
@@ -84,10 +86,13 @@ sleep 2
 # The paused database: its postmaster and every backend (the writer's connection is made).
 paused=$(server_processes "$work/paused")
 kill -STOP $paused
+# DB_NICE=N: the healthy database's processes (and the backends they start) at that niceness,
+# so that its work is done when the cores would otherwise be idle.
+[ -n "${DB_NICE:-}" ] && renice -n "$DB_NICE" -p $(server_processes "$work/healthy") >/dev/null
 
 results="$work/results"
 declare -A rps p99 cpu
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores${DB_NICE:+, healthy database at nice $DB_NICE}"
 for round in $(seq 1 "$repeat"); do
     echo "--- round $round of $repeat"
     for conns in 32 256; do
